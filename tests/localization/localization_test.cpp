@@ -1,0 +1,215 @@
+// The catalogue lookup: caching and retry rules against a scripted backend,
+// then the real XML 3.0 DOM on real files (this program runs under Wine).
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "catalogue_lookup.h"
+
+using vellum::CatalogueLookup;
+using vellum::XmlBackend;
+
+namespace {
+
+struct FakeState {
+    bool fileReadable = true;
+    std::wstring languageHit;  // the language query that matches
+    std::map<std::wstring, std::wstring> values;  // value query -> text
+    int creates = 0, loads = 0, drops = 0, languageQueries = 0, valueQueries = 0;
+};
+
+class FakeBackend : public XmlBackend {
+public:
+    explicit FakeBackend(FakeState* s) : s_(s) {}
+    bool hasDocument() const override { return doc_; }
+    void createDocument() override { doc_ = true; ++s_->creates; }
+    bool load(const std::wstring&) override { ++s_->loads; return s_->fileReadable; }
+    void dropDocument() override { doc_ = false; ++s_->drops; }
+    bool selectLanguage(const std::wstring& q) override {
+        ++s_->languageQueries;
+        return q == s_->languageHit;
+    }
+    bool selectText(const std::wstring& q, std::wstring* t) override {
+        ++s_->valueQueries;
+        auto it = s_->values.find(q);
+        if (it == s_->values.end()) return false;
+        *t = it->second;
+        return true;
+    }
+private:
+    FakeState* s_;
+    bool doc_ = false;
+};
+
+CatalogueLookup MakeLookup(FakeState* s, const std::wstring& locale) {
+    CatalogueLookup l(std::make_unique<FakeBackend>(s));
+    l.setCataloguePath(L"C:\\x\\InstallerUIText_" + locale + L".xml");
+    l.setLocale(locale);
+    return l;
+}
+
+}  // namespace
+
+TEST(CatalogueQueries, AreFormedByPlainConcatenation) {
+    EXPECT_EQ(vellum::LanguageQuery(L"en-us"), L"language[@localeId='en-us']");
+    EXPECT_EQ(vellum::ResourceValueQuery(L"loc_UI_Setup"), L"resource[name = 'loc_UI_Setup']/value");
+}
+
+TEST(CatalogueLookupRules, GoodFileIsParsedOnceAndEveryLookupQueriesAnew) {
+    FakeState s;
+    s.languageHit = L"language[@localeId='de-de']";
+    s.values[L"resource[name = 'loc_UI_NextButton']/value"] = L"Weiter";
+    auto l = MakeLookup(&s, L"de-de");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_NextButton", L"Next"), L"Weiter");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_NextButton", L"Next"), L"Weiter");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_BackButton", L"Back"), L"Back");
+    EXPECT_EQ(s.loads, 1);
+    EXPECT_EQ(s.creates, 1);
+    EXPECT_EQ(s.valueQueries, 3);
+    // Once held, the file is not needed any more.
+    s.fileReadable = false;
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_NextButton", L"Next"), L"Weiter");
+    EXPECT_EQ(s.loads, 1);
+}
+
+TEST(CatalogueLookupRules, UnreadableFileIsRetriedWithAFreshDocumentEachTime) {
+    FakeState s;
+    s.fileReadable = false;
+    s.languageHit = L"language[@localeId='en-us']";
+    s.values[L"resource[name = 'loc_UI_Setup']/value"] = L"Setup!";
+    auto l = MakeLookup(&s, L"en-us");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_EQ(s.loads, 2);
+    EXPECT_EQ(s.drops, 2);
+    EXPECT_EQ(s.creates, 2);
+    EXPECT_EQ(s.valueQueries, 0);
+    s.fileReadable = true;  // the file appears
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup!");
+    EXPECT_EQ(s.loads, 3);
+    EXPECT_TRUE(l.holdsLanguage());
+}
+
+TEST(CatalogueLookupRules, MissingLanguageReparsesOnEveryLookupButKeepsTheDocument) {
+    FakeState s;
+    s.languageHit = L"language[@localeId='en-us']";
+    auto l = MakeLookup(&s, L"EN-US");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Title", L"T"), L"T");
+    EXPECT_EQ(s.loads, 2);
+    EXPECT_EQ(s.languageQueries, 2);
+    EXPECT_EQ(s.creates, 1);
+    EXPECT_EQ(s.drops, 0);
+}
+
+TEST(CatalogueLookupRules, NoBackendGivesTheFallback) {
+    CatalogueLookup l(nullptr);
+    EXPECT_EQ(l.getLocalizedMsg(L"k", L"fallback"), L"fallback");
+}
+
+// ---- The real DOM on real files -------------------------------------------
+
+namespace {
+
+class RealCatalogue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+        wchar_t tmp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, tmp);
+        dir_ = std::wstring(tmp) + L"vellum_loc_test\\";
+        ::CreateDirectoryW(dir_.c_str(), nullptr);
+    }
+    void TearDown() override { ::CoUninitialize(); }
+
+    std::wstring Write(const std::wstring& name, const std::string& bytes) {
+        std::wstring path = dir_ + name;
+        std::ofstream f(path.c_str(), std::ios::binary | std::ios::trunc);
+        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    CatalogueLookup Lookup(const std::wstring& path, const std::wstring& locale) {
+        CatalogueLookup l(vellum::MakeMsxmlBackend());
+        l.setCataloguePath(path);
+        l.setLocale(locale);
+        return l;
+    }
+    static std::string Catalogue(const std::string& locale, const std::string& resources,
+                                 bool bom = false) {
+        std::string s = bom ? "\xEF\xBB\xBF" : "";
+        s += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+             "<!-- Translate only the text inside the value elements. -->\r\n"
+             "<uiStrings>\r\n  <language localeId=\"" + locale + "\">\r\n" + resources +
+             "  </language>\r\n</uiStrings>\r\n";
+        return s;
+    }
+    static std::string Resource(const std::string& name, const std::string& value) {
+        return "    <resource>\r\n      <name>" + name + "</name>\r\n      <value>" + value +
+               "</value>\r\n    </resource>\r\n";
+    }
+    std::wstring dir_;
+};
+
+}  // namespace
+
+TEST_F(RealCatalogue, ReadsUtf8WithAndWithoutBomAndResolvesEscapes) {
+    std::string res = Resource("loc_UI_NextButton", "Weiter") +
+                      Resource("loc_UI_Option_Agree", "J&apos;accepte les conditions du contrat de licence") +
+                      Resource("loc_UI_Title", "Installation von Quillfeather f\xC3\xBCr &quot;Sie&quot;");
+    for (bool bom : {false, true}) {
+        auto path = Write(L"InstallerUIText_de-de.xml", Catalogue("de-de", res, bom));
+        auto l = Lookup(path, L"de-de");
+        EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_NextButton", L"Next"), L"Weiter") << "bom=" << bom;
+        EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Option_Agree", L"x"),
+                  L"J'accepte les conditions du contrat de licence");
+        EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Title", L"x"), L"Installation von Quillfeather f\u00fcr \"Sie\"");
+        EXPECT_EQ(l.getLocalizedMsg(L"loc_uninstall_progress", L"fallback"), L"fallback");
+        // Matching is exact: another letter case of the key is another key.
+        EXPECT_EQ(l.getLocalizedMsg(L"LOC_UI_NEXTBUTTON", L"Next"), L"Next");
+    }
+}
+
+TEST_F(RealCatalogue, LocaleInAnotherCaseFindsNothing) {
+    auto path = Write(L"InstallerUIText_en-us.xml", Catalogue("en-us", Resource("loc_UI_Setup", "Setup X")));
+    EXPECT_EQ(Lookup(path, L"EN-US").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_EQ(Lookup(path, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup X");
+}
+
+TEST_F(RealCatalogue, DeletedAfterFoundStillAnswersCreatedAfterFailureIsLoaded) {
+    auto path = Write(L"cat_a.xml", Catalogue("fr-fr", Resource("loc_UI_Setup", "Installation")));
+    auto held = Lookup(path, L"fr-fr");
+    EXPECT_EQ(held.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Installation");
+    ASSERT_TRUE(::DeleteFileW(path.c_str()));
+    EXPECT_EQ(held.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Installation");
+
+    auto later = Lookup(path, L"fr-fr");
+    EXPECT_EQ(later.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    Write(L"cat_a.xml", Catalogue("fr-fr", Resource("loc_UI_Setup", "Installation 2")));
+    EXPECT_EQ(later.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Installation 2");
+}
+
+TEST_F(RealCatalogue, BrokenOrHostileFilesGiveTheFallback) {
+    const std::string cases[] = {
+        "",                                                     // empty
+        "<?xml version=\"1.0\"?><uiStrings><language localeId=\"en-us\">",  // malformed
+        // entity expansion
+        "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+        "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><uiStrings><language localeId=\"en-us\"><resource>"
+        "<name>loc_UI_Setup</name><value>&c;</value></resource></language></uiStrings>",
+        // external entity naming a local file
+        "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY x SYSTEM \"file:///C:/windows/win.ini\">]><uiStrings>"
+        "<language localeId=\"en-us\"><resource><name>loc_UI_Setup</name><value>&x;</value></resource>"
+        "</language></uiStrings>",
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        auto path = Write(L"hostile" + std::to_wstring(i++) + L".xml", c);
+        EXPECT_EQ(Lookup(path, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup") << i;
+    }
+    EXPECT_EQ(Lookup(dir_ + L"missing.xml", L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+}

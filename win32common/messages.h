@@ -1,0 +1,20 @@
+// Message processing shared by the programs' windows. Modeless windows that
+// want dialog keyboard handling (Tab, Enter for the default button, Esc for
+// the cancel button) register themselves so every loop, including the
+// "process pending messages" waits inside calls, routes keys through them.
+#pragma once
+#include <windows.h>
+
+namespace vellum {
+
+void RegisterDialogWindow(HWND window);
+void UnregisterDialogWindow(HWND window);
+
+// Processes every message already queued, then returns. Returns false if
+// WM_QUIT was seen (it is posted again so the outer loop sees it too).
+bool PumpPendingMessages();
+
+// Runs the thread's message loop until WM_QUIT; returns its exit code.
+int RunMessageLoop();
+
+}  // namespace vellum
