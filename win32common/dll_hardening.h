@@ -3,7 +3,7 @@
 // one; call this first thing in wWinMain, before anything loads a DLL.
 #pragma once
 
-struct HMODULE__;
+#include <windows.h>
 
 namespace vellum {
 
@@ -19,6 +19,6 @@ bool HardenDllSearchPath();
 // in the application folder can stand in for it. Use it for DLLs that are not
 // imported statically (for example version.dll): on Windows XP the fallback
 // above keeps the application folder first in the search order.
-HMODULE__* LoadSystemLibrary(const wchar_t* name);
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 }  // namespace vellum
