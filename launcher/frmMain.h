@@ -1,0 +1,70 @@
+// The launcher's only window: load step, activation work (extract the
+// payload, start the installation script), refusal of every close the
+// launcher did not start itself.
+#pragma once
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "catalogue_lookup.h"
+#include "launcher_logic.h"
+
+namespace vellum {
+namespace launcher {
+
+// A failure of the load step: its description ends the program.
+class LoadFailure : public std::runtime_error {
+public:
+    explicit LoadFailure(const std::wstring& text) : std::runtime_error("load failure"), text_(text) {}
+    const std::wstring& text() const { return text_; }
+private:
+    std::wstring text_;
+};
+
+class FrmMain {
+public:
+    FrmMain();
+    // Creates the window, runs the load step and the message loop; returns
+    // the program's exit code.
+    int run(HINSTANCE instance, const std::wstring& argumentText);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+    LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    void createWindow(HINSTANCE instance);
+    void Form_Load();
+    void Form_Activate();
+    // True: the close request is refused.
+    bool Form_QueryUnload();
+    void closeFromProgram();
+
+    void extractPayloadFile(int id, const std::wstring& name);
+    void showMessage(const std::wstring& text, UINT icon);
+    std::wstring getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString);
+    void setProgress(int value);
+
+    HWND hwnd_ = nullptr;
+    HWND lblProgress_ = nullptr;
+    HWND progressBar1_ = nullptr;
+    bool windowVisible_ = false;
+    bool closingFromProgram_ = false;
+    int exitCode_ = kExitScriptStarted;
+
+    // The run's state.
+    bool runPending = false;
+    bool silentMode = false;
+    std::wstring argumentText_;
+    std::wstring extractDir;
+    std::wstring localeID;
+    std::wstring uiStringsFileName;
+    std::wstring filesListPath;
+    std::vector<std::wstring> fileNames;
+    std::wstring setupCaption;
+    CatalogueLookup lookup_;
+};
+
+}  // namespace launcher
+}  // namespace vellum

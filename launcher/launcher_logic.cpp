@@ -1,0 +1,145 @@
+#include "launcher_logic.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "strings.h"
+
+namespace vellum {
+namespace launcher {
+
+const wchar_t kMsgNoResource[] = L"hres is 0";
+const wchar_t kMsgCouldNotLoad[] = L"Could not load resource.";
+const wchar_t kMsgCannotOpen[] = L"Couldn't open file for writing.";
+const wchar_t kMsgErrorLoadingList[] = L"Error loading listfile";
+
+const wchar_t kLocaleKeyPath1[] = L"SOFTWARE\\Ostrander\\ZephD\\HardwareDescription";
+const wchar_t kLocaleValue1[] = L"localeId";
+const wchar_t kLocaleKeyPath2[] = L"SOFTWARE\\Ostrander\\ZephOOBE";
+const wchar_t kLocaleValue2[] = L"Lang_Country";
+
+std::wstring ArgumentText(const std::wstring& commandLine) {
+    size_t i = 0;
+    const size_t n = commandLine.size();
+    while (i < n && (commandLine[i] == L' ' || commandLine[i] == L'\t')) ++i;
+    if (i < n && commandLine[i] == L'"') {
+        ++i;
+        while (i < n && commandLine[i] != L'"') ++i;
+        if (i < n) ++i;  // the closing quote
+    }
+    // The program path runs on to the first blank (a quoted part may be
+    // followed by more characters of the same token).
+    while (i < n && commandLine[i] != L' ' && commandLine[i] != L'\t') ++i;
+    while (i < n && (commandLine[i] == L' ' || commandLine[i] == L'\t')) ++i;
+    return commandLine.substr(i);
+}
+
+bool HasQuietSwitch(const std::wstring& argumentText) {
+    const std::wstring lower = ToLowerInvariant(argumentText);
+    for (const wchar_t* s : {L"-q", L"-s", L"/s", L"/q"})
+        if (lower.find(s) != std::wstring::npos) return true;
+    return false;
+}
+
+std::wstring NormalizeSource2(const std::wstring& value) {
+    std::wstring out = ToLowerInvariant(value);
+    for (wchar_t& c : out)
+        if (c == L'_') c = L'-';
+    return out;
+}
+
+std::wstring ChooseLocale(const std::wstring& source1, const std::wstring& source2) {
+    if (!source1.empty()) return source1;
+    std::wstring second = NormalizeSource2(source2);
+    if (!second.empty()) return second;
+    return L"en-us";
+}
+
+std::wstring RegistryDataToText(DWORD type, const unsigned char* buffer, size_t bufferBytes, DWORD dataSize) {
+    if (dataSize > bufferBytes) return std::wstring();  // cannot happen after a successful query
+    if (type == REG_DWORD) {
+        if (dataSize != sizeof(DWORD)) return std::wstring();
+        DWORD v;
+        std::memcpy(&v, buffer, sizeof v);
+        return std::to_wstring(static_cast<unsigned long>(v));
+    }
+    if (type != REG_SZ || dataSize == 0) return std::wstring();
+    // The size is taken as a count of characters (an odd trailing byte still
+    // occupies a character); the buffer was NUL-filled before the query.
+    const size_t capacity = bufferBytes / sizeof(wchar_t);
+    size_t chars = (dataSize + sizeof(wchar_t) - 1) / sizeof(wchar_t);
+    if (chars > capacity) chars = capacity;
+    std::wstring text(chars, L'\0');
+    std::memcpy(&text[0], buffer, dataSize < chars * sizeof(wchar_t) ? dataSize : chars * sizeof(wchar_t));
+    if (text[chars - 1] == L'\0') text.resize(chars - 1);
+    return text;
+}
+
+std::wstring WorkingFolder(const std::wstring& tempValue) { return tempValue + L"\\_hsc_Vellum\\"; }
+
+std::wstring CatalogueName(const std::wstring& locale) { return L"InstallerUIText_" + locale + L".xml"; }
+
+std::vector<std::wstring> SplitListLines(const std::string& bytes, unsigned codePage) {
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t lf = bytes.find('\n', start);
+        size_t end = lf == std::string::npos ? bytes.size() : lf;
+        size_t stop = end;
+        if (lf != std::string::npos && stop > start && bytes[stop - 1] == '\r') --stop;
+        lines.push_back(BytesToWide(bytes.substr(start, stop - start), codePage));
+        if (lf == std::string::npos) break;
+        start = lf + 1;
+    }
+    return lines;
+}
+
+int CatalogueSearch(const std::vector<std::wstring>& lines, const std::wstring& catalogueName) {
+    if (lines.empty()) return 0;
+    int counter = kFileListResource;
+    for (const std::wstring& line : lines) {
+        ++counter;
+        if (line == catalogueName) break;
+    }
+    return counter;
+}
+
+int ProgressValue(int i, int n) {
+    if (n <= 0) return 0;
+    const double v = static_cast<double>(i) / static_cast<double>(n) * 100.0;
+    const double f = std::floor(v);
+    const double frac = v - f;
+    double r;
+    if (frac > 0.5) r = f + 1;
+    else if (frac < 0.5) r = f;
+    else r = std::fmod(f, 2.0) == 0.0 ? f : f + 1;
+    return static_cast<int>(r);
+}
+
+bool IsBareFileName(const std::wstring& line) {
+    if (line.empty()) return false;
+    if (line.find_first_of(L"\\/:") != std::wstring::npos) return false;
+    if (line.find_first_not_of(L". ") == std::wstring::npos) return false;
+    // A NUL would cut the name short where the system reads it.
+    if (line.find(L'\0') != std::wstring::npos) return false;
+    return true;
+}
+
+std::wstring ScriptFileArgument(const std::wstring& extractDir) {
+    return L"\"" + extractDir + L"Vellumsetup.jse " + L"\"";
+}
+
+std::wstring ScriptParameters(const std::wstring& argumentText) { return L"VellumInstall " + argumentText; }
+
+std::wstring ShellErrorText(const std::wstring& fileArgument, long long result) {
+    return L"error executing " + fileArgument + L"\r\n" + L"errorcode=" + std::to_wstring(result);
+}
+
+bool ShellResultIsFailure(long long result) { return result <= 32; }
+
+std::wstring ShortWriteText(unsigned long written) {
+    return L"only " + std::to_wstring(written) + L" are written to the file";
+}
+
+}  // namespace launcher
+}  // namespace vellum

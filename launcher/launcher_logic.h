@@ -1,0 +1,89 @@
+// The launcher's decisions, free of windows and system state, so that a unit
+// test can drive every one of them: switches, locale choice, registry text,
+// list reading, catalogue search, progress arithmetic, names and messages.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace vellum {
+namespace launcher {
+
+// Exit codes of VellumInstaller. A deployment tool reads anything but 0 as
+// "the installation was not started".
+enum ExitCode : int {
+    kExitScriptStarted = 0,      // the script was handed to the shell
+    kExitLoadFailed = 1,         // the load step failed (working folder, list unreadable, window)
+    kExitFileListMissing = 2,    // "Error loading listfile": nothing extracted, no script
+    kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
+};
+
+// Texts shown by the launcher; the system's own words, used exactly.
+extern const wchar_t kMsgNoResource[];        // "hres is 0"
+extern const wchar_t kMsgCouldNotLoad[];      // "Could not load resource."
+extern const wchar_t kMsgCannotOpen[];        // "Couldn't open file for writing."
+extern const wchar_t kMsgErrorLoadingList[];  // "Error loading listfile"
+
+extern const wchar_t kLocaleKeyPath1[];
+extern const wchar_t kLocaleValue1[];
+extern const wchar_t kLocaleKeyPath2[];
+extern const wchar_t kLocaleValue2[];
+constexpr int kFileListResource = 100;
+constexpr DWORD kRegistryBufferBytes = 1024;
+
+// The argument text: the command line without the program's own path (quoted
+// or not) and the blanks that separate it; the rest is kept unchanged.
+std::wstring ArgumentText(const std::wstring& commandLine);
+
+// True when the lower-cased argument text holds "-q", "-s", "/s" or "/q"
+// anywhere, also inside a longer word or path.
+bool HasQuietSwitch(const std::wstring& argumentText);
+
+// Source 2 of the locale: lower-cased, every "_" made "-".
+std::wstring NormalizeSource2(const std::wstring& value);
+// Source 1 unchanged if not empty, else normalized source 2, else "en-us".
+std::wstring ChooseLocale(const std::wstring& source1, const std::wstring& source2);
+
+// The text a registry value gives, from the buffer the query filled
+// (bufferBytes long, NUL-filled beforehand) and the data size it returned.
+// REG_SZ: the data size counted in characters, one trailing NUL dropped;
+// zero bytes give the empty text. REG_DWORD: the number in decimal, unsigned
+// (e.g. 1033 gives "1033"). Every other type gives the empty text.
+std::wstring RegistryDataToText(DWORD type, const unsigned char* buffer, size_t bufferBytes, DWORD dataSize);
+
+// The working folder for a value of "temp": value + "\_hsc_Vellum\". With an
+// unset or empty value that is "\_hsc_Vellum\", the root of the current drive.
+std::wstring WorkingFolder(const std::wstring& tempValue);
+
+std::wstring CatalogueName(const std::wstring& locale);
+
+// Lines of the file list as a text stream reads them: single-byte text in the
+// given code page, each line ended by CR LF (a bare LF also ends a line and
+// a CR before it is dropped); text after the last line end is a last line.
+std::vector<std::wstring> SplitListLines(const std::string& bytes, unsigned codePage);
+
+// The catalogue search: 100 + the position of the first line equal to the
+// catalogue's name (exact, case-sensitive). Without such a line the counter
+// runs through the whole list and names the last line's resource. 0 for an
+// empty list (nothing to write).
+int CatalogueSearch(const std::vector<std::wstring>& lines, const std::wstring& catalogueName);
+
+// The progress bar value before file i of n (1-based): (i / n) * 100 in
+// double precision, rounded to the nearest integer, halves to even.
+int ProgressValue(int i, int n);
+
+// A list line may only name a file directly inside the working folder: not
+// empty, no "\", "/" or ":", and not made of dots and blanks alone (".",
+// "..", "..." resolve to the folder itself or its parent).
+bool IsBareFileName(const std::wstring& line);
+
+// The script start: the quoted file argument and the parameters.
+std::wstring ScriptFileArgument(const std::wstring& extractDir);
+std::wstring ScriptParameters(const std::wstring& argumentText);
+std::wstring ShellErrorText(const std::wstring& fileArgument, long long result);
+bool ShellResultIsFailure(long long result);
+std::wstring ShortWriteText(unsigned long written);
+
+}  // namespace launcher
+}  // namespace vellum
