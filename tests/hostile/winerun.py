@@ -1,0 +1,163 @@
+"""Running Windows programs of this build under Wine from host-side tests.
+
+Small on purpose: the environment (loader, private prefix, display), a run
+with a time limit that ends what it started, and path conversion. Used by the
+hostile-input, DLL-planting and benchmark scripts.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def build_root():
+    return os.path.abspath(os.environ.get("VELLUM_BUILD") or os.path.join(ROOT, "build"))
+
+
+def arch():
+    a = os.environ.get("VELLUM_ARCH")
+    if a:
+        return a
+    ok = subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                        stderr=subprocess.DEVNULL).returncode == 0
+    return "i686" if ok else "x86_64"
+
+
+def bin_dir():
+    """The build whose programs run here (x86_64 where the host cannot run 32-bit code)."""
+    return os.path.join(build_root(), arch())
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    a = arch()
+    env["WINEARCH"] = "win32" if a == "i686" else "win64"
+    env["WINELOADER"] = "/usr/lib/wine/wine" if a == "i686" else "/usr/lib/wine/wine64"
+    env["WINEPREFIX"] = os.environ.get("WINEPREFIX_OVERRIDE") or os.path.join(build_root(), "wineprefix-" + a)
+    env["WINEDEBUG"] = os.environ.get("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env["VELLUM_BUILD"] = build_root()
+    env["VELLUM_ARCH"] = a
+    if extra:
+        for k, v in extra.items():
+            if v is None:
+                env.pop(k, None)
+            else:
+                env[k] = v
+    return env
+
+
+_prefix_ready = False
+
+
+def ensure_prefix():
+    global _prefix_ready
+    if _prefix_ready:
+        return
+    subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=wine_env(),
+                   check=True, timeout=600)
+    _prefix_ready = True
+
+
+_xvfb = None
+
+
+def ensure_display():
+    """A display for windows and message boxes: the caller's, or a private Xvfb."""
+    global _xvfb
+    d = os.environ.get("DISPLAY", "")
+    num = d.split(":")[-1].split(".")[0] if d else ""
+    if num and os.path.exists("/tmp/.X11-unix/X" + num):
+        return
+    for n in range(141, 200):
+        if os.path.exists("/tmp/.X%d-lock" % n):
+            continue
+        proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                os.environ["DISPLAY"] = ":%d" % n
+                _xvfb = proc
+                return
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        proc.kill()
+        proc.wait()
+    raise RuntimeError("no free display for Xvfb")
+
+
+def stop_display():
+    global _xvfb
+    if _xvfb is not None:
+        _xvfb.kill()
+        _xvfb.wait()
+        _xvfb = None
+
+
+def winpath(host_path):
+    """Z: drive path of a host path (Wine maps / to Z:)."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+def start(args, env=None, cwd=None, out=None):
+    """Starts a Windows program; output goes to files, never to a pipe."""
+    e = wine_env(env)
+    stdout = open(out + ".out", "wb") if out else subprocess.DEVNULL
+    stderr = open(out + ".err", "wb") if out else subprocess.DEVNULL
+    try:
+        return subprocess.Popen([e["WINELOADER"]] + list(args), env=e, cwd=cwd, stdout=stdout,
+                                stderr=stderr, start_new_session=True)
+    finally:
+        if out:
+            stdout.close()
+            stderr.close()
+
+
+def stop(proc):
+    """Ends a process started by start() and its process group."""
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, 9)
+        except ProcessLookupError:
+            pass
+    proc.wait()
+
+
+def run(args, timeout=60, env=None, cwd=None, out=None):
+    """Runs to completion; returns (exit code or None on time-out, seconds)."""
+    t0 = time.monotonic()
+    proc = start(args, env=env, cwd=cwd, out=out)
+    try:
+        code = proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        stop(proc)
+        return None, time.monotonic() - t0
+    return code, time.monotonic() - t0
+
+
+def wineserver(*args, timeout=60):
+    e = wine_env()
+    subprocess.run(["wineserver"] + list(args), env=e, timeout=timeout,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def end_prefix_processes():
+    """Ends every Windows process of this build's private prefix (the tests'
+    own: the prefix belongs to this build tree) and waits for the server."""
+    wineserver("-k")
+    wineserver("-w")
+
+
+def fresh_dir(tag):
+    base = os.path.join(build_root(), "test-scratch")
+    os.makedirs(base, exist_ok=True)
+    return tempfile.mkdtemp(prefix=tag + "-", dir=base)
+
+
+def copy_into(folder, *files):
+    for f in files:
+        shutil.copy2(f, folder)

@@ -1,0 +1,3 @@
+#include "dll_hardening.h"
+
+bool HardenForTest() { return vellum::HardenDllSearchPath(); }
