@@ -1,0 +1,440 @@
+"""Wine test harness: runs the project's Windows programs under Wine from
+Python unittest modules (standard library only).
+
+Environment
+    env()                 the variables scripts/wine-env.sh exports (WINELOADER,
+                          WINEPREFIX, VELLUM_BIN, ...), honouring VELLUM_BUILD
+                          and VELLUM_ARCH as ctest sets them, plus DISPLAY.
+    setup()               once per process: environment, prefix
+                          (scripts/wine-prefix.sh) and a display (a private
+                          Xvfb when DISPLAY is not usable, stopped at exit).
+                          WineTestCase calls it; scripts call it first.
+    ROOT, program(name)   the source tree; the built program NAME.exe found
+                          under VELLUM_BIN (e.g. program("inspector")).
+
+Paths
+    to_windows(p)         unix path -> "Z:\\..." (absolute)
+    to_unix(w)            Windows path (C:\\..., Z:\\..., other drive letters)
+                          -> unix path inside the prefix or the host
+    c_drive()             the prefix's C: drive as a unix path
+    windows_temp()        the prefix's %TEMP% folder as a unix path
+
+Running programs (output always goes to files, never pipes)
+    run(exe, args, timeout=60, env=None, cwd=None) -> Result(code, stdout, stderr)
+                          runs a Windows program from the host and waits;
+                          raises TimeoutError (after killing it) on time-out
+    start(exe, args, env=None, cwd=None) -> Process(pid, kill(), wait(t), poll())
+                          host-side start; pid is the unix pid
+    inspector(*args, timeout=60, check=True) -> parsed JSON
+                          runs testtools/inspector (see its main.cpp for the
+                          commands); a non-zero exit raises InspectorError with
+                          .code (1 failure, 2 time-out/not found, 3 refused),
+                          .stderr and .output (JSON printed before failing)
+    run_windows(cmdline_or_args, env=None, unset=(), cwd=None, wait=None)
+                          starts a program from inside the prefix through
+                          "inspector run" with an exact Windows environment;
+                          returns {"pid": Windows pid[, "exited", "exit_code"]}
+    wait_window(title, timeout=10, **filters) -> {"hwnd","pid","title",...}
+    screenshot(path)      the whole display, with ImageMagick's import
+    reg_set(key, name, type, data=None, hexdata=None), reg_delete(key, name=None)
+                          registry values with exact bytes (inspector regset)
+    wineserver_wait(timeout=60), wineserver_kill()
+
+Test base class
+    WineTestCase          unittest.TestCase with setup() done, a private
+                          scratch folder self.tmp (unix path; self.wtmp as
+                          Windows path), and cleanup of every process it
+                          started: self.start(...) / self.run_windows(...)
+                          register their pids; tearDown ends the ones still
+                          running, by pid only.
+
+How Wine forms a program's Windows environment (tested in
+tests/tooling/test_inspector.py): a program started from the host gets the
+unix environment (FOO=bar reaches it), EXCEPT TEMP and TMP: Wine sets those
+from the prefix's registry (HKCU\\Environment, C:\\users\\<user>\\Temp), so a
+unix TEMP never reaches it, and an empty or unset TEMP cannot be had that way
+either. Wine also adds WINE* variables, SystemRoot and SystemDrive. A process
+started by another Windows process gets exactly the block it is given, so
+run_windows(..., env={"TEMP": ...}, unset=["TMP"]) is the way to give a
+program a chosen, empty ("TEMP": "") or missing TEMP, or non-ASCII values.
+"""
+
+import atexit
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+
+_env = None
+_xvfb = None
+_programs = {}
+
+
+class InspectorError(Exception):
+    def __init__(self, args, code, stderr, output):
+        super().__init__("inspector %s failed (exit %d): %s" % (" ".join(args), code, stderr.strip()))
+        self.code = code
+        self.stderr = stderr
+        self.output = output
+
+
+class Result:
+    def __init__(self, code, stdout, stderr):
+        self.code = code
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def __repr__(self):
+        return "Result(code=%r, stdout=%r, stderr=%r)" % (self.code, self.stdout[-500:], self.stderr[-500:])
+
+
+# ---- environment -----------------------------------------------------------
+
+def env():
+    """The environment every Wine call uses (computed once)."""
+    global _env
+    if _env is None:
+        base = dict(os.environ)
+        base.setdefault("VELLUM_BUILD", os.path.join(ROOT, "build"))
+        base["VELLUM_BUILD"] = os.path.abspath(base["VELLUM_BUILD"])
+        out = subprocess.run(["bash", "-c", '. "$0/scripts/wine-env.sh"; env -0', ROOT],
+                             env=base, stdout=subprocess.PIPE, check=True).stdout
+        _env = dict(item.split("=", 1) for item in out.decode("utf-8", "replace").split("\0") if "=" in item)
+    return _env
+
+
+def _display_usable(display):
+    if not display:
+        return False
+    num = display.split(":", 1)[-1].split(".")[0]
+    return num.isdigit() and os.path.exists("/tmp/.X11-unix/X" + num)
+
+
+def _start_xvfb():
+    global _xvfb
+    for n in range(91, 141):
+        if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+            continue
+        proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                _xvfb = proc
+                atexit.register(_stop_xvfb)
+                return ":%d" % n
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        proc.kill()
+        proc.wait()
+    raise RuntimeError("no free display for Xvfb")
+
+
+def _stop_xvfb():
+    global _xvfb
+    if _xvfb is not None:
+        # Wine processes of this display end with their wineserver first.
+        wineserver_kill()
+        _xvfb.terminate()
+        try:
+            _xvfb.wait(10)
+        except subprocess.TimeoutExpired:
+            _xvfb.kill()
+        _xvfb = None
+
+
+_ready = False
+
+
+def setup():
+    """Environment, prefix and display; safe to call many times."""
+    global _ready
+    if _ready:
+        return env()
+    e = env()
+    if not _display_usable(e.get("DISPLAY")):
+        e["DISPLAY"] = _start_xvfb()
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=e, check=True,
+                   stdout=subprocess.DEVNULL, timeout=600)
+    _ready = True
+    return e
+
+
+def program(name):
+    """Unix path of the built NAME.exe under VELLUM_BIN."""
+    if name not in _programs:
+        target = name if name.lower().endswith(".exe") else name + ".exe"
+        found = None
+        for dirpath, dirnames, filenames in os.walk(env()["VELLUM_BIN"]):
+            dirnames[:] = [d for d in dirnames if d not in ("CMakeFiles", "googletest")]
+            for f in filenames:
+                if f.lower() == target.lower():
+                    found = os.path.join(dirpath, f)
+                    break
+            if found:
+                break
+        if not found:
+            raise FileNotFoundError("%s is not built under %s" % (target, env()["VELLUM_BIN"]))
+        _programs[name] = found
+    return _programs[name]
+
+
+# ---- paths -----------------------------------------------------------------
+
+def to_windows(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def c_drive():
+    return os.path.join(env()["WINEPREFIX"], "drive_c")
+
+
+def to_unix(wpath):
+    if len(wpath) < 2 or wpath[1] != ":":
+        raise ValueError("not an absolute Windows path: %r" % wpath)
+    drive = wpath[0].lower()
+    rest = wpath[2:].replace("\\", "/").lstrip("/")
+    if drive == "z":
+        return "/" + rest
+    if drive == "c":
+        return os.path.join(c_drive(), rest)
+    base = os.path.realpath(os.path.join(env()["WINEPREFIX"], "dosdevices", drive + ":"))
+    return os.path.join(base, rest)
+
+
+def windows_temp():
+    """The prefix's %TEMP% (what a program started from the host sees)."""
+    return to_unix(inspector("env")["TEMP"])
+
+
+# ---- running ---------------------------------------------------------------
+
+def _merged_env(extra):
+    e = dict(setup())
+    if extra:
+        e.update(extra)
+    return e
+
+
+class Process:
+    """A program started from the host; pid is the unix pid."""
+
+    def __init__(self, popen, out_path, err_path):
+        self.popen = popen
+        self.pid = popen.pid
+        self.out_path = out_path
+        self.err_path = err_path
+
+    def poll(self):
+        return self.popen.poll()
+
+    def wait(self, timeout):
+        return self.popen.wait(timeout)
+
+    def kill(self):
+        if self.popen.poll() is None:
+            try:
+                os.killpg(self.popen.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            try:
+                self.popen.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def output(self):
+        return _read(self.out_path), _read(self.err_path)
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def start(exe, args=(), env=None, cwd=None):
+    """Starts a Windows program from the host, output to files."""
+    e = _merged_env(env)
+    fd_out, out_path = tempfile.mkstemp(prefix="wine-out-")
+    fd_err, err_path = tempfile.mkstemp(prefix="wine-err-")
+    try:
+        popen = subprocess.Popen([e["WINELOADER"], exe] + list(args), env=e, cwd=cwd or tempfile.gettempdir(),
+                                 stdin=subprocess.DEVNULL, stdout=fd_out, stderr=fd_err, start_new_session=True)
+    finally:
+        os.close(fd_out)
+        os.close(fd_err)
+    return Process(popen, out_path, err_path)
+
+
+def run(exe, args=(), timeout=60, env=None, cwd=None):
+    """Runs a Windows program from the host and waits for it."""
+    p = start(exe, args, env=env, cwd=cwd)
+    try:
+        code = p.wait(timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        raise TimeoutError("%s %s did not end within %s s" % (exe, " ".join(args), timeout))
+    out, err = p.output()
+    for path in (p.out_path, p.err_path):
+        os.unlink(path)
+    return Result(code, out, err)
+
+
+def inspector(*args, timeout=60, check=True):
+    """Runs one inspector command and returns its JSON answer."""
+    args = [str(a) for a in args]
+    r = run(program("inspector"), args, timeout=timeout)
+    text = r.stdout.strip()
+    try:
+        output = json.loads(text) if text else None
+    except ValueError:
+        output = None
+    if r.code != 0 and check:
+        raise InspectorError(args, r.code, r.stderr, output)
+    if output is None and r.code == 0:
+        raise InspectorError(args, r.code, "no JSON answer: " + r.stdout + r.stderr, None)
+    return output
+
+
+def run_windows(command, env=None, unset=(), cwd=None, wait=None, clear_env=False, stdout=None, stderr=None):
+    """Starts a program from inside the prefix with an exact environment.
+
+    command is a list (quoted by the inspector) or a string (the command line
+    verbatim). env maps names to values ("" gives an empty value); unset
+    names are removed; cwd, stdout and stderr are unix paths. With wait (in
+    seconds) it waits and the answer carries "exited" and "exit_code"."""
+    args = ["run"]
+    for name, value in (env or {}).items():
+        args += ["--env", "%s=%s" % (name, value)]
+    for name in unset:
+        args += ["--unset", name]
+    if clear_env:
+        args.append("--clear-env")
+    if cwd:
+        args += ["--cwd", to_windows(cwd)]
+    if stdout:
+        args += ["--stdout", to_windows(stdout)]
+    if stderr:
+        args += ["--stderr", to_windows(stderr)]
+    if wait is not None:
+        args += ["--wait", str(int(wait * 1000))]
+    if isinstance(command, str):
+        args += ["--cmdline", command]
+    else:
+        args += ["--"] + [str(c) for c in command]
+    return inspector(*args, timeout=(wait or 0) + 60)
+
+
+def wait_window(title, timeout=10, contains=False, visible=True, pid=None, cls=None):
+    args = ["wait", "--title", title, "--timeout", str(int(timeout * 1000))]
+    if contains:
+        args.append("--contains")
+    if visible:
+        args.append("--visible")
+    if pid:
+        args += ["--pid", str(pid)]
+    if cls:
+        args += ["--class", cls]
+    return inspector(*args, timeout=timeout + 60)
+
+
+def screenshot(path):
+    e = setup()
+    with open(os.devnull, "wb") as null:
+        subprocess.run(["import", "-window", "root", path], env=e, stdout=null, stderr=null,
+                       timeout=60, check=True)
+    return path
+
+
+def reg_set(key, name, type="sz", data=None, hexdata=None):
+    """Sets a value with exact bytes: data as text (or a list for multi_sz, a
+    number for dword), or hexdata as raw bytes ("41 00 42 00")."""
+    args = ["regset", "--key", key, "--type", str(type)]
+    if name is not None:
+        args += ["--name", name]
+    if hexdata is not None:
+        args += ["--hex", hexdata]
+    elif isinstance(data, (list, tuple)):
+        for d in data:
+            args += ["--data", d]
+    elif data is not None:
+        args += ["--data", str(data)]
+    return inspector(*args)
+
+
+def reg_delete(key, name=None):
+    args = ["regdel", "--key", key]
+    if name is not None:
+        args += ["--name", name]
+    return inspector(*args)
+
+
+def wineserver_wait(timeout=60):
+    e = env()
+    try:
+        subprocess.run(["wineserver", "-w"], env=e, timeout=timeout,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def wineserver_kill():
+    e = env()
+    try:
+        subprocess.run(["wineserver", "-k"], env=e, timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+# ---- test base class -------------------------------------------------------
+
+class WineTestCase(unittest.TestCase):
+    """Base class: Wine set up, a scratch folder, and cleanup by pid of every
+    process the test started."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        setup()
+
+    def setUp(self):
+        super().setUp()
+        self._host_processes = []
+        self._windows_pids = []
+        self.tmp = tempfile.mkdtemp(prefix="winetest-")
+        self.wtmp = to_windows(self.tmp)
+        self.addCleanup(self._cleanup)
+
+    def start(self, exe, args=(), env=None, cwd=None):
+        p = start(exe, args, env=env, cwd=cwd)
+        self._host_processes.append(p)
+        return p
+
+    def run_windows(self, command, **kwargs):
+        answer = run_windows(command, **kwargs)
+        self._windows_pids.append(answer["pid"])
+        return answer
+
+    def _cleanup(self):
+        for pid in self._windows_pids:
+            try:
+                inspector("kill", "--pid", pid, timeout=30, check=False)
+            except Exception:
+                pass
+        for p in self._host_processes:
+            p.kill()
+            for path in (p.out_path, p.err_path):
+                try:
+                    os.unlink(path)
+                except OSError:
+                    pass
+        shutil.rmtree(self.tmp, ignore_errors=True)

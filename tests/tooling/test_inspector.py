@@ -1,0 +1,192 @@
+"""The inspector and the harness against the fixture window, whose controls
+and message boxes have known values: what every other Wine test relies on."""
+
+import os
+import unittest
+
+from harness import winetest
+from harness.winetest import InspectorError, inspector
+
+
+
+def twips(value, dpi):
+    return value * dpi // 1440
+
+
+class FixtureWindowTest(winetest.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        # A title of its own, so a window left by anything else never answers.
+        self.title = "Inspector Fixture %s" % os.path.basename(self.tmp)
+        self.fixture = self.start(winetest.program("fixturewin"), ["--title", self.title])
+        self.window = winetest.wait_window(self.title, timeout=30)
+        self.hwnd = self.window["hwnd"]
+
+    def dump(self):
+        return inspector("dump", "--hwnd", self.hwnd)
+
+    def control(self, dump, cid):
+        matches = [c for c in dump["controls"] if c["id"] == cid]
+        self.assertEqual(len(matches), 1, "control %d" % cid)
+        return matches[0]
+
+    def result_label(self):
+        return self.control(self.dump(), 501)["text"]
+
+    def test_dump_reports_state_geometry_and_texts(self):
+        d = self.dump()
+        self.assertEqual(d["title"], self.title)
+        self.assertEqual(d["class"], "VellumFixtureWindow")
+        self.assertTrue(d["visible"])
+        dpi = d["dpi"]
+        self.assertEqual(d["client"], {"width": twips(6600, dpi), "height": twips(4200, dpi)})
+        self.assertEqual([c["id"] for c in d["controls"]],
+                         [504, 101, 102, 103, 104, 105, 106, 201, 301, 401, 501, 502, 503])
+        self.assertEqual(d["focus_id"], 102)
+        self.assertTrue(self.control(d, 102)["focused"])
+
+        warning = self.control(d, 101)
+        self.assertEqual(warning["text"], "&Warning")
+        self.assertEqual(warning["rect"], {"left": twips(120, dpi), "top": twips(480, dpi),
+                                           "width": twips(1500, dpi), "height": twips(375, dpi)})
+        self.assertEqual(warning["button_type"], "pushbutton")
+
+        disabled, hidden = self.control(d, 105), self.control(d, 106)
+        self.assertFalse(disabled["enabled"])
+        self.assertTrue(disabled["visible"])
+        self.assertFalse(hidden["visible"])
+        self.assertFalse(hidden["own_visible"])
+
+        self.assertEqual(self.control(d, 201)["checked"], 1)
+        self.assertEqual(self.control(d, 301)["progress"],
+                         {"pos": 42, "min": 0, "max": 100, "smooth": False, "vertical": False})
+
+        log = self.control(d, 401)
+        self.assertGreater(len(log["text"]), 10000)
+        self.assertTrue(log["text"].startswith("Line 001 of"))
+        self.assertTrue(log["text"].endswith("\r\nEND"))
+        self.assertEqual(log["edit"], {"readonly": True, "multiline": True, "vscroll": True})
+
+    def test_message_boxes_are_read_and_answered(self):
+        cases = [
+            ("Warning", "Fixture warning", "Something went wrong.", "exclamation", [1], "ok", 1),
+            ("Question", "Fixture question", "Do you want to go on?", "question", [6, 7], "no", 7),
+            ("Error", "Fixture error", "The file cannot be created.", "stop", [1], "ok", 1),
+            ("Note", "Fixture note", "All done.", "information", [1], "ok", 1),
+        ]
+        for button, title, text, icon, ids, answer, answer_id in cases:
+            with self.subTest(button=button):
+                inspector("click", "--hwnd", self.hwnd, "--text", button)
+                box = inspector("msgbox", "--pid", self.window["pid"], "--timeout", 10000)
+                self.assertEqual(box["title"], title)
+                self.assertEqual(box["text"], text)
+                self.assertEqual(box["icon"], icon)
+                self.assertEqual([b["id"] for b in box["buttons"]], ids)
+                self.assertEqual(box["default_id"], ids[0])
+                self.assertEqual(box["owner"], self.hwnd)
+                self.assertTrue(inspector("answer", "--button", answer, "--pid", self.window["pid"])["closed"])
+                self.assertEqual(self.result_label(), "answer=%d" % answer_id)
+
+    def test_click_refuses_disabled_and_hidden_controls_unless_forced(self):
+        for text in ("Disabled", "Hidden"):
+            with self.assertRaises(InspectorError) as caught:
+                inspector("click", "--hwnd", self.hwnd, "--text", text)
+            self.assertEqual(caught.exception.code, 3)
+        with self.assertRaises(InspectorError) as caught:
+            inspector("answer", "--button", "ok", "--pid", self.window["pid"], "--timeout", 500)
+        self.assertEqual(caught.exception.code, 2)
+
+        inspector("click", "--hwnd", self.hwnd, "--id", 105, "--force")
+        box = inspector("msgbox", "--title", "Fixture forced", "--timeout", 10000)
+        self.assertEqual(box["icon"], "none")
+        inspector("answer", "--button", "ok", "--title", "Fixture forced")
+        self.assertEqual(self.result_label(), "answer=1")
+
+    def test_measure_tells_clipped_text_from_fitting_text(self):
+        m = inspector("measure", "--hwnd", self.hwnd)
+        by_id = {c["id"]: c for c in m["controls"]}
+        self.assertFalse(by_id[502]["fits"])
+        self.assertTrue(by_id[503]["fits"])
+        self.assertTrue(by_id[101]["fits"])
+        self.assertFalse(m["all_fit"])
+        self.assertNotIn(106, by_id)  # hidden controls are not measured
+
+    def test_close_box_ends_the_window(self):
+        inspector("close", "--hwnd", self.hwnd)
+        inspector("wait", "--hwnd", self.hwnd, "--gone", "--timeout", 10000)
+        self.assertEqual(self.fixture.wait(30), 0)
+
+
+class ProcessAndEnvironmentTest(winetest.WineTestCase):
+    def env_of(self, path):
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        return dict(line.split("=", 1) for line in lines if "=" in line[1:])
+
+    def test_run_gives_exact_environment(self):
+        out = os.path.join(self.tmp, "env.txt")
+        answer = self.run_windows([winetest.to_windows(winetest.program("fixturewin")),
+                                   "--env-out", winetest.to_windows(out)],
+                                  env={"TEMP": "", "VELLUM_PROBE": "ünï €"}, unset=["TMP"], wait=30)
+        self.assertEqual(answer["exit_code"], 0)
+        seen = self.env_of(out)
+        self.assertEqual(seen["TEMP"], "")
+        self.assertNotIn("TMP", {k.upper() for k in seen})
+        self.assertEqual(seen["VELLUM_PROBE"], "ünï €")
+
+    def test_unix_temp_does_not_reach_a_program_started_from_the_host(self):
+        out = os.path.join(self.tmp, "env.txt")
+        r = winetest.run(winetest.program("fixturewin"), ["--env-out", winetest.to_windows(out)],
+                         env={"TEMP": "/tmp/elsewhere", "VELLUM_PROBE": "host"})
+        self.assertEqual(r.code, 0)
+        seen = self.env_of(out)
+        self.assertEqual(seen["VELLUM_PROBE"], "host")
+        self.assertNotEqual(seen["TEMP"], "/tmp/elsewhere")
+        self.assertTrue(os.path.isdir(winetest.to_unix(seen["TEMP"])))
+        self.assertEqual(winetest.windows_temp(), winetest.to_unix(seen["TEMP"]))
+
+    def test_exit_codes_waits_and_kill(self):
+        fixture = winetest.to_windows(winetest.program("fixturewin"))
+        self.assertEqual(self.run_windows([fixture, "--exit", "7"], wait=30)["exit_code"], 7)
+        started = self.run_windows('"%s" --title "Kill me"' % fixture)
+        winetest.wait_window("Kill me", timeout=30, pid=started["pid"])
+        with self.assertRaises(InspectorError) as caught:
+            inspector("waitpid", "--pid", started["pid"], "--timeout", 200)
+        self.assertEqual(caught.exception.code, 2)
+        self.assertFalse(caught.exception.output["exited"])
+        self.assertTrue(inspector("kill", "--pid", started["pid"], "--code", 9)["killed"])
+        self.assertTrue(inspector("waitpid", "--pid", started["pid"])["exited"])
+
+
+class RegistryTest(winetest.WineTestCase):
+    KEY = r"HKLM\SOFTWARE\VellumToolingTest"
+
+    def tearDown(self):
+        winetest.reg_delete(self.KEY)
+        super().tearDown()
+
+    def test_values_keep_exact_bytes(self):
+        winetest.reg_set(self.KEY, "text", "sz", data="en-us")
+        self.assertEqual(inspector("regget", "--key", self.KEY, "--name", "text"),
+                         {"type": 1, "hex": "65006e002d00750073000000"})
+        # A string stored without its terminator, as some writers leave it.
+        winetest.reg_set(self.KEY, "bare", "sz", hexdata="41 00 42 00")
+        self.assertEqual(inspector("regget", "--key", self.KEY, "--name", "bare")["hex"], "41004200")
+        winetest.reg_set(self.KEY, "number", "dword", data=0x1234)
+        self.assertEqual(inspector("regget", "--key", self.KEY, "--name", "number"),
+                         {"type": 4, "hex": "34120000"})
+        self.assertTrue(winetest.reg_delete(self.KEY, "number")["existed"])
+        with self.assertRaises(InspectorError) as caught:
+            inspector("regget", "--key", self.KEY, "--name", "number")
+        self.assertEqual(caught.exception.code, 2)
+
+
+class PathTest(unittest.TestCase):
+    def test_paths_convert_both_ways(self):
+        self.assertEqual(winetest.to_windows("/tmp/a b/c.txt"), "Z:\\tmp\\a b\\c.txt")
+        self.assertEqual(winetest.to_unix("Z:\\tmp\\a b\\c.txt"), "/tmp/a b/c.txt")
+        self.assertEqual(winetest.to_unix("C:\\users\\x"), os.path.join(winetest.c_drive(), "users/x"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,149 @@
+// inspector: looks at and drives the windows of another process in the same
+// Wine prefix, for the Wine tests. Every answer is one JSON document on stdout;
+// failures print a message on stderr and exit non-zero (1 failure or bad
+// usage, 2 time-out / not found, 3 refused: control disabled or hidden).
+//
+// Finding a top-level window (dump, click, close, activate, measure, wait):
+//   --hwnd H                 a window handle (decimal or 0x hex)
+//   --title T                the caption; exact unless --contains
+//   --class C  --pid P       further filters (Windows process id)
+//   --visible                only visible windows
+//   --timeout MS             how long to wait for it (default 5000)
+//
+// Commands:
+//   list [--all]                 top-level windows (visible ones unless --all):
+//                                [{hwnd,pid,tid,title,class,visible,owner}]
+//   wait <find> [--gone]         waits until the window exists (or, --gone,
+//                                until none matches): {hwnd,pid,title,class}
+//   dump <find>                  the window and all its descendants, in
+//                                z-order (= tab order), with geometry, state,
+//                                texts, fonts, focus and default button
+//   click <find> (--text X | --id N) [--force]
+//                                presses a button like a user (BM_CLICK,
+//                                posted so a modal box it opens never blocks);
+//                                refuses a disabled or hidden control unless
+//                                --force, which posts WM_COMMAND to its parent
+//   close <find> [--wmclose]     the close box (WM_SYSCOMMAND SC_CLOSE), or WM_CLOSE
+//   activate <find>              brings the window to the foreground (before
+//                                xdotool sends keys to it)
+//   msgbox [--title T] [--pid P] [--timeout MS]
+//                                the newest message box: {hwnd,pid,title,text,
+//                                icon,buttons:[{id,text}],default_id}; icon is
+//                                exclamation|stop|information|question|none|unknown
+//   answer --button ok|cancel|yes|no|abort|retry|ignore [--title T] [--pid P]
+//          [--timeout MS]        presses that message box button, then waits
+//                                for the box to go: {hwnd,button,closed}
+//   measure <find>               per visible static, button and edit with
+//                                text: does the text fit its control
+//   run [--env NAME=VALUE]... [--unset NAME]... [--clear-env] [--cwd DIR]
+//       [--stdout FILE] [--stderr FILE] [--wait MS] (--cmdline TEXT | -- ARGS...)
+//                                starts a process with a changed environment:
+//                                {pid} or, with --wait, {pid,exited,exit_code}
+//   env                          the inspector's own environment: {NAME: value}
+//   waitpid --pid P [--timeout MS]   {pid,exited,exit_code}
+//   kill --pid P [--code N]      ends a process: {pid,killed}
+//   regset --key ROOT\PATH --name N (--type T) (--data TEXT | --hex BYTES)
+//                                writes a registry value with exactly these
+//                                bytes; T is sz, expand_sz, multi_sz, dword,
+//                                binary, none or a number; --data is stored as
+//                                UTF-16 with its terminator, --hex as given
+//   regdel --key ROOT\PATH [--name N]   deletes a value, or the key (tree)
+//   regget --key ROOT\PATH [--name N]   {type, hex}: the value's exact bytes
+//                                (exit 2 when the key or value is missing)
+#include "inspector.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "strings.h"
+
+namespace inspector {
+
+Args::Args(int argc, wchar_t** argv, int first) {
+    static const wchar_t* const kFlags[] = {L"--contains", L"--exact", L"--visible", L"--force",
+                                            L"--wmclose", L"--gone", L"--all", L"--clear-env"};
+    for (int i = first; i < argc; ++i) {
+        std::wstring a = argv[i];
+        if (a == L"--") {
+            for (++i; i < argc; ++i) trailing_.push_back(argv[i]);
+            break;
+        }
+        if (a.rfind(L"--", 0) != 0) Fail(kFailed, L"unexpected argument: " + a);
+        bool isFlag = false;
+        for (const wchar_t* f : kFlags) isFlag = isFlag || a == f;
+        if (isFlag) {
+            flags_[a.substr(2)] = true;
+        } else {
+            if (i + 1 >= argc) Fail(kFailed, L"option needs a value: " + a);
+            values_[a.substr(2)].push_back(argv[++i]);
+        }
+    }
+}
+
+std::wstring Args::get(const wchar_t* name, const std::wstring& fallback) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? fallback : it->second.back();
+}
+
+const std::vector<std::wstring>& Args::all(const wchar_t* name) const {
+    static const std::vector<std::wstring> none;
+    auto it = values_.find(name);
+    return it == values_.end() ? none : it->second;
+}
+
+long long Args::number(const wchar_t* name, long long fallback) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? fallback : ParseNumber(it->second.back(), name);
+}
+
+long long ParseNumber(const std::wstring& text, const wchar_t* what) {
+    wchar_t* end = nullptr;
+    long long v = wcstoll(text.c_str(), &end, 0);
+    if (text.empty() || *end != L'\0') Fail(kFailed, std::wstring(L"not a number for ") + what + L": " + text);
+    return v;
+}
+
+long long HandleValue(const void* h) { return static_cast<long long>(reinterpret_cast<INT_PTR>(h)); }
+
+std::string U8(const std::wstring& s) { return vellum::WideToUtf8(s); }
+
+namespace {
+void WriteAll(DWORD which, const std::string& bytes) {
+    HANDLE h = ::GetStdHandle(which);
+    DWORD written = 0;
+    if (h && h != INVALID_HANDLE_VALUE)
+        ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+}  // namespace
+
+void Fail(int code, const std::wstring& message) {
+    WriteAll(STD_ERROR_HANDLE, "inspector: " + U8(message) + "\n");
+    ::ExitProcess(static_cast<UINT>(code));
+}
+
+void Emit(const JsonWriter& json) { WriteAll(STD_OUTPUT_HANDLE, json.text() + "\n"); }
+
+}  // namespace inspector
+
+int wmain(int argc, wchar_t** argv) {
+    using namespace inspector;
+    struct Command {
+        const wchar_t* name;
+        int (*run)(const Args&);
+    };
+    static const Command kCommands[] = {
+        {L"list", CmdList},       {L"wait", CmdWait},         {L"dump", CmdDump},
+        {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate},
+        {L"msgbox", CmdMsgBox},   {L"answer", CmdAnswer},     {L"measure", CmdMeasure},
+        {L"run", CmdRun},         {L"env", CmdEnv},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
+        {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},
+    };
+    if (argc < 2) Fail(kFailed, L"usage: inspector <command> [options]; see main.cpp for the reference");
+    for (const Command& c : kCommands) {
+        if (wcscmp(argv[1], c.name) == 0) {
+            Args args(argc, argv, 2);
+            return c.run(args);
+        }
+    }
+    Fail(kFailed, std::wstring(L"unknown command: ") + argv[1]);
+}
