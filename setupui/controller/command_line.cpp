@@ -1,0 +1,28 @@
+#include "command_line.h"
+
+#include <cwctype>
+
+namespace vellum {
+namespace controller {
+
+ServerSwitch ParseServerSwitch(const std::wstring& commandLine) {
+    size_t pos = 0;
+    while (pos < commandLine.size()) {
+        size_t start = commandLine.find_first_not_of(L" \t", pos);
+        if (start == std::wstring::npos) break;
+        size_t end = commandLine.find_first_of(L" \t", start);
+        if (end == std::wstring::npos) end = commandLine.size();
+        std::wstring word = commandLine.substr(start, end - start);
+        pos = end;
+        if (word.size() < 2 || (word[0] != L'-' && word[0] != L'/')) continue;
+        std::wstring name;
+        for (size_t i = 1; i < word.size(); ++i) name += static_cast<wchar_t>(std::towlower(word[i]));
+        if (name == L"regserver") return ServerSwitch::RegServer;
+        if (name == L"unregserver") return ServerSwitch::UnregServer;
+        if (name == L"embedding" || name == L"automation") return ServerSwitch::Embedding;
+    }
+    return ServerSwitch::None;
+}
+
+}  // namespace controller
+}  // namespace vellum

@@ -1,0 +1,44 @@
+// VellumSetup: the installation's user interface, served by automation to
+// the installation script. It has no window of its own at start-up.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "registration.h"
+#include "server.h"
+
+namespace {
+std::wstring ModulePath() {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return std::wstring();
+        if (n < path.size()) return std::wstring(path.data(), n);
+        path.resize(path.size() * 2);
+    }
+}
+
+#ifdef _WIN64
+constexpr bool kWin64 = true;
+#else
+constexpr bool kWin64 = false;
+#endif
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+    using namespace vellum::controller;
+    Win32Registry registry;
+    switch (ParseServerSwitch(commandLine ? commandLine : L"")) {
+    case ServerSwitch::RegServer:
+        return RegisterServer(registry, ModulePath(), kWin64);
+    case ServerSwitch::UnregServer:
+        return UnregisterServer(registry, ModulePath(), kWin64);
+    case ServerSwitch::Embedding:
+        return RunServer();
+    case ServerSwitch::None:
+        break;
+    }
+    return 0;  // started by hand: there is nothing to show
+}

@@ -1,0 +1,73 @@
+// Self-registration of VellumSetup. Which keys and values are written is
+// plain data (ClassEntries, TypeLibEntries); where they go and what happens
+// when the machine-wide registry is refused is decided by RegisterServer and
+// UnregisterServer over a thin RegistryBackend, so both can be checked
+// without touching a real registry.
+//
+// Exit codes of /RegServer and /UnregServer:
+//   0  done machine-wide (HKLM\Software\Classes); for /UnregServer: every
+//      registration, machine-wide and per user, is gone
+//   1  /RegServer only: the machine-wide registry was refused (a limited
+//      account), so the server is registered for the current user
+//      (HKCU\Software\Classes) instead
+//   2  failed: nothing is left registered by this attempt (/RegServer), or
+//      some registration could not be removed (/UnregServer)
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace vellum {
+namespace controller {
+
+enum RegistrationExit { kExitMachineWide = 0, kExitPerUser = 1, kExitFailed = 2 };
+
+enum class Scope { Machine, User };
+
+// One registry value, relative to <root>\Software\Classes. An entry with
+// keyOnly creates its key and sets no value.
+struct RegEntry {
+    std::wstring key;
+    std::wstring name;  // empty: the key's default value
+    std::wstring data;
+    bool keyOnly = false;
+};
+
+struct RegistrationData {
+    std::vector<RegEntry> entries;
+    std::vector<std::wstring> ownedKeys;  // whole trees removed at unregistration
+};
+
+// The class and its programmatic identifier.
+RegistrationData ClassEntries(const std::wstring& exePath);
+// The type library and the interface, as RegisterTypeLib writes them; used
+// per user where the system offers no per-user type library registration.
+RegistrationData TypeLibEntries(const std::wstring& exePath, bool win64);
+
+// The registry as registration uses it. Errors are Win32 codes / HRESULTs.
+class RegistryBackend {
+public:
+    virtual ~RegistryBackend() = default;
+    virtual LONG setValue(Scope scope, const RegEntry& entry) = 0;
+    // Removes a key with everything below it; a missing key is no error.
+    virtual LONG deleteTree(Scope scope, const std::wstring& key) = 0;
+    // E_NOTIMPL: this system has no way to register a type library in that scope.
+    virtual HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) = 0;
+    virtual HRESULT unregisterTypeLib(Scope scope) = 0;
+};
+
+int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
+int UnregisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
+
+// The real registry and the system's type library registration.
+class Win32Registry : public RegistryBackend {
+public:
+    LONG setValue(Scope scope, const RegEntry& entry) override;
+    LONG deleteTree(Scope scope, const std::wstring& key) override;
+    HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) override;
+    HRESULT unregisterTypeLib(Scope scope) override;
+};
+
+}  // namespace controller
+}  // namespace vellum

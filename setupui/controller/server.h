@@ -1,0 +1,25 @@
+// The local server: one process per controller object.
+//
+// The class object is registered REGCLS_SINGLEUSE, so every CreateObject of
+// the installation script starts a VellumSetup process of its own and one
+// process serves exactly one controller. The controller's windows, its
+// closeAll (which ends the process) and its lifetime then belong to one
+// client alone, and a second script can never end or steer the first
+// script's wizard.
+//
+// Lifetime: the process ends when its controller has been released (the
+// script ended, or died and COM ran its references down) or after closeAll /
+// closeProgress once their call has returned; a process that COM started
+// but no client ever connected to ends after kConnectTimeoutMs.
+#pragma once
+
+namespace vellum {
+namespace controller {
+
+constexpr unsigned kConnectTimeoutMs = 60000;
+
+// Serves the class until the process is to end; returns the exit code.
+int RunServer();
+
+}  // namespace controller
+}  // namespace vellum

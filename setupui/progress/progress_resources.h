@@ -1,0 +1,4 @@
+// Resource identifiers of the progress window (its icon is bound into
+// VellumSetup's resource script through progress.rc).
+#pragma once
+#define IDI_PROGRESS_WINDOW 201
