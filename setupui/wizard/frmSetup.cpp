@@ -33,6 +33,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND:
     case WM_NOTIFY:
+    case WM_DRAWITEM:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
@@ -112,6 +113,9 @@ DWORD StyleOf(const LayoutRow& r) {
         style |= WS_GROUP | SS_BITMAP;
         break;
     case Kind::Rule:
+        // Drawn by the window: a sunken 3D border filling the three pixels.
+        style |= WS_GROUP | SS_OWNERDRAW;
+        break;
     case Kind::Label:
         style |= WS_GROUP | SS_LEFT;
         break;
@@ -124,9 +128,6 @@ DWORD ExStyleOf(const LayoutRow& r) {
     case Kind::Panel:
         return WS_EX_CONTROLPARENT;
     case Kind::TextBox:
-        return WS_EX_CLIENTEDGE;
-    case Kind::Rule:
-        // A bordered label three pixels high: only its sunken border shows.
         return WS_EX_CLIENTEDGE;
     default:
         return 0;
@@ -521,6 +522,18 @@ LRESULT CALLBACK WizardProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case DM_GETDEFID:
         return MAKELONG(ID_nextButton, DC_HASDEFID);
+    case WM_DRAWITEM: {
+        // The two rules: a bordered label three pixels high, of which only
+        // the sunken border is seen.
+        auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+        if (di->CtlType == ODT_STATIC) {
+            RECT r = di->rcItem;
+            ::FillRect(di->hDC, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+            ::DrawEdge(di->hDC, &r, EDGE_SUNKEN, BF_RECT);
+            return TRUE;
+        }
+        break;
+    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
         HBRUSH b = impl->colour(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
