@@ -57,6 +57,7 @@ class Planting(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         winerun.end_prefix_processes()
+        winerun.stop_display()
 
     def plant(self, program, names=None):
         """A fresh folder holding the program and the fake DLLs; returns
@@ -119,11 +120,12 @@ class Planting(unittest.TestCase):
         temp = winerun.fresh_dir("plant-temp")
         self.addCleanup(shutil.rmtree, temp, True)
         # Silent run; the script it starts is not this test's business.
-        env = self.env(markers, TEMP=winerun.winpath(temp), TMP=winerun.winpath(temp))
-        code, _ = winerun.run([os.path.join(folder, "VellumInstaller.exe"), "/q"], timeout=120, env=env)
+        wt = winerun.winpath(temp)
+        answer = winerun.run_with_env([winerun.winpath(os.path.join(folder, "VellumInstaller.exe")), "/q"],
+                                      {"TEMP": wt, "TMP": wt}, timeout=120, wine_env_extra=self.env(markers))
         winerun.end_prefix_processes()
         self.assertNothingPlantedLoaded(markers, LAUNCHER)
-        self.assertIsNotNone(code, "launcher hung")
+        self.assertTrue(answer and answer.get("exited"), "launcher hung: %r" % (answer,))
         self.assertTrue(os.path.exists(os.path.join(temp, "_hsc_Vellum", "filesList.txt")),
                         "launcher did not run (no working folder)")
 

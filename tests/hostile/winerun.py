@@ -4,6 +4,7 @@ Small on purpose: the environment (loader, private prefix, display), a run
 with a time limit that ends what it started, and path conversion. Used by the
 hostile-input, DLL-planting and benchmark scripts.
 """
+import atexit
 import os
 import shutil
 import subprocess
@@ -81,6 +82,7 @@ def ensure_display():
             if os.path.exists("/tmp/.X11-unix/X%d" % n):
                 os.environ["DISPLAY"] = ":%d" % n
                 _xvfb = proc
+                atexit.register(stop_display)
                 return
             if proc.poll() is not None:
                 break
@@ -96,6 +98,7 @@ def stop_display():
         _xvfb.kill()
         _xvfb.wait()
         _xvfb = None
+        os.environ.pop("DISPLAY", None)
 
 
 def winpath(host_path):
@@ -161,3 +164,45 @@ def fresh_dir(tag):
 def copy_into(folder, *files):
     for f in files:
         shutil.copy2(f, folder)
+
+
+def inspector_exe():
+    return os.path.join(bin_dir(), "testtools", "inspector", "inspector.exe")
+
+
+def inspector(args, timeout=120, env=None):
+    """Runs the inspector; returns (exit code, parsed JSON answer or None)."""
+    import json
+    folder = os.path.join(build_root(), "test-scratch")
+    os.makedirs(folder, exist_ok=True)
+    fd, out = tempfile.mkstemp(prefix="insp-", dir=folder)
+    os.close(fd)
+    try:
+        code, _ = run([inspector_exe()] + list(args), timeout=timeout, env=env, out=out)
+        with open(out + ".out", "rb") as f:
+            text = f.read().decode("utf-8", "replace").strip()
+        try:
+            answer = json.loads(text) if text else None
+        except ValueError:
+            answer = None
+        return code, answer
+    finally:
+        for p in (out, out + ".out", out + ".err"):
+            if os.path.exists(p):
+                os.remove(p)
+
+
+def run_with_env(args, env_changes, timeout=120, unset=(), wine_env_extra=None, cwd=None):
+    """Runs a Windows program with a Windows environment changed as given
+    (Wine sets TEMP and TMP from the prefix, so they cannot be passed from
+    the host). Returns the inspector's {pid, exited, exit_code} answer."""
+    a = ["run", "--wait", str(int(timeout * 1000))]
+    for k, v in env_changes.items():
+        a += ["--env", "%s=%s" % (k, v)]
+    for k in unset:
+        a += ["--unset", k]
+    if cwd:
+        a += ["--cwd", cwd]
+    a += ["--"] + list(args)
+    code, answer = inspector(a, timeout=timeout + 30, env=wine_env_extra)
+    return answer
