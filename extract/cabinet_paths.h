@@ -1,0 +1,36 @@
+// Decisions of EXTRACT.EXE that need no cabinet and no file system: the
+// command line and the check of a member name before it becomes a path.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vellum::extract {
+
+struct Options {
+    bool overwrite = false;   // /Y: replace existing files without asking
+    bool listOnly = false;    // /D: list the members, extract nothing
+    std::wstring destination; // /L <folder>; empty = the current folder
+    std::wstring cabinet;
+    bool help = false;        // /? or no arguments
+};
+
+// Parses the arguments after the program name. On a usage error returns
+// false and sets *error to a message for the user.
+bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
+                      std::wstring* error);
+
+// Turns a member name from a cabinet into a relative path below the
+// destination (separators made backslashes). Returns false, and leaves *out
+// unchanged, for a name that could reach outside the destination or is not
+// a plain relative path: empty, absolute, with a drive or stream colon, or
+// with a ".." component. Empty components ("a\\\\b") and "." are dropped.
+bool SafeRelativePath(const std::wstring& memberName, std::wstring* out);
+
+// The folders to create, outermost first, for a relative file path
+// ("a\\b\\c.txt" gives "a", "a\\b").
+std::vector<std::wstring> ParentFolders(const std::wstring& relativePath);
+
+extern const wchar_t kUsage[];
+
+}  // namespace vellum::extract
