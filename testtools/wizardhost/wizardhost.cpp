@@ -7,7 +7,7 @@
 // Every 50 ms it writes wizardhost.state next to itself when anything
 // changed (UTF-8 key=value lines: currentStep, proceedInstall,
 // installFinished, visible, loaded, chkLaunch, localeID, uiStringsFileName,
-// licFile, hwnd, done, result) and reads wizardhost.cmd next to itself: one
+// licFile, hwnd, pid, done, result.N) and reads wizardhost.cmd next to itself: one
 // command a line, "<number> <command> [argument]", each number run once:
 //
 //   open             the controller's opening sequence
@@ -18,14 +18,17 @@
 //   msg KEY          result: getLocalizedMsg(KEY, "<fallback>")
 //   end-session      Windows shutting down (result: 1 allowed, 0 refused)
 //   license FILE     writes the license box text to FILE as UTF-8
+//   sync             nothing: its completion means earlier posted input is handled
 //   quit
 //
-// "done" is the number of the last command finished.
+// "done" is the number of the last command finished, "result.N" the answer
+// of command N.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -42,6 +45,7 @@ frmSetup* g_wizard = nullptr;
 std::wstring g_folder;
 std::string g_lastState;
 std::string g_result;
+std::map<long, std::string> g_results;  // by command number
 long g_done = 0;
 bool g_busy = false;
 
@@ -77,8 +81,8 @@ void WriteState() {
       << "hwnd=" << reinterpret_cast<UINT_PTR>(g_wizard->hwnd()) << "\n"
       << "pid=" << ::GetCurrentProcessId() << "\n"
       << "busy=" << (g_busy ? 1 : 0) << "\n"
-      << "result=" << Escape(g_result) << "\n"
       << "done=" << g_done << "\n";
+    for (const auto& r : g_results) o << "result." << r.first << "=" << Escape(r.second) << "\n";
     std::string state = o.str();
     if (state == g_lastState) return;
     std::wstring tmp = Here(L"wizardhost.state.tmp");
@@ -131,6 +135,9 @@ void Run(const std::string& command, const std::string& arg) {
         std::ofstream f(vellum::Utf8ToWide(arg).c_str(), std::ios::binary | std::ios::trunc);
         f << Utf8(text);
         g_result = std::to_string(text.size());
+    } else if (command == "sync") {
+        // Runs from a timer tick, which comes only once the queue is empty:
+        // every message posted before it (clicks) has been handled.
     } else if (command == "quit") {
         ::PostQuitMessage(0);
     } else {
@@ -153,6 +160,7 @@ void PollCommands() {
         // A command may open a modal box or loop; the timer keeps writing
         // the state meanwhile but starts no other command.
         Run(command, arg);
+        g_results[number] = g_result;
         g_done = number;
         g_busy = false;
         WriteState();

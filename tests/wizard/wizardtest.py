@@ -1,0 +1,147 @@
+"""Drives the installation wizard through testtools/wizardhost: a copy of the
+host in a folder of its own (the wizard reads its catalogue and license from
+its program's folder), its state file for the flags, its command file for
+what the controller does by program, and the inspector for what a user does."""
+
+import os
+import shutil
+import tempfile
+import time
+
+from harness import winetest
+from harness.winetest import inspector
+
+TITLE_FALLBACK = "Quillfeather Installation"
+
+# Control identifiers of the wizard window.
+NEXT, CANCEL, BACK = 1001, 2, 1003
+FRAME1, FRAME2 = 1010, 1020
+LBL_TITLE, LBL_DESC, CHK_LAUNCH = 1015, 1016, 1017
+TOP_TITLE, TOP_DESC = 1022, 1023
+TXT_LICENSE, OPT_AGREE, OPT_DISAGREE, INSTALL_CAPTION = 1026, 1027, 1028, 1029
+
+
+def catalogue(locale, texts):
+    """A UTF-8 catalogue of the given texts (values already XML-escaped)."""
+    rows = "".join("    <resource><name>%s</name><value>%s</value></resource>\r\n" % kv for kv in texts.items())
+    return ('<?xml version="1.0" encoding="utf-8"?>\r\n<!-- test catalogue -->\r\n<uiStrings>\r\n'
+            '  <language localeId="%s">\r\n%s  </language>\r\n</uiStrings>\r\n' % (locale, rows)).encode("utf-8")
+
+
+class Host:
+    """One wizard host process in a private folder."""
+
+    def __init__(self, test, files=None, locale=None, env=None, open_wizard=True):
+        self.test = test
+        self.folder = tempfile.mkdtemp(dir=test.tmp)
+        self.exe = os.path.join(self.folder, "wizardhost.exe")
+        shutil.copy(winetest.program("wizardhost"), self.exe)
+        for name, data in (files or {}).items():
+            path = os.path.join(self.folder, name)
+            if data is None:  # a folder in the file's place: it cannot be read
+                os.mkdir(path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(data)
+        args = [] if locale is None else ["--locale", locale]
+        if not open_wizard:
+            args.append("--no-open")
+        self.commands = 0
+        self.process = test.start(self.exe, args, env=env, cwd=self.folder)
+        self.wait(lambda s: s.get("loaded") == "1" or not open_wizard, what="the wizard to load")
+
+    # ---- flags ----
+    def state(self):
+        try:
+            with open(os.path.join(self.folder, "wizardhost.state"), "rb") as f:
+                text = f.read().decode("utf-8")
+        except OSError:
+            return {}
+        out = {}
+        for line in text.split("\n"):
+            if "=" in line:
+                k, v = line.split("=", 1)
+                out[k] = v.replace("\\r", "\r").replace("\\n", "\n").replace("\\\\", "\\")
+        return out
+
+    def wait(self, predicate, timeout=20, what="the wizard"):
+        deadline = time.time() + timeout
+        while True:
+            s = self.state()
+            if s and predicate(s):
+                return s
+            if self.process.poll() is not None:
+                self.test.fail("wizardhost ended (exit %s) while waiting for %s" % (self.process.poll(), what))
+            if time.time() > deadline:
+                self.test.fail("timed out waiting for %s; state %r" % (what, s))
+            time.sleep(0.05)
+
+    # ---- the program's side ----
+    def send(self, command, arg=""):
+        """Queues a command; returns its number."""
+        self.commands += 1
+        with open(os.path.join(self.folder, "wizardhost.cmd"), "ab") as f:
+            f.write(("%d %s %s\n" % (self.commands, command, arg)).encode("utf-8"))
+        return self.commands
+
+    def finished(self, number, timeout=20):
+        return self.wait(lambda s: int(s.get("done", "0")) >= number, timeout,
+                         "command %d" % number)["result.%d" % number]
+
+    def command(self, command, arg=""):
+        return self.finished(self.send(command, arg))
+
+    def sync(self):
+        self.command("sync")
+
+    def quit(self):
+        self.send("quit")
+        self.process.wait(20)
+
+    # ---- the user's side ----
+    @property
+    def hwnd(self):
+        return int(self.state()["hwnd"])
+
+    def dump(self):
+        return inspector("dump", "--hwnd", self.hwnd)
+
+    def click(self, control_id):
+        inspector("click", "--hwnd", self.hwnd, "--id", control_id)
+        self.sync()
+
+    def close_box(self):
+        inspector("close", "--hwnd", self.hwnd)
+        self.sync()
+
+    def msgbox(self, timeout_ms=5000):
+        return inspector("msgbox", "--pid", self.windows_pid, "--timeout", timeout_ms)
+
+    def answer(self, button):
+        inspector("answer", "--button", button, "--pid", self.windows_pid)
+        self.sync()
+
+    def no_msgbox(self):
+        try:
+            box = inspector("msgbox", "--pid", self.windows_pid, "--timeout", 700)
+        except winetest.InspectorError as e:
+            if e.code == 2:
+                return
+            raise
+        self.test.fail("unexpected message box %r" % box)
+
+    @property
+    def windows_pid(self):
+        return int(self.state()["pid"])
+
+    def license_text(self):
+        path = os.path.join(self.folder, "license-dump.txt")
+        self.command("license", winetest.to_windows(path))
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8")
+
+
+def control(dump, control_id):
+    found = [c for c in dump["controls"] if c["id"] == control_id]
+    assert len(found) == 1, "control %d not found once" % control_id
+    return found[0]
