@@ -50,6 +50,13 @@ class FixtureWindowTest(winetest.WineTestCase):
         self.assertEqual(warning["rect"], {"left": twips(120, dpi), "top": twips(480, dpi),
                                            "width": twips(1500, dpi), "height": twips(375, dpi)})
         self.assertEqual(warning["button_type"], "pushbutton")
+        # Fonts are read inside the fixture's process: 8 and 12 points Tahoma.
+        self.assertEqual(d["probe_error"], "")
+        self.assertEqual((warning["font"]["face"], warning["font"]["height"], warning["font"]["weight"]),
+                         ("Tahoma", -round(8 * dpi / 72), 400))
+        heading = self.control(d, 504)["font"]
+        self.assertEqual((heading["face"], heading["height"], heading["weight"]),
+                         ("Tahoma", -round(12 * dpi / 72), 700))
 
         disabled, hidden = self.control(d, 105), self.control(d, 106)
         self.assertFalse(disabled["enabled"])

@@ -15,9 +15,21 @@
 //                                [{hwnd,pid,tid,title,class,visible,owner}]
 //   wait <find> [--gone]         waits until the window exists (or, --gone,
 //                                until none matches): {hwnd,pid,title,class}
-//   dump <find>                  the window and all its descendants, in
-//                                z-order (= tab order), with geometry, state,
-//                                texts, fonts, focus and default button
+//   dump <find>                  the window and all its descendants:
+//       {hwnd,pid,tid,title,class,visible,enabled,foreground,style,exstyle,
+//        owner,dpi,focus,focus_id,default_id (DM_GETDEFID, -1 if none),
+//        icon_big,icon_small,font,window_rect (screen),client{width,height},
+//        probe_error ("" when fonts could be read),
+//        controls:[{hwnd,id,parent,parent_id (0 = the window),depth,class,
+//          text (whole, edits included),visible (IsWindowVisible),own_visible
+//          (WS_VISIBLE),enabled,focused,style,exstyle,rect (in the window's
+//          client area),parent_rect (in the parent's),client{width,height},
+//          font{face,height,weight,italic,charset} or null,
+//          buttons: button_type,default[,checked 0/1/2],
+//          progress bars: progress{pos,min,max,smooth,vertical},
+//          edits: edit{readonly,multiline,vscroll},
+//          statics: static_type[,has_image]}]}
+//       controls are in z-order (= tab order), each followed by its children
 //   click <find> (--text X | --id N) [--force]
 //                                presses a button like a user (BM_CLICK,
 //                                posted so a modal box it opens never blocks);
@@ -28,13 +40,17 @@
 //                                xdotool sends keys to it)
 //   msgbox [--title T] [--pid P] [--timeout MS]
 //                                the newest message box: {hwnd,pid,title,text,
-//                                icon,buttons:[{id,text}],default_id}; icon is
-//                                exclamation|stop|information|question|none|unknown
+//                                icon,buttons:[{id,name,text,default}],default_id};
+//                                icon is exclamation, stop, information,
+//                                question, other, none or unknown (probe failed)
 //   answer --button ok|cancel|yes|no|abort|retry|ignore [--title T] [--pid P]
 //          [--timeout MS]        presses that message box button, then waits
 //                                for the box to go: {hwnd,button,closed}
 //   measure <find>               per visible static, button and edit with
-//                                text: does the text fit its control
+//                                text, measured in its own font as it draws:
+//                                {controls:[{hwnd,id,class,kind,text,need_width,
+//                                need_height,room_width,room_height,fits,
+//                                scrollable}],all_fit (scrollable edits aside)}
 //   run [--env NAME=VALUE]... [--unset NAME]... [--clear-env] [--cwd DIR]
 //       [--stdout FILE] [--stderr FILE] [--wait MS] (--cmdline TEXT | -- ARGS...)
 //                                starts a process with a changed environment:
@@ -50,6 +66,11 @@
 //   regdel --key ROOT\PATH [--name N]   deletes a value, or the key (tree)
 //   regget --key ROOT\PATH [--name N]   {type, hex}: the value's exact bytes
 //                                (exit 2 when the key or value is missing)
+//
+// Fonts and message box icons are read inside the target process by
+// inspector_probe.dll (next to inspector.exe), which a window hook loads
+// there: Wine answers WM_GETFONT from another process with no font and
+// keeps icon handles per process.
 #include "inspector.h"
 
 #include <cstdio>

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inspector.h"
+#include "probe_client.h"
 #include "strings.h"
 
 namespace inspector {
@@ -55,12 +56,14 @@ bool Matches(const Query& q, HWND w) {
     return true;
 }
 
+BOOL CALLBACK CollectWindow(HWND w, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+    return TRUE;
+}
+
 std::vector<HWND> TopWindows() {
     std::vector<HWND> all;
-    ::EnumWindows([](HWND w, LPARAM p) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&all));
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
@@ -151,18 +154,20 @@ bool HasCheckState(DWORD style) {
     }
 }
 
-// The font a control draws with, as the LOGFONT behind its WM_GETFONT handle.
-bool ControlFont(HWND w, LOGFONTW* lf) {
-    HFONT f = reinterpret_cast<HFONT>(Ask(w, WM_GETFONT));
-    if (!f) f = static_cast<HFONT>(::GetStockObject(SYSTEM_FONT));
-    return ::GetObjectW(f, sizeof(*lf), lf) == sizeof(*lf);
+using Probe = std::map<HWND, ProbeRecord>;
+
+// The font a control draws with, as the probe read it inside its process.
+bool ControlFont(const Probe& probe, HWND w, LOGFONTW* lf) {
+    auto it = probe.find(w);
+    if (it == probe.end() || !it->second.hasFont) return false;
+    *lf = it->second.font;
+    return true;
 }
 
-void WriteFont(JsonWriter& j, HWND w) {
+void WriteFont(JsonWriter& j, const Probe& probe, HWND w) {
     LOGFONTW lf{};
-    HFONT f = reinterpret_cast<HFONT>(Ask(w, WM_GETFONT));
     j.key("font");
-    if (!ControlFont(w, &lf)) { j.null(); return; }
+    if (!ControlFont(probe, w, &lf)) { j.null(); return; }
     j.beginObject()
         .field("face", U8(lf.lfFaceName)).field("height", lf.lfHeight)
         .field("weight", lf.lfWeight).flag("italic", lf.lfItalic != 0)
@@ -177,7 +182,7 @@ int Dpi() {
     return dpi;
 }
 
-void WriteControl(JsonWriter& j, HWND c, HWND top, int depth, HWND focus) {
+void WriteControl(JsonWriter& j, const Probe& probe, HWND c, HWND top, int depth, HWND focus) {
     HWND parent = ::GetParent(c);
     DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
     std::wstring cls = ClassName(c);
@@ -200,7 +205,7 @@ void WriteControl(JsonWriter& j, HWND c, HWND top, int depth, HWND focus) {
     RECT client;
     ::GetClientRect(c, &client);
     j.key("client").beginObject().field("width", client.right).field("height", client.bottom).endObject();
-    WriteFont(j, c);
+    WriteFont(j, probe, c);
     if (lstrcmpiW(cls.c_str(), L"Button") == 0) {
         j.field("button_type", ButtonKind(style));
         if (HasCheckState(style)) j.field("checked", static_cast<long long>(Ask(c, BM_GETCHECK)));
@@ -230,10 +235,10 @@ void WriteControl(JsonWriter& j, HWND c, HWND top, int depth, HWND focus) {
     j.endObject();
 }
 
-void WriteDescendants(JsonWriter& j, HWND parent, HWND top, int depth, HWND focus) {
+void WriteDescendants(JsonWriter& j, const Probe& probe, HWND parent, HWND top, int depth, HWND focus) {
     for (HWND c = ::GetWindow(parent, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
-        WriteControl(j, c, top, depth, focus);
-        WriteDescendants(j, c, top, depth + 1, focus);
+        WriteControl(j, probe, c, top, depth, focus);
+        WriteDescendants(j, probe, c, top, depth + 1, focus);
     }
 }
 
@@ -357,6 +362,8 @@ int CmdDump(const Args& args) {
     HWND top = ResolveTopWindow(args);
     DWORD tid = 0, pid = PidOf(top, &tid);
     HWND focus = FocusOf(top);
+    std::wstring probeError;
+    Probe probe = ProbeWindow(top, &probeError);
     RECT wr, cr;
     ::GetWindowRect(top, &wr);
     ::GetClientRect(top, &cr);
@@ -375,11 +382,13 @@ int CmdDump(const Args& args) {
         .field("focus_id", focus ? static_cast<long long>(::GetDlgCtrlID(focus)) : 0LL)
         .field("default_id", DefaultId(top))
         .flag("icon_big", HasIcon(top, ICON_BIG, GCLP_HICON))
-        .flag("icon_small", HasIcon(top, ICON_SMALL, GCLP_HICONSM));
+        .flag("icon_small", HasIcon(top, ICON_SMALL, GCLP_HICONSM))
+        .field("probe_error", U8(probeError));
+    WriteFont(j, probe, top);
     WriteRect(j, "window_rect", wr);
     j.key("client").beginObject().field("width", cr.right).field("height", cr.bottom).endObject();
     j.key("controls").beginArray();
-    WriteDescendants(j, top, top, 0, focus);
+    WriteDescendants(j, probe, top, top, 0, focus);
     j.endArray();
     j.endObject();
     Emit(j);
@@ -498,100 +507,21 @@ HWND FindMessageBox(const Args& args) {
     return found;
 }
 
-struct IconKind {
-    const char* name;
-    const wchar_t* resource;
-};
-const IconKind kIconKinds[] = {
-    {"exclamation", IDI_EXCLAMATION}, {"stop", IDI_HAND},
-    {"information", IDI_ASTERISK},    {"question", IDI_QUESTION},
-};
-
-// Reads a square of the screen as 32-bit BGRX pixels.
-std::vector<DWORD> Pixels(HDC source, int x, int y, int size) {
-    std::vector<DWORD> px(static_cast<size_t>(size) * size, 0);
-    HDC screen = ::GetDC(nullptr);
-    HDC mem = ::CreateCompatibleDC(screen);
-    HBITMAP bmp = ::CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ old = ::SelectObject(mem, bmp);
-    ::BitBlt(mem, 0, 0, size, size, source ? source : screen, x, y, SRCCOPY);
-    ::SelectObject(mem, old);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = size;
-    bi.bmiHeader.biHeight = -size;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    ::GetDIBits(mem, bmp, 0, static_cast<UINT>(size), px.data(), &bi, DIB_RGB_COLORS);
-    ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    ::ReleaseDC(nullptr, screen);
-    for (DWORD& p : px) p &= 0xFFFFFF;
-    return px;
-}
-
-// Draws a system icon over a background colour, as the icon static shows it.
-std::vector<DWORD> Reference(const wchar_t* resource, int size, COLORREF background) {
-    HDC screen = ::GetDC(nullptr);
-    HDC mem = ::CreateCompatibleDC(screen);
-    HBITMAP bmp = ::CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ old = ::SelectObject(mem, bmp);
-    HBRUSH brush = ::CreateSolidBrush(background);
-    RECT r = {0, 0, size, size};
-    ::FillRect(mem, &r, brush);
-    ::DeleteObject(brush);
-    ::DrawIconEx(mem, 0, 0, ::LoadIconW(nullptr, resource), size, size, 0, nullptr, DI_NORMAL);
-    std::vector<DWORD> px = Pixels(mem, 0, 0, size);
-    ::SelectObject(mem, old);
-    ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    ::ReleaseDC(nullptr, screen);
-    return px;
-}
-
-long long Distance(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
-    long long d = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        for (int shift = 0; shift < 24; shift += 8)
-            d += std::abs(static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF));
-    }
-    return d;
-}
-
-// Which standard icon a message box shows. Shared system icons have one
-// handle in every process on Windows; Wine keeps icons per process, so there
-// the icon is recognised by its pixels on screen against each standard icon.
-std::string IconKindOf(const MsgBoxParts& p, std::string* method) {
-    *method = "none";
+// Which standard icon a message box shows, as the probe tells it from inside
+// the box's process (Wine keeps icon handles per process).
+std::string IconKindOf(const MsgBoxParts& p, std::wstring* error) {
     if (!p.icon || !::IsWindowVisible(p.icon)) return "none";
-    HICON shown = reinterpret_cast<HICON>(Ask(p.icon, STM_GETICON));
-    if (!shown) return "none";
-    for (const IconKind& k : kIconKinds) {
-        if (::LoadIconW(nullptr, k.resource) == shown) { *method = "handle"; return k.name; }
+    Probe probe = ProbeWindow(p.box, error);
+    auto it = probe.find(p.icon);
+    if (it == probe.end()) return "unknown";
+    switch (it->second.icon) {
+    case kIconExclamation: return "exclamation";
+    case kIconHand: return "stop";
+    case kIconAsterisk: return "information";
+    case kIconQuestion: return "question";
+    case kIconOther: return "other";
+    default: return "none";
     }
-    *method = "pixels";
-    int size = ::GetSystemMetrics(SM_CXICON);
-    RECT r;
-    ::GetWindowRect(p.icon, &r);
-    std::vector<DWORD> seen = Pixels(nullptr, r.left, r.top, size);
-    COLORREF bg = RGB(seen[0] >> 16 & 0xFF, seen[0] >> 8 & 0xFF, seen[0] & 0xFF);
-    const char* best = "unknown";
-    long long bestDistance = -1, second = -1;
-    for (const IconKind& k : kIconKinds) {
-        long long d = Distance(seen, Reference(k.resource, size, bg));
-        if (bestDistance < 0 || d < bestDistance) {
-            second = bestDistance;
-            bestDistance = d;
-            best = k.name;
-        } else if (second < 0 || d < second) {
-            second = d;
-        }
-    }
-    // A clear winner only: an exact draw differs by little, another icon by much.
-    long long perPixelLimit = 12LL * size * size;
-    if (bestDistance > perPixelLimit || (second >= 0 && bestDistance * 4 > second)) return "unknown";
-    return best;
 }
 
 const struct { const char* name; int id; } kButtonIds[] = {
@@ -618,14 +548,14 @@ const char* ButtonName(int id) {
 int CmdMsgBox(const Args& args) {
     HWND box = FindMessageBox(args);
     MsgBoxParts p = Parts(box);
-    std::string method;
-    std::string icon = IconKindOf(p, &method);
+    std::wstring probeError;
+    std::string icon = IconKindOf(p, &probeError);
     JsonWriter j;
     j.beginObject()
         .field("hwnd", HandleValue(box)).field("pid", PidOf(box))
         .field("owner", HandleValue(::GetWindow(box, GW_OWNER)))
         .field("title", U8(WindowText(box))).field("text", U8(WindowText(p.text)))
-        .field("icon", icon).field("icon_method", method)
+        .field("icon", icon).field("probe_error", U8(probeError))
         .field("default_id", DefaultButtonId(p));
     j.key("buttons").beginArray();
     for (HWND b : p.buttons) {
@@ -681,13 +611,13 @@ SIZE TextSize(HDC dc, const std::wstring& text, int width, UINT flags) {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-Fit Measure(HWND c, int dpi) {
+Fit Measure(const Probe& probe, HWND c, int dpi) {
     Fit f;
     std::wstring cls = ClassName(c);
     std::wstring text = WindowText(c);
     DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
     LOGFONTW lf{};
-    if (text.empty() || !ControlFont(c, &lf)) return f;
+    if (text.empty() || !ControlFont(probe, c, &lf)) return f;
     RECT client;
     ::GetClientRect(c, &client);
     int cw = client.right, ch = client.bottom;
@@ -752,17 +682,21 @@ int CmdMeasure(const Args& args) {
     int dpi = Dpi();
     std::vector<HWND> all;
     CollectDescendants(top, &all);
+    std::wstring probeError;
+    Probe probe = ProbeWindow(top, &probeError);
+    if (probe.empty()) Fail(kFailed, L"cannot read the controls' fonts: " + probeError);
     JsonWriter j;
     bool allFit = true;
     j.beginObject().field("hwnd", HandleValue(top)).field("dpi", dpi).key("controls").beginArray();
     for (HWND c : all) {
         if (!::IsWindowVisible(c)) continue;
-        Fit f = Measure(c, dpi);
+        Fit f = Measure(probe, c, dpi);
         if (!f.measured) continue;
         if (!f.fits && !f.scrollable) allFit = false;
         j.beginObject()
             .field("hwnd", HandleValue(c)).field("id", static_cast<long long>(::GetDlgCtrlID(c)))
-            .field("class", U8(ClassName(c))).field("kind", f.how).field("text", U8(WindowText(c)))
+            .field("class", U8(ClassName(c))).field("kind", f.how)
+            .field("text", U8(WindowText(c).substr(0, 200)))
             .field("need_width", f.need.cx).field("need_height", f.need.cy)
             .field("room_width", f.room.cx).field("room_height", f.room.cy)
             .flag("fits", f.fits).flag("scrollable", f.scrollable)
