@@ -1,0 +1,145 @@
+// Self-registration decisions over an in-memory registry, and the switches.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include <objbase.h>
+
+#include "VellumSetup_h.h"
+#include "command_line.h"
+#include "identity.h"
+#include "registration.h"
+
+using namespace vellum::controller;
+
+namespace {
+
+const std::wstring kExe = L"C:\\Temp\\_hsc_Vellum\\VellumSetup.exe";
+
+// A registry that keeps values per scope and can refuse a scope.
+class FakeRegistry : public RegistryBackend {
+public:
+    std::map<std::wstring, std::wstring> values[2];  // "key|name" -> data
+    std::set<std::wstring> keys[2];
+    bool denyMachine = false;
+    HRESULT typeLibMachine = S_OK;
+    HRESULT typeLibUser = S_OK;
+    bool typeLibRegistered[2] = {false, false};
+
+    static int S(Scope s) { return s == Scope::Machine ? 0 : 1; }
+
+    LONG setValue(Scope scope, const RegEntry& e) override {
+        if (scope == Scope::Machine && denyMachine) return ERROR_ACCESS_DENIED;
+        keys[S(scope)].insert(e.key);
+        if (!e.keyOnly) values[S(scope)][e.key + L"|" + e.name] = e.data;
+        return ERROR_SUCCESS;
+    }
+    LONG deleteTree(Scope scope, const std::wstring& key) override {
+        bool found = false;
+        auto under = [&](const std::wstring& k) { return k == key || k.rfind(key + L"\\", 0) == 0; };
+        for (const auto& k : keys[S(scope)]) found = found || under(k);
+        if (scope == Scope::Machine && denyMachine && found) return ERROR_ACCESS_DENIED;
+        for (auto it = keys[S(scope)].begin(); it != keys[S(scope)].end();)
+            if (under(*it)) it = keys[S(scope)].erase(it); else ++it;
+        for (auto it = values[S(scope)].begin(); it != values[S(scope)].end();)
+            if (under(it->first.substr(0, it->first.find(L'|')))) it = values[S(scope)].erase(it); else ++it;
+        return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }
+    HRESULT registerTypeLib(Scope scope, const std::wstring&) override {
+        HRESULT hr = scope == Scope::Machine ? typeLibMachine : typeLibUser;
+        if (SUCCEEDED(hr)) typeLibRegistered[S(scope)] = true;
+        return hr;
+    }
+    HRESULT unregisterTypeLib(Scope scope) override {
+        typeLibRegistered[S(scope)] = false;
+        return S_OK;
+    }
+    std::wstring get(Scope s, const std::wstring& key, const std::wstring& name = L"") {
+        auto it = values[S(s)].find(key + L"|" + name);
+        return it == values[S(s)].end() ? L"<missing>" : it->second;
+    }
+    bool empty(Scope s) { return keys[S(s)].empty() && values[S(s)].empty() && !typeLibRegistered[S(s)]; }
+};
+
+const std::wstring kClsidKey = std::wstring(L"CLSID\\") + kClsidString;
+
+TEST(Registration, MachineWideWhenAllowed) {
+    FakeRegistry reg;
+    EXPECT_EQ(RegisterServer(reg, kExe, false), kExitMachineWide);
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey + L"\\LocalServer32"), L"\"" + kExe + L"\"");
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey + L"\\ProgID"), L"VellumSetup.controller");
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey + L"\\TypeLib"), kLibidString);
+    EXPECT_TRUE(reg.keys[0].count(kClsidKey + L"\\Programmable"));
+    EXPECT_EQ(reg.get(Scope::Machine, L"VellumSetup.controller\\CLSID"), kClsidString);
+    EXPECT_TRUE(reg.typeLibRegistered[0]);
+    EXPECT_TRUE(reg.empty(Scope::User));
+
+    EXPECT_EQ(UnregisterServer(reg, kExe, false), kExitMachineWide);
+    EXPECT_TRUE(reg.empty(Scope::Machine));
+}
+
+TEST(Registration, PerUserWhenMachineWideIsRefused) {
+    FakeRegistry reg;
+    reg.denyMachine = true;
+    EXPECT_EQ(RegisterServer(reg, kExe, false), kExitPerUser);
+    EXPECT_TRUE(reg.empty(Scope::Machine));
+    EXPECT_EQ(reg.get(Scope::User, kClsidKey + L"\\LocalServer32"), L"\"" + kExe + L"\"");
+    EXPECT_TRUE(reg.typeLibRegistered[1]);
+}
+
+TEST(Registration, TypeLibraryRefusedMachineWideMovesEverythingToTheUser) {
+    FakeRegistry reg;
+    reg.typeLibMachine = TYPE_E_REGISTRYACCESS;
+    reg.typeLibUser = E_NOTIMPL;  // a system without per-user type library registration
+    EXPECT_EQ(RegisterServer(reg, kExe, true), kExitPerUser);
+    EXPECT_TRUE(reg.empty(Scope::Machine)) << "the class keys written machine-wide are rolled back";
+    const std::wstring lib = std::wstring(L"TypeLib\\") + kLibidString + L"\\1.0";
+    EXPECT_EQ(reg.get(Scope::User, lib + L"\\0\\win64"), kExe);
+    EXPECT_EQ(reg.get(Scope::User, std::wstring(L"Interface\\") + kIidString + L"\\ProxyStubClsid32"),
+              kOleAutomationProxy);
+    EXPECT_EQ(reg.get(Scope::User, std::wstring(L"Interface\\") + kIidString + L"\\TypeLib", L"Version"), L"1.0");
+
+    reg.denyMachine = false;
+    EXPECT_EQ(UnregisterServer(reg, kExe, true), kExitMachineWide);
+    EXPECT_TRUE(reg.empty(Scope::User)) << "unregistration removes what registration wrote";
+}
+
+TEST(Registration, OtherFailureLeavesNothingBehind) {
+    FakeRegistry reg;
+    reg.typeLibMachine = TYPE_E_CANTLOADLIBRARY;
+    EXPECT_EQ(RegisterServer(reg, kExe, false), kExitFailed);
+    EXPECT_TRUE(reg.empty(Scope::Machine));
+    EXPECT_TRUE(reg.empty(Scope::User));
+}
+
+TEST(Registration, UnregisterReportsMachineKeysItCannotRemove) {
+    FakeRegistry reg;
+    EXPECT_EQ(RegisterServer(reg, kExe, false), kExitMachineWide);
+    reg.denyMachine = true;
+    EXPECT_EQ(UnregisterServer(reg, kExe, false), kExitFailed);
+}
+
+TEST(Registration, IdentifiersMatchTheTypeLibrary) {
+    wchar_t text[64];
+    ::StringFromGUID2(CLSID_controller, text, 64);
+    EXPECT_STREQ(text, kClsidString);
+    ::StringFromGUID2(IID__controller, text, 64);
+    EXPECT_STREQ(text, kIidString);
+    ::StringFromGUID2(LIBID_VellumSetup, text, 64);
+    EXPECT_STREQ(text, kLibidString);
+}
+
+TEST(CommandLine, Switches) {
+    EXPECT_EQ(ParseServerSwitch(L""), ServerSwitch::None);
+    EXPECT_EQ(ParseServerSwitch(L"/RegServer"), ServerSwitch::RegServer);
+    EXPECT_EQ(ParseServerSwitch(L"-REGSERVER"), ServerSwitch::RegServer);
+    EXPECT_EQ(ParseServerSwitch(L"  /unregserver"), ServerSwitch::UnregServer);
+    EXPECT_EQ(ParseServerSwitch(L"-Embedding"), ServerSwitch::Embedding);
+    EXPECT_EQ(ParseServerSwitch(L"/Automation -Embedding"), ServerSwitch::Embedding);
+    EXPECT_EQ(ParseServerSwitch(L"RegServer"), ServerSwitch::None) << "a switch needs - or /";
+    EXPECT_EQ(ParseServerSwitch(L"/RegServerX"), ServerSwitch::None);
+    EXPECT_EQ(ParseServerSwitch(L"foo /q -unregSERVER"), ServerSwitch::UnregServer);
+}
+
+}  // namespace
