@@ -35,7 +35,12 @@ Running programs (output always goes to files, never pipes)
                           "inspector run" with an exact Windows environment;
                           returns {"pid": Windows pid[, "exited", "exit_code"]}
     wait_window(title, timeout=10, **filters) -> {"hwnd","pid","title",...}
-    screenshot(path)      the whole display, with ImageMagick's import
+    keys(*names, hwnd=None)   real key presses through xdotool ("Return",
+                          "Escape", "Tab", "space", "alt+n"), after bringing
+                          the window hwnd to the foreground when given
+    processes()           the prefix's Windows processes [{pid,parent,exe}]
+    screenshot(path, hwnd=None)  the display, or one window's rectangle of
+                          it, with ImageMagick's import
     reg_set(key, name, type, data=None, hexdata=None), reg_delete(key, name=None)
                           registry values with exact bytes (inspector regset)
     wineserver_wait(timeout=60), wineserver_kill()
@@ -45,8 +50,10 @@ Test base class
                           scratch folder self.tmp (unix path; self.wtmp as
                           Windows path), and cleanup of every process it
                           started: self.start(...) / self.run_windows(...)
-                          register their pids; tearDown ends the ones still
-                          running, by pid only.
+                          register their pids; cleanup ends the ones still
+                          running, then (by pid) every other Windows process
+                          that appeared during the test, such as programs
+                          those started, Wine's own services excepted.
 
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_inspector.py): a program started from the host gets the
@@ -346,12 +353,34 @@ def wait_window(title, timeout=10, contains=False, visible=True, pid=None, cls=N
     return inspector(*args, timeout=timeout + 60)
 
 
-def screenshot(path):
+def screenshot(path, hwnd=None):
     e = setup()
-    with open(os.devnull, "wb") as null:
-        subprocess.run(["import", "-window", "root", path], env=e, stdout=null, stderr=null,
-                       timeout=60, check=True)
+    args = ["import", "-window", "root"]
+    if hwnd is not None:
+        r = inspector("dump", "--hwnd", hwnd)["window_rect"]
+        args += ["-crop", "%dx%d+%d+%d" % (r["width"], r["height"], max(r["left"], 0), max(r["top"], 0))]
+    subprocess.run(args + [path], env=e, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60, check=True)
     return path
+
+
+def keys(*names, hwnd=None):
+    """Real key events: xdotool types them into the focused window."""
+    e = setup()
+    if hwnd is not None:
+        inspector("activate", "--hwnd", hwnd)
+    subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+# Processes Wine runs for itself in every prefix; cleanup leaves them alone.
+WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
+                 "explorer.exe", "winemenubuilder.exe", "conhost.exe", "wineboot.exe", "start.exe",
+                 "tabtip.exe", "rundll32.exe", "mscorsvw.exe", "iexplore.exe"}
+
+
+def processes():
+    return inspector("ps")
 
 
 def reg_set(key, name, type="sz", data=None, hexdata=None):
@@ -410,6 +439,7 @@ class WineTestCase(unittest.TestCase):
         super().setUp()
         self._host_processes = []
         self._windows_pids = []
+        self._baseline = {p["pid"] for p in processes()}
         self.tmp = tempfile.mkdtemp(prefix="winetest-")
         self.wtmp = to_windows(self.tmp)
         self.addCleanup(self._cleanup)
@@ -420,9 +450,23 @@ class WineTestCase(unittest.TestCase):
         return p
 
     def run_windows(self, command, **kwargs):
-        answer = run_windows(command, **kwargs)
+        try:
+            answer = run_windows(command, **kwargs)
+        except InspectorError as e:
+            if isinstance(e.output, dict) and "pid" in e.output:  # still running after --wait
+                self._windows_pids.append(e.output["pid"])
+            raise
         self._windows_pids.append(answer["pid"])
         return answer
+
+    def kill_leftovers(self):
+        """Ends (by pid) the Windows processes that appeared since setUp."""
+        killed = []
+        for p in processes():
+            if p["pid"] not in self._baseline and p["exe"].lower() not in WINE_SERVICES:
+                inspector("kill", "--pid", p["pid"], timeout=30, check=False)
+                killed.append(p)
+        return killed
 
     def _cleanup(self):
         for pid in self._windows_pids:
@@ -430,6 +474,10 @@ class WineTestCase(unittest.TestCase):
                 inspector("kill", "--pid", pid, timeout=30, check=False)
             except Exception:
                 pass
+        try:
+            self.kill_leftovers()
+        except Exception:
+            pass
         for p in self._host_processes:
             p.kill()
             for path in (p.out_path, p.err_path):

@@ -109,6 +109,13 @@ class FixtureWindowTest(winetest.WineTestCase):
         inspector("answer", "--button", "ok", "--title", "Fixture forced")
         self.assertEqual(self.result_label(), "answer=1")
 
+    def test_keys_reach_the_focused_control(self):
+        winetest.keys("space", hwnd=self.hwnd)  # the focus is on "Question"
+        box = inspector("msgbox", "--pid", self.window["pid"], "--timeout", 10000)
+        self.assertEqual(box["title"], "Fixture question")
+        inspector("answer", "--button", "yes", "--pid", self.window["pid"])
+        self.assertEqual(self.result_label(), "answer=6")
+
     def test_measure_tells_clipped_text_from_fitting_text(self):
         m = inspector("measure", "--hwnd", self.hwnd)
         by_id = {c["id"]: c for c in m["controls"]}
@@ -163,6 +170,16 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertFalse(caught.exception.output["exited"])
         self.assertTrue(inspector("kill", "--pid", started["pid"], "--code", 9)["killed"])
         self.assertTrue(inspector("waitpid", "--pid", started["pid"])["exited"])
+
+
+    def test_cleanup_ends_processes_the_test_did_not_track(self):
+        fixture = winetest.to_windows(winetest.program("fixturewin"))
+        started = winetest.run_windows([fixture, "--title", "Untracked"])  # not registered with the test
+        winetest.wait_window("Untracked", timeout=30, pid=started["pid"])
+        killed = self.kill_leftovers()
+        self.assertIn(started["pid"], [p["pid"] for p in killed])
+        self.assertTrue(inspector("waitpid", "--pid", started["pid"], "--timeout", 10000)["exited"])
+        self.assertTrue(all(p["exe"].lower() not in winetest.WINE_SERVICES for p in killed))
 
 
 class RegistryTest(winetest.WineTestCase):

@@ -65,6 +65,7 @@ int CmdAnswer(const Args& args);
 int CmdMeasure(const Args& args);
 int CmdRun(const Args& args);
 int CmdEnv(const Args& args);
+int CmdPs(const Args& args);
 int CmdKill(const Args& args);
 int CmdWaitPid(const Args& args);
 int CmdRegSet(const Args& args);

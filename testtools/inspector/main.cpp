@@ -56,6 +56,8 @@
 //                                starts a process with a changed environment:
 //                                {pid} or, with --wait, {pid,exited,exit_code}
 //   env                          the inspector's own environment: {NAME: value}
+//   ps                           the prefix's processes but this one:
+//                                [{pid,parent,exe}]
 //   waitpid --pid P [--timeout MS]   {pid,exited,exit_code}
 //   kill --pid P [--code N]      ends a process: {pid,killed}
 //   regset --key ROOT\PATH --name N (--type T) (--data TEXT | --hex BYTES)
@@ -156,7 +158,7 @@ int wmain(int argc, wchar_t** argv) {
         {L"list", CmdList},       {L"wait", CmdWait},         {L"dump", CmdDump},
         {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate},
         {L"msgbox", CmdMsgBox},   {L"answer", CmdAnswer},     {L"measure", CmdMeasure},
-        {L"run", CmdRun},         {L"env", CmdEnv},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
+        {L"run", CmdRun},         {L"env", CmdEnv},           {L"ps", CmdPs},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
         {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},
     };
     if (argc < 2) Fail(kFailed, L"usage: inspector <command> [options]; see main.cpp for the reference");

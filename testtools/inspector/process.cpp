@@ -3,6 +3,7 @@
 // the prefix instead, with exactly the environment block the test asks for.
 #include <windows.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -153,6 +154,23 @@ int CmdEnv(const Args&) {
         j.field(U8(name).c_str(), U8(e.size() > name.size() ? e.substr(name.size() + 1) : std::wstring()));
     }
     j.endObject();
+    Emit(j);
+    return kOk;
+}
+
+int CmdPs(const Args&) {
+    vellum::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) Fail(kFailed, L"cannot list the processes");
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    JsonWriter j;
+    j.beginArray();
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == ::GetCurrentProcessId()) continue;
+        j.beginObject().field("pid", entry.th32ProcessID).field("parent", entry.th32ParentProcessID)
+            .field("exe", U8(entry.szExeFile)).endObject();
+    }
+    j.endArray();
     Emit(j);
     return kOk;
 }
