@@ -106,6 +106,121 @@ bool SafeRelativePath(const std::wstring& memberName, std::wstring* out) {
     return true;
 }
 
+unsigned long CabinetChecksum(const unsigned char* data, size_t size, unsigned long seed) {
+    unsigned long value = seed;
+    size_t whole = size / 4 * 4;
+    for (size_t i = 0; i < whole; i += 4) {
+        value ^= static_cast<unsigned long>(data[i]) | (static_cast<unsigned long>(data[i + 1]) << 8) |
+                 (static_cast<unsigned long>(data[i + 2]) << 16) |
+                 (static_cast<unsigned long>(data[i + 3]) << 24);
+    }
+    unsigned long tail = 0;
+    for (size_t i = whole; i < size; ++i) tail = (tail << 8) | data[i];
+    return (value ^ tail) & 0xFFFFFFFFul;
+}
+
+namespace {
+
+struct Reader {
+    const unsigned char* data;
+    size_t size;
+    size_t pos;
+    bool ok = true;
+    unsigned long Get(int bytes) {
+        if (pos + bytes > size) {
+            ok = false;
+            return 0;
+        }
+        unsigned long v = 0;
+        for (int i = 0; i < bytes; ++i) v |= static_cast<unsigned long>(data[pos + i]) << (8 * i);
+        pos += bytes;
+        return v;
+    }
+    void Skip(size_t n) {
+        if (pos + n > size) ok = false;
+        else pos += n;
+    }
+    void SkipString() {
+        while (pos < size && data[pos] != 0) ++pos;
+        if (pos >= size) ok = false;
+        else ++pos;
+    }
+};
+
+}  // namespace
+
+bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error) {
+    Reader r{data, size, 0};
+    if (size < 36 || data[0] != 'M' || data[1] != 'S' || data[2] != 'C' || data[3] != 'F') {
+        *error = L"the file is not a cabinet";
+        return false;
+    }
+    r.Skip(4);
+    r.Get(4);
+    unsigned long cabinetSize = r.Get(4);
+    r.Get(4);
+    r.Get(4);  // offset of the file table
+    r.Get(4);
+    r.Get(2);  // version
+    unsigned long folders = r.Get(2);
+    r.Get(2);  // files
+    unsigned long flags = r.Get(2);
+    r.Get(4);  // set id, index
+    if (cabinetSize > size) {
+        *error = L"the cabinet is shorter than its header says (truncated)";
+        return false;
+    }
+    unsigned long folderReserve = 0, dataReserve = 0;
+    if (flags & 0x0004) {
+        unsigned long headerReserve = r.Get(2);
+        folderReserve = r.Get(1);
+        dataReserve = r.Get(1);
+        r.Skip(headerReserve);
+    }
+    if (flags & 0x0001) { r.SkipString(); r.SkipString(); }
+    if (flags & 0x0002) { r.SkipString(); r.SkipString(); }
+    struct Folder { unsigned long start, blocks; };
+    std::vector<Folder> list;
+    for (unsigned long f = 0; f < folders && r.ok; ++f) {
+        Folder folder;
+        folder.start = r.Get(4);
+        folder.blocks = r.Get(2);
+        r.Get(2);  // compression
+        r.Skip(folderReserve);
+        list.push_back(folder);
+    }
+    if (!r.ok) {
+        *error = L"the cabinet's header is damaged";
+        return false;
+    }
+    for (size_t f = 0; f < list.size(); ++f) {
+        Reader block{data, size, list[f].start};
+        for (unsigned long b = 0; b < list[f].blocks; ++b) {
+            size_t at = block.pos;
+            unsigned long stored = block.Get(4);
+            block.Get(2);  // compressed size
+            block.Get(2);  // uncompressed size
+            if (!block.ok) break;
+            unsigned long compressed = data[at + 4] | (data[at + 5] << 8);
+            block.Skip(dataReserve + compressed);
+            if (!block.ok) break;
+            if (stored != 0) {
+                unsigned long sum = CabinetChecksum(data + at + 8 + dataReserve, compressed, 0);
+                sum = CabinetChecksum(data + at + 4, 4 + dataReserve, sum);
+                if (sum != stored) {
+                    *error = L"the cabinet's data is damaged (checksum mismatch)";
+                    return false;
+                }
+            }
+        }
+        if (!block.ok) {
+            *error = L"the cabinet's data is truncated";
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<std::wstring> ParentFolders(const std::wstring& relativePath) {
     std::vector<std::wstring> folders;
     for (size_t pos = relativePath.find(L'\\'); pos != std::wstring::npos;

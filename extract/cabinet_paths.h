@@ -31,6 +31,16 @@ bool SafeRelativePath(const std::wstring& memberName, std::wstring* out);
 // ("a\\b\\c.txt" gives "a", "a\\b").
 std::vector<std::wstring> ParentFolders(const std::wstring& relativePath);
 
+// Checks the structure of a whole cabinet file held in memory and the
+// checksum of every data block that carries one. The cabinet functions of
+// some systems skip the checksums, so damaged stored data would otherwise be
+// written out as if it were sound. Returns false with *error set.
+bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error);
+
+// The cabinet checksum: XOR of the little-endian 32-bit words, the trailing
+// one to three bytes taken big-endian, starting from seed.
+unsigned long CabinetChecksum(const unsigned char* data, size_t size, unsigned long seed);
+
 extern const wchar_t kUsage[];
 
 }  // namespace vellum::extract

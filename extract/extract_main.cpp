@@ -247,6 +247,32 @@ bool EnsureFolder(const std::wstring& folder) {
     return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// Reads the cabinet once and checks its structure and block checksums, so
+// that a damaged cabinet writes no file at all.
+bool CheckWholeCabinet(const std::wstring& path, std::wstring* error) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = L"the cabinet cannot be opened: " + SystemMessage(::GetLastError());
+        return false;
+    }
+    DWORD high = 0;
+    DWORD size = ::GetFileSize(h, &high);
+    std::vector<unsigned char> data;
+    bool ok = high == 0 && size != INVALID_FILE_SIZE && size < (1u << 30);
+    if (ok) {
+        data.resize(size);
+        DWORD got = 0;
+        ok = size == 0 || (::ReadFile(h, &data[0], size, &got, nullptr) && got == size);
+    }
+    ::CloseHandle(h);
+    if (!ok) {
+        *error = L"the cabinet cannot be read";
+        return false;
+    }
+    return vellum::extract::VerifyCabinet(data.data(), data.size(), error);
+}
+
 int Run(const Options& options) {
     HMODULE cabinetDll = vellum::LoadSystemLibrary(L"cabinet.dll");
     if (!cabinetDll) {
@@ -307,6 +333,13 @@ int Run(const Options& options) {
         FdiClose(probe);
         if (!isCab) {
             Error(L"not a cabinet file: " + cabinet);
+            code = kBadCabinet;
+        }
+    }
+    if (code == kOk) {
+        std::wstring damage;
+        if (!CheckWholeCabinet(cabinet, &damage)) {
+            Error(cabinet + L": " + damage);
             code = kBadCabinet;
         }
     }
