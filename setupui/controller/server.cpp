@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <tlhelp32.h>
 
 #include "VellumSetup_h.h"
 #include "controller.h"
@@ -68,6 +69,34 @@ void CALLBACK ConnectTimeout(HWND, UINT, UINT_PTR id, DWORD) {
     if (!g_everUsed) EndServer();
 }
 
+// The process that launched this one. Where the COM runtime starts a local
+// server from the activating client's own process (as Wine does), that is
+// the client; on Windows it is the COM launch service, which never ends.
+HANDLE g_launcher = nullptr;
+
+HANDLE OpenLauncherProcess() {
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return nullptr;
+    DWORD self = ::GetCurrentProcessId(), parent = 0;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL ok = ::Process32FirstW(snap, &pe); ok; ok = ::Process32NextW(snap, &pe))
+        if (pe.th32ProcessID == self) parent = pe.th32ParentProcessID;
+    ::CloseHandle(snap);
+    return parent ? ::OpenProcess(SYNCHRONIZE, FALSE, parent) : nullptr;
+}
+
+// A client that dies does not always release its controller: COM on Windows
+// runs its references down after a few minutes, Wine not at all. A server
+// whose launching client has ended has nobody left to serve. The timer is a
+// thread timer, so it also ticks inside message boxes and waits.
+void CALLBACK WatchLauncher(HWND, UINT, UINT_PTR id, DWORD) {
+    if (g_launcher && ::WaitForSingleObject(g_launcher, 0) == WAIT_OBJECT_0) {
+        ::KillTimer(nullptr, id);
+        EndServer();
+    }
+}
+
 }  // namespace
 
 int RunServer() {
@@ -80,7 +109,10 @@ int RunServer() {
         return 1;
     }
     ::SetTimer(nullptr, 0, kConnectTimeoutMs, &ConnectTimeout);
+    g_launcher = OpenLauncherProcess();
+    if (g_launcher) ::SetTimer(nullptr, 0, kLauncherPollMs, &WatchLauncher);
     RunMessageLoop();
+    if (g_launcher) ::CloseHandle(g_launcher);
     ::CoRevokeClassObject(cookie);
     // Disconnects what clients still hold; the controller's windows close with it.
     ::CoUninitialize();

@@ -8,15 +8,19 @@
 // script's wizard.
 //
 // Lifetime: the process ends when its controller has been released (the
-// script ended, or died and COM ran its references down) or after closeAll /
-// closeProgress once their call has returned; a process that COM started
-// but no client ever connected to ends after kConnectTimeoutMs.
+// script ended, or died and COM ran its references down), when the process
+// that launched it has ended (where COM launches the server from the
+// client's process and never runs a dead client's references down, as Wine
+// does), or after closeAll / closeProgress once their call has returned; a
+// process that COM started but no client ever connected to ends after
+// kConnectTimeoutMs. Ending destroys the windows with the controller.
 #pragma once
 
 namespace vellum {
 namespace controller {
 
 constexpr unsigned kConnectTimeoutMs = 60000;
+constexpr unsigned kLauncherPollMs = 1000;
 
 // Serves the class until the process is to end; returns the exit code.
 int RunServer();
