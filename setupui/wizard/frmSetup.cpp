@@ -148,16 +148,17 @@ std::wstring ProgramFolder() {
     }
 }
 
-// The whole file as bytes; empty when it cannot be opened or read.
-std::string ReadLicenseBytes(const std::wstring& path) {
+// The file's bytes (the start of a very large one, *cut set); empty when it
+// cannot be opened or read.
+std::string ReadLicenseBytes(const std::wstring& path, bool* cut) {
+    *cut = false;
     UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return std::string();
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart <= 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > kMaxLicenseBytes)
-        return std::string();
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart <= 0) return std::string();
+    *cut = static_cast<unsigned long long>(size.QuadPart) > kMaxLicenseBytes;
+    std::string bytes(*cut ? kMaxLicenseBytes : static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
     if (!::ReadFile(f.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr)) return std::string();
     bytes.resize(got);
@@ -275,8 +276,8 @@ struct frmSetup::Impl {
             controls[r.id] = h;
             if (r.settings & Checked) ::SendMessageW(h, BM_SETCHECK, BST_CHECKED, 0);
             if (r.kind == Kind::TextBox) {
-                // License files are 3 to 13 KB; the limit only guards the
-                // box against refusing a larger one.
+                // The default limit (32 K characters) would refuse a long
+                // license; the text shown is bounded by kMaxLicenseBytes.
                 ::SendMessageW(h, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
             }
             if (r.kind == Kind::Image) {
@@ -337,7 +338,9 @@ struct frmSetup::Impl {
             std::wstring text = compose(t.caption);
             if (HWND h = ctl(t.control)) ::SetWindowTextW(h, text.c_str());
         }
-        std::wstring license = DecodeLicense(ReadLicenseBytes(self->licFile), self->localeID);
+        bool cut = false;
+        std::string bytes = ReadLicenseBytes(self->licFile, &cut);
+        std::wstring license = DecodeLicense(bytes, self->localeID, cut);
         ::SetWindowTextW(ctl(ID_txtLicense), license.c_str());
     }
 

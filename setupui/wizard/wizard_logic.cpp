@@ -219,8 +219,18 @@ unsigned LicenseCodePage(const std::wstring& localeID) {
     return CP_ACP;
 }
 
-std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID) {
-    return BytesToWide(bytes, LicenseCodePage(localeID));
+std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut) {
+    const unsigned codePage = LicenseCodePage(localeID);
+    if (!cut) return BytesToWide(bytes, codePage);
+    // Only the start of the file: end at the last whole character.
+    size_t end = 0;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t width = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 2 : 1;
+        if (i + width > bytes.size()) break;
+        i += width;
+        end = i;
+    }
+    return BytesToWide(bytes.substr(0, end), codePage);
 }
 
 }  // namespace wizard

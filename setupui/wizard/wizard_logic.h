@@ -133,11 +133,16 @@ LoadPaths FormLoadPaths(const std::wstring& programFolder, const std::wstring& l
 // The code page a license file of this locale is written in; 0 (the
 // system's ANSI code page) for locales outside the shipped ones.
 unsigned LicenseCodePage(const std::wstring& localeID);
-// The license bytes as text, neither trimmed nor reflowed.
-std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID);
+// The license bytes as text, neither trimmed nor reflowed. cut says that
+// the bytes are only the start of a longer file, so they may end in half of
+// a double-byte character, which is then left out.
+std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut = false);
 
-// The largest license file read; a larger one is treated as unreadable.
-constexpr unsigned long long kMaxLicenseBytes = 32ull * 1024 * 1024;
+// How much of a license file is shown. License files are 3 to 13 KB; a
+// multi-line box lays out all its text at once, which for megabytes takes
+// long enough to look like a hang, so only the start of a larger file is
+// read.
+constexpr unsigned long kMaxLicenseBytes = 256ul * 1024;
 
 }  // namespace wizard
 }  // namespace vellum

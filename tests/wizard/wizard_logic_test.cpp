@@ -383,6 +383,12 @@ TEST(WizardLicense, CodePageOfTheLocaleNotOfTheSystem) {
     // without a line end stay as they are.
     EXPECT_EQ(L"  A\r\nB\nC  \r\n\r\nlast", DecodeLicense("  A\r\nB\nC  \r\n\r\nlast", L"en-us"));
     EXPECT_EQ(L"", DecodeLicense("", L"ko-kr"));
+
+    // The start of a file too large to show ends at a whole character.
+    EXPECT_EQ(L"\uC548", DecodeLicense("\xBE\xC8\xB3", L"ko-kr", true));
+    EXPECT_EQ(L"\uC548\uB155", DecodeLicense("\xBE\xC8\xB3\xE7", L"ko-kr", true));
+    EXPECT_EQ(L"A\u4E2D", DecodeLicense("A\xA4\xA4\xA4", L"zh-tw", true));
+    EXPECT_EQ(L"ab\u00E9", DecodeLicense("ab\xE9", L"fr-fr", true));
 }
 
 // The dialog manager tabs through the controls in creation order: the

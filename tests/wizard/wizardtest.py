@@ -31,7 +31,7 @@ def catalogue(locale, texts):
 class Host:
     """One wizard host process in a private folder."""
 
-    def __init__(self, test, files=None, locale=None, env=None, open_wizard=True):
+    def __init__(self, test, files=None, locale=None, env=None, open_wizard=True, wait=True):
         self.test = test
         self.folder = tempfile.mkdtemp(dir=test.tmp)
         self.exe = os.path.join(self.folder, "wizardhost.exe")
@@ -47,8 +47,14 @@ class Host:
         if not open_wizard:
             args.append("--no-open")
         self.commands = 0
+        self.open_wizard = open_wizard
         self.process = test.start(self.exe, args, env=env, cwd=self.folder)
-        self.wait(lambda s: s.get("loaded") == "1" or not open_wizard, what="the wizard to load")
+        if wait:
+            self.ready()
+
+    def ready(self):
+        """Waits until the host has opened the wizard (or started, with no_open)."""
+        return self.wait(lambda s: s.get("loaded") == "1" or not self.open_wizard, what="the wizard to load")
 
     # ---- flags ----
     def state(self):
