@@ -206,3 +206,34 @@ def run_with_env(args, env_changes, timeout=120, unset=(), wine_env_extra=None, 
     a += ["--"] + list(args)
     code, answer = inspector(a, timeout=timeout + 30, env=wine_env_extra)
     return answer
+
+
+def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra=None):
+    """Starts a program (through the inspector, so its Windows environment can
+    be set), answers every message box it shows with OK, and waits for it to
+    end. Returns (exit code or None if it had to be killed, [boxes]), each box
+    a dict with title, text and icon."""
+    a = ["run"]
+    for k, v in (env_changes or {}).items():
+        a += ["--env", "%s=%s" % (k, v)]
+    for k in unset:
+        a += ["--unset", k]
+    if cwd:
+        a += ["--cwd", cwd]
+    code, started = inspector(a + ["--"] + list(args), timeout=60, env=wine_env_extra)
+    if not started or "pid" not in started:
+        raise RuntimeError("could not start %r: %r" % (args, started))
+    pid = str(started["pid"])
+    boxes = []
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        _, state = inspector(["waitpid", "--pid", pid, "--timeout", "700"], timeout=30)
+        if state and state.get("exited"):
+            return state.get("exit_code"), boxes
+        _, box = inspector(["msgbox", "--pid", pid, "--timeout", "300"], timeout=30)
+        if box and box.get("hwnd"):
+            boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
+                          "icon": box.get("icon", "")})
+            inspector(["answer", "--button", "ok", "--pid", pid, "--timeout", "2000"], timeout=30)
+    inspector(["kill", "--pid", pid], timeout=30)
+    return None, boxes

@@ -1,0 +1,18 @@
+// Holds a file open without sharing, as another program might, until killed
+// or the given number of seconds has passed. Creates "<path>.held" once the
+// file is open so the test knows when to go on.
+#include <windows.h>
+
+#include <string>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) return 2;
+    HANDLE f = ::CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    std::wstring flag = std::wstring(argv[1]) + L".held";
+    HANDLE h = ::CreateFileW(flag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    ::Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);
+    ::CloseHandle(f);
+    return 0;
+}

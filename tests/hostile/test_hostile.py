@@ -1,0 +1,337 @@
+"""Hostile input, end to end under Wine.
+
+Every case checks: no crash, no hang, the message or fallback that the
+program documents, and nothing already written lost. Cases are grouped so
+that one program run serves several of them; each group is one test method
+and adds rows (case, expected, seen) to the table printed at the end.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winerun  # noqa: E402
+import make_payloads  # noqa: E402
+
+BIN = winerun.bin_dir()
+HERE_BIN = os.path.join(BIN, "tests", "hostile")
+PAYLOADS = os.path.join(HERE_BIN, "payloads")
+LOOKUP = os.path.join(HERE_BIN, "lookupdump.exe")
+HOLD = os.path.join(HERE_BIN, "holdfile.exe")
+
+MSG_CANNOT_OPEN = "Couldn't open file for writing."
+MSG_HRES = "hres is 0"
+MSG_NO_RESOURCE = "Could not load resource."
+KEY1 = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription"
+KEY2 = "HKLM\\SOFTWARE\\Ostrander\\ZephOOBE"
+
+ROWS = []
+
+
+def launcher(variant):
+    return os.path.join(HERE_BIN, "hostile_%s.exe" % variant)
+
+
+def payload_file(variant, name):
+    with open(os.path.join(PAYLOADS, variant, name), "rb") as f:
+        return f.read()
+
+
+def list_lines(variant):
+    with open(os.path.join(PAYLOADS, variant, "list.txt"), "rb") as f:
+        data = f.read().decode("ascii")
+    lines = data.split("\r\n")
+    if data.endswith("\r\n"):
+        lines.pop()
+    return lines
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def boxes_text(boxes):
+    return "; ".join("%s[%s]" % (b["text"][:60], b["icon"]) for b in boxes) or "no box"
+
+
+class Hostile(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(launcher("base")):
+            raise unittest.SkipTest("hostile launcher variants are not built (launcher missing?)")
+        winerun.ensure_prefix()
+        winerun.ensure_display()
+        cls.prefix_c = os.path.join(winerun.wine_env()["WINEPREFIX"], "drive_c")
+        winerun.inspector(["regdel", "--key", KEY1])
+        winerun.inspector(["regdel", "--key", KEY2])
+
+    @classmethod
+    def tearDownClass(cls):
+        winerun.inspector(["regdel", "--key", KEY1])
+        winerun.inspector(["regdel", "--key", KEY2])
+        winerun.end_prefix_processes()
+        winerun.stop_display()
+        width = max([len(r[0]) for r in ROWS] + [4])
+        print("\n%-*s | %-4s | %-60s | %s" % (width, "case", "ok", "expected", "seen"))
+        for case, expected, seen, ok in ROWS:
+            print("%-*s | %-4s | %-60s | %s" % (width, case, "ok" if ok else "FAIL", expected[:60], seen[:100]))
+        print("%d cases, %d failed" % (len(ROWS), sum(1 for r in ROWS if not r[3])))
+
+    def setUp(self):
+        self.failures = []
+
+    def tearDown(self):
+        self.assertEqual(self.failures, [], "cases failed")
+
+    def row(self, case, expected, seen, ok):
+        ROWS.append((case, expected, seen, bool(ok)))
+        if not ok:
+            self.failures.append("%s: expected %s, seen %s" % (case, expected, seen))
+
+    # ---- helpers -------------------------------------------------------
+
+    def temp(self, tag):
+        d = winerun.fresh_dir("hostile-" + tag)
+        self.addCleanup(shutil.rmtree, d, True)
+        return d
+
+    def run_launcher(self, variant, temp_win=None, unset_temp=False, cwd=None, args=("/q",), timeout=60):
+        env = {}
+        unset = ()
+        if unset_temp:
+            unset = ("TEMP", "TMP")
+        elif temp_win is not None:
+            env = {"TEMP": temp_win, "TMP": temp_win}
+        return winerun.drive([winerun.winpath(launcher(variant))] + list(args), env, unset=unset, cwd=cwd,
+                             timeout=timeout)
+
+    def intact(self, variant, folder, names):
+        """Names whose file in folder is missing or differs from the payload."""
+        bad = []
+        for n in names:
+            p = os.path.join(folder, n)
+            if not os.path.isfile(p) or read(p) != payload_file(variant, n):
+                bad.append(n)
+        return bad
+
+    def sound_run(self, case, variant, code, boxes, folder, expected="exit 0, every file intact, no box"):
+        bad = self.intact(variant, folder, list_lines(variant))
+        seen = "exit %s, %s, not intact: %s" % (code, boxes_text(boxes), bad or "none")
+        self.row(case, expected, seen, code == 0 and not boxes and not bad)
+
+    # ---- the working folder and its environment --------------------------
+
+    def test_a_temp_variants(self):
+        root_wf = os.path.join(self.prefix_c, "_hsc_Vellum")
+        for case, unset, value in (("TEMP unset", True, None), ("TEMP empty", False, "")):
+            shutil.rmtree(root_wf, ignore_errors=True)
+            code, boxes = self.run_launcher("base", value, unset_temp=unset, cwd="C:\\")
+            self.sound_run(case + " (root of the current drive)", "base", code, boxes, root_wf)
+        shutil.rmtree(root_wf, ignore_errors=True)
+
+        t = self.temp("missing")
+        code, boxes = self.run_launcher("base", winerun.winpath(os.path.join(t, "no", "such")))
+        ok = code == 1 and len(boxes) == 1 and "could not be created" in boxes[0]["text"] and \
+            boxes[0]["icon"] == "stop" and not os.path.exists(os.path.join(t, "no"))
+        self.row("TEMP names a missing folder", "stop box 'could not be created', exit 1, nothing written",
+                 "exit %s, %s" % (code, boxes_text(boxes)), ok)
+
+        for case, name in (("TEMP Cyrillic", "Временные файлы"), ("TEMP CJK", "临时文件夹 テンプ"),
+                           ("TEMP with trailing backslash", "trail")):
+            t = self.temp("nonascii")
+            folder = os.path.join(t, name)
+            os.mkdir(folder)
+            tw = winerun.winpath(folder) + ("\\" if "trailing" in case else "")
+            code, boxes = self.run_launcher("base", tw)
+            self.sound_run(case, "base", code, boxes, os.path.join(folder, "_hsc_Vellum"))
+
+        # Longer than MAX_PATH together with the file names: each file is
+        # either written whole or reported; the run ends normally.
+        t = self.temp("long")
+        deep = t
+        while len(winerun.winpath(deep)) < 235:
+            deep = os.path.join(deep, "d" * 20)
+        os.makedirs(deep)
+        code, boxes = self.run_launcher("base", winerun.winpath(deep))
+        wf = os.path.join(deep, "_hsc_Vellum")
+        names = list_lines("base")
+        missing = [n for n in names if not os.path.exists(os.path.join(wf, n))]
+        written_bad = [n for n in names if os.path.exists(os.path.join(wf, n)) and
+                       read(os.path.join(wf, n)) != payload_file("base", n)]
+        reported = sum(1 for b in boxes if b["text"] == MSG_CANNOT_OPEN)
+        # The script's path is too long for the shell: its documented message.
+        shell = [b for b in boxes if b["text"].startswith("error executing ") and b["icon"] == "stop"]
+        other = [b for b in boxes if b["text"] != MSG_CANNOT_OPEN and b not in shell and
+                 "could not be created" not in b["text"]]
+        ok = code is not None and not written_bad and not other and (
+            reported >= len(missing) or (code == 1 and not os.path.exists(wf))) and (code != 3 or shell)
+        self.row("TEMP longer than MAX_PATH with the names",
+                 "each file written whole or reported; script start reported", "exit %s, %d missing, %d reported,"
+                 " damaged %s, %s" % (code, len(missing), reported, written_bad, boxes_text(shell + other)), ok)
+
+        t = self.temp("tempfile")
+        f = os.path.join(t, "afile")
+        with open(f, "wb") as fh:
+            fh.write(b"keep me")
+        code, boxes = self.run_launcher("base", winerun.winpath(f))
+        ok = code == 1 and len(boxes) == 1 and boxes[0]["icon"] == "stop" and read(f) == b"keep me"
+        self.row("TEMP names a file", "stop box, exit 1, the file unchanged", "exit %s, %s" % (code, boxes_text(boxes)), ok)
+
+        t = self.temp("wfisfile")
+        wf = os.path.join(t, "_hsc_Vellum")
+        with open(wf, "wb") as fh:
+            fh.write(b"not a folder")
+        code, boxes = self.run_launcher("base", winerun.winpath(t))
+        ok = code == 1 and len(boxes) == 1 and "could not be created" in boxes[0]["text"] and \
+            read(wf) == b"not a folder"
+        self.row("working folder is a file", "stop box 'could not be created', exit 1, file unchanged",
+                 "exit %s, %s" % (code, boxes_text(boxes)), ok)
+
+        t = self.temp("reuse")
+        wf = os.path.join(t, "_hsc_Vellum")
+        os.mkdir(wf)
+        with open(os.path.join(wf, "keep.txt"), "wb") as fh:
+            fh.write(b"from an earlier run")
+        with open(os.path.join(wf, "a.txt"), "wb") as fh:
+            fh.write(b"an older and much longer a.txt " * 100)
+        code, boxes = self.run_launcher("base", winerun.winpath(t))
+        ok = read(os.path.join(wf, "keep.txt")) == b"from an earlier run"
+        self.sound_run("working folder reused: list files replaced", "base", code, boxes, wf)
+        self.row("working folder reused: other files kept", "keep.txt unchanged",
+                 "kept" if ok else "changed or lost", ok)
+
+        t = self.temp("args")
+        long_args = ["/q"] + ["arg%04d" % i for i in range(900)]
+        code, boxes = self.run_launcher("base", winerun.winpath(t), args=long_args)
+        self.sound_run("command line of 8000 characters", "base", code, boxes, os.path.join(t, "_hsc_Vellum"))
+        t = self.temp("args2")
+        code, boxes = self.run_launcher("base", winerun.winpath(t), args=("/q", 'say "hi"', "Ω≈ç√", "%TEMP%"))
+        self.sound_run("command line with quotes, Unicode, %VAR%", "base", code, boxes,
+                       os.path.join(t, "_hsc_Vellum"))
+
+    def test_b_targets(self):
+        # A folder stands in for a file that cannot be created: Wine, as root,
+        # opens read-only files for writing all the same.
+        t = self.temp("rofolder")
+        wf = os.path.join(t, "_hsc_Vellum")
+        os.makedirs(os.path.join(wf, "c.txt"))
+        code, boxes = self.run_launcher("base", winerun.winpath(t))
+        others = [n for n in list_lines("base") if n != "c.txt"]
+        bad = self.intact("base", wf, others)
+        ok = code == 0 and [b["text"] for b in boxes] == [MSG_CANNOT_OPEN] and boxes[0]["icon"] == "stop" \
+            and not bad and os.path.isdir(os.path.join(wf, "c.txt"))
+        self.row("target cannot be created (read-only)", "one stop box, others written, run goes on",
+                 "exit %s, %s, bad %s" % (code, boxes_text(boxes), bad), ok)
+
+        t = self.temp("held")
+        wf = os.path.join(t, "_hsc_Vellum")
+        os.makedirs(wf)
+        held = os.path.join(wf, "a.txt")
+        with open(held, "wb") as fh:
+            fh.write(b"held by another program")
+        holder = winerun.start([HOLD, winerun.winpath(held), "60"])
+        try:
+            for _ in range(100):
+                if os.path.exists(held + ".held"):
+                    break
+                time.sleep(0.1)
+            code, boxes = self.run_launcher("base", winerun.winpath(t))
+        finally:
+            winerun.stop(holder)
+        others = [n for n in list_lines("base") if n != "a.txt"]
+        bad = self.intact("base", wf, others)
+        ok = code == 0 and [b["text"] for b in boxes] == [MSG_CANNOT_OPEN] and not bad and \
+            read(held) == b"held by another program"
+        self.row("target held open without sharing", "one stop box, held file unchanged, others written",
+                 "exit %s, %s, bad %s" % (code, boxes_text(boxes), bad), ok)
+
+        # Disk full: TEMP on a small tmpfs.
+        t = self.temp("full")
+        mnt = os.path.join(t, "mnt")
+        os.mkdir(mnt)
+        cats = sum(len(payload_file("base", n)) for n in list_lines("base")[:3])
+        size_kb = (cats + len(payload_file("base", "a.txt"))) // 1024 + 24
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dk" % size_kb, "tmpfs", mnt],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if r.returncode != 0:
+            self.row("disk full while writing", "'only N are written' box, run goes on",
+                     "not run: tmpfs mount refused here", False)
+            return
+        try:
+            code, boxes = self.run_launcher("base", winerun.winpath(mnt))
+            wf = os.path.join(mnt, "_hsc_Vellum")
+            short = [b for b in boxes if b["text"].startswith("only ") and
+                     b["text"].endswith(" are written to the file")]
+            before = self.intact("base", wf, list_lines("base")[:4])
+            n = int(short[0]["text"].split()[1]) if short else -1
+            ok = code == 0 and short and short[0]["icon"] == "exclamation" and \
+                0 <= n < len(payload_file("base", "b.bin")) and not before
+            self.row("disk full while writing", "'only N are written to the file', earlier files intact, exit 0",
+                     "exit %s, %s, damaged before: %s" % (code, boxes_text(boxes), before), ok)
+        finally:
+            winerun.end_prefix_processes()
+            subprocess.run(["umount", "-l", mnt], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    # ---- the file list -------------------------------------------------------
+
+    def test_c_file_lists(self):
+        t = self.temp("blank")
+        code, boxes = self.run_launcher("blankline", winerun.winpath(t))
+        wf = os.path.join(t, "_hsc_Vellum")
+        good = [n for n in list_lines("blankline") if n]
+        bad = self.intact("blankline", wf, good)
+        ok = code == 0 and not bad and not os.path.exists(os.path.join(wf, "blank.txt")) and \
+            all(b["text"] == MSG_CANNOT_OPEN for b in boxes) and len(boxes) <= 1
+        self.row("file list with a blank line", "blank line skipped or reported, others written",
+                 "exit %s, %s, bad %s" % (code, boxes_text(boxes), bad), ok)
+
+        t = self.temp("nocrlf")
+        code, boxes = self.run_launcher("nofinalcrlf", winerun.winpath(t))
+        self.sound_run("file list without a final CR LF", "nofinalcrlf", code, boxes, os.path.join(t, "_hsc_Vellum"))
+
+        t = self.temp("sep")
+        inner = os.path.join(t, "inner")
+        os.mkdir(inner)
+        code, boxes = self.run_launcher("separators", winerun.winpath(inner))
+        wf = os.path.join(inner, "_hsc_Vellum")
+        good = ["InstallerUIText_de-de.xml", "InstallerUIText_en-us.xml", "InstallerUIText_fr-fr.xml",
+                "a.txt", "c.txt", "VellumSetup.jse"]
+        bad = self.intact("separators", wf, good)
+        refused = sum(1 for b in boxes if b["text"] == MSG_CANNOT_OPEN)
+        leaks = {
+            "sub\\x.txt": [os.path.join(wf, "sub")],
+            "sub/y.txt": [os.path.join(wf, "sub")],
+            "..\\escape.txt": [os.path.join(inner, "escape.txt")],
+            "..": [],
+            "C:\\abs.txt": [os.path.join(self.prefix_c, "abs.txt")],
+            "a.txt:ads": [os.path.join(wf, "a.txt:ads")],
+            " ": [os.path.join(wf, " ")],
+        }
+        for line, paths in leaks.items():
+            leaked = [p for p in paths if os.path.exists(p)]
+            self.row("list line %r" % line, "refused with a stop box, nothing written outside",
+                     "exit %s, leaked %s" % (code, leaked or "nothing"), code == 0 and not leaked)
+        self.row("file list with 7 hostile lines: the others", "7 refusals, the sound files intact",
+                 "%d refusals, bad %s, others: %s" % (refused, bad, boxes_text(
+                     [b for b in boxes if b["text"] != MSG_CANNOT_OPEN])),
+                 refused == 7 and not bad and len(boxes) == 7)
+
+        t = self.temp("more")
+        code, boxes = self.run_launcher("morelines", winerun.winpath(t))
+        wf = os.path.join(t, "_hsc_Vellum")
+        texts = [b["text"] for b in boxes]
+        bad = self.intact("morelines", wf, list_lines("base"))
+        extra = [n for n in ("extra1.txt", "extra2.txt", "extra3.txt") if os.path.exists(os.path.join(wf, n))]
+        ok = code == 0 and texts == [MSG_HRES, MSG_NO_RESOURCE] * 3 and not bad and not extra
+        self.row("file list with more lines than resources", "'hres is 0' + 'Could not load resource.' x3, no file",
+                 "exit %s, %s, created %s" % (code, boxes_text(boxes), extra), ok)
+
+
+if __name__ == "__main__":
+    unittest.main()
