@@ -39,6 +39,10 @@ Running programs (output always goes to files, never pipes)
                           "Escape", "Tab", "space", "alt+n"), after bringing
                           the window hwnd to the foreground when given
     processes()           the prefix's Windows processes [{pid,parent,exe}]
+    pids_of(exe)          Windows pids of the running processes of that
+                          program name ("wscript.exe"), oldest first
+    wait_exit(pid, timeout=30) -> exit code (None if unknown) of a Windows
+                          pid; raises InspectorError (code 2) on time-out
     screenshot(path, hwnd=None)  the display, or one window's rectangle of
                           it, with ImageMagick's import
     reg_set(key, name, type, data=None, hexdata=None), reg_delete(key, name=None)
@@ -381,6 +385,15 @@ WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe"
 
 def processes():
     return inspector("ps")
+
+
+def pids_of(exe):
+    return sorted(p["pid"] for p in processes() if p["exe"].lower() == exe.lower())
+
+
+def wait_exit(pid, timeout=30):
+    return inspector("waitpid", "--pid", pid, "--timeout", int(timeout * 1000),
+                     timeout=timeout + 60)["exit_code"]
 
 
 def reg_set(key, name, type="sz", data=None, hexdata=None):

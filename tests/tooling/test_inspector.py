@@ -41,7 +41,9 @@ class FixtureWindowTest(winetest.WineTestCase):
         dpi = d["dpi"]
         self.assertEqual(d["client"], {"width": twips(6600, dpi), "height": twips(4200, dpi)})
         self.assertEqual([c["id"] for c in d["controls"]],
-                         [504, 101, 102, 103, 104, 105, 106, 201, 301, 401, 501, 502, 503])
+                         [504, 101, 102, 103, 104, 105, 106, 201, 301, 401, 501, 502, 503, 505])
+        self.assertEqual(d["icon_big"], {"width": 32, "height": 32})
+        self.assertEqual(d["icon_small"], {"width": 16, "height": 16})
         self.assertEqual(d["focus_id"], 102)
         self.assertTrue(self.control(d, 102)["focused"])
 
@@ -122,6 +124,9 @@ class FixtureWindowTest(winetest.WineTestCase):
         self.assertFalse(by_id[502]["fits"])
         self.assertTrue(by_id[503]["fits"])
         self.assertTrue(by_id[101]["fits"])
+        self.assertTrue(by_id[201]["fits"])
+        self.assertFalse(by_id[505]["fits"])
+        self.assertEqual(by_id[505]["kind"], "push")
         self.assertFalse(m["all_fit"])
         self.assertNotIn(106, by_id)  # hidden controls are not measured
 

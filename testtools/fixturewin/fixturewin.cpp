@@ -25,7 +25,7 @@ namespace {
 
 enum Id {
     kWarning = 101, kQuestion, kError, kNote, kDisabled, kHidden,
-    kRemember = 201, kProgress = 301, kLog = 401, kResult = 501, kLongLabel, kShortLabel, kHeading,
+    kRemember = 201, kProgress = 301, kLog = 401, kResult = 501, kLongLabel, kShortLabel, kHeading, kCramped,
 };
 
 const wchar_t kFaceName[] = L"Tahoma";
@@ -52,6 +52,7 @@ const vellum::ControlSpec kControls[] = {
     {kLongLabel, L"lblLong", L"STATIC", L"This label's text is far too long to fit into the small box it was given",
      SS_LEFT, 0, {120, 3700, 1500, 255}, -1, 0, true},
     {kShortLabel, L"lblShort", L"STATIC", L"Fits", SS_LEFT, 0, {3360, 3700, 1500, 255}, -1, 0, true},
+    {kCramped, L"cmdCramped", L"BUTTON", L"A caption too long for its button", BS_PUSHBUTTON, 0, {4980, 3400, 1500, 375}, -1, 0, true},
 };
 const int kCount = sizeof(kControls) / sizeof(kControls[0]);
 HWND g_controls[kCount];

@@ -18,7 +18,8 @@
 //   dump <find>                  the window and all its descendants:
 //       {hwnd,pid,tid,title,class,visible,enabled,foreground,style,exstyle,
 //        owner,dpi,focus,focus_id,default_id (DM_GETDEFID, -1 if none),
-//        icon_big,icon_small,font,window_rect (screen),client{width,height},
+//        icon_big{width,height},icon_small{width,height} (0 x 0: no icon),
+//        font,window_rect (screen),client{width,height},
 //        probe_error ("" when fonts could be read),
 //        controls:[{hwnd,id,parent,parent_id (0 = the window),depth,class,
 //          text (whole, edits included),visible (IsWindowVisible),own_visible

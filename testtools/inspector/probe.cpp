@@ -27,6 +27,31 @@ LONG IconKind(HWND w) {
     return kIconOther;
 }
 
+void IconSize(HICON icon, LONG* width, LONG* height) {
+    *width = *height = 0;
+    ICONINFO info = {};
+    if (!icon || !::GetIconInfo(icon, &info)) return;
+    BITMAP bm = {};
+    if (info.hbmColor && ::GetObjectW(info.hbmColor, sizeof(bm), &bm)) {
+        *width = bm.bmWidth;
+        *height = bm.bmHeight;
+    } else if (info.hbmMask && ::GetObjectW(info.hbmMask, sizeof(bm), &bm)) {
+        *width = bm.bmWidth;
+        *height = bm.bmHeight / 2;  // a monochrome icon's mask holds both halves
+    }
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+}
+
+void WindowIcons(HWND w, ProbeRecord* r) {
+    HICON big = reinterpret_cast<HICON>(::SendMessageW(w, WM_GETICON, ICON_BIG, 0));
+    if (!big) big = reinterpret_cast<HICON>(::GetClassLongPtrW(w, GCLP_HICON));
+    HICON small = reinterpret_cast<HICON>(::SendMessageW(w, WM_GETICON, ICON_SMALL, 0));
+    if (!small) small = reinterpret_cast<HICON>(::GetClassLongPtrW(w, GCLP_HICONSM));
+    IconSize(big, &r->bigIconWidth, &r->bigIconHeight);
+    IconSize(small, &r->smallIconWidth, &r->smallIconHeight);
+}
+
 void Record(ProbeBlock* block, HWND w) {
     if (block->count >= kProbeMaxRecords) return;
     ProbeRecord* r = &block->records[block->count++];
@@ -36,6 +61,8 @@ void Record(ProbeBlock* block, HWND w) {
     if (!font) font = static_cast<HFONT>(::GetStockObject(SYSTEM_FONT));
     r->hasFont = ::GetObjectW(font, sizeof(r->font), &r->font) == sizeof(r->font);
     r->icon = IconKind(w);
+    r->bigIconWidth = r->bigIconHeight = r->smallIconWidth = r->smallIconHeight = 0;
+    if (!(::GetWindowLongW(w, GWL_STYLE) & WS_CHILD)) WindowIcons(w, r);
 }
 
 BOOL CALLBACK RecordChild(HWND w, LPARAM block) {

@@ -30,6 +30,10 @@ struct ProbeRecord {
     LONG hasFont;
     LONG icon;  // ProbeIcon
     LOGFONTW font;
+    // The window's own icons (WM_GETICON, else its class's): pixel sizes,
+    // 0 x 0 when it has none.
+    LONG bigIconWidth, bigIconHeight;
+    LONG smallIconWidth, smallIconHeight;
 };
 
 struct ProbeBlock {

@@ -264,11 +264,6 @@ long long DefaultId(HWND top) {
     return HIWORD(r) == DC_HASDEFID ? static_cast<long long>(LOWORD(r)) : -1;
 }
 
-bool HasIcon(HWND top, WPARAM which, int classIndex) {
-    if (Ask(top, WM_GETICON, which)) return true;
-    return ::GetClassLongPtrW(top, classIndex) != 0;
-}
-
 }  // namespace
 
 std::wstring ClassName(HWND hwnd) {
@@ -381,9 +376,14 @@ int CmdDump(const Args& args) {
         .field("focus", HandleValue(focus))
         .field("focus_id", focus ? static_cast<long long>(::GetDlgCtrlID(focus)) : 0LL)
         .field("default_id", DefaultId(top))
-        .flag("icon_big", HasIcon(top, ICON_BIG, GCLP_HICON))
-        .flag("icon_small", HasIcon(top, ICON_SMALL, GCLP_HICONSM))
         .field("probe_error", U8(probeError));
+    auto self = probe.find(top);
+    j.key("icon_big").beginObject()
+        .field("width", self == probe.end() ? 0L : self->second.bigIconWidth)
+        .field("height", self == probe.end() ? 0L : self->second.bigIconHeight).endObject();
+    j.key("icon_small").beginObject()
+        .field("width", self == probe.end() ? 0L : self->second.smallIconWidth)
+        .field("height", self == probe.end() ? 0L : self->second.smallIconHeight).endObject();
     WriteFont(j, probe, top);
     WriteRect(j, "window_rect", wr);
     j.key("client").beginObject().field("width", cr.right).field("height", cr.bottom).endObject();
@@ -626,15 +626,18 @@ Fit Measure(const Probe& probe, HWND c, int dpi) {
     HDC dc = ::CreateCompatibleDC(nullptr);
     HFONT font = ::CreateFontIndirectW(&lf);
     HGDIOBJ old = ::SelectObject(dc, font);
-    UINT prefix = 0;
     if (lstrcmpiW(cls.c_str(), L"Static") == 0) {
         DWORD type = style & SS_TYPEMASK;
         if (type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT || type == SS_LEFTNOWORDWRAP || type == SS_SIMPLE) {
-            if (style & SS_NOPREFIX) prefix = DT_NOPREFIX;
-            bool wraps = type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE;
-            f.how = wraps ? "static-wrapped" : "static-single";
+            // The format the static control draws its text with.
+            UINT format = type == SS_SIMPLE ? DT_SINGLELINE
+                        : type == SS_LEFTNOWORDWRAP ? DT_EXPANDTABS : DT_EXPANDTABS | DT_WORDBREAK;
+            if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
+            if (type != SS_SIMPLE && (style & SS_CENTERIMAGE)) format = (format & ~DT_WORDBREAK) | DT_SINGLELINE;
+            if (type != SS_SIMPLE && (style & SS_EDITCONTROL)) format |= DT_EDITCONTROL;
+            f.how = (format & DT_WORDBREAK) ? "static-wrapped" : "static-unwrapped";
             f.room = SIZE{cw, ch};
-            f.need = TextSize(dc, text, cw, prefix | DT_EXPANDTABS | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+            f.need = TextSize(dc, text, cw, format);
             f.measured = true;
         }
     } else if (lstrcmpiW(cls.c_str(), L"Button") == 0) {
@@ -645,10 +648,15 @@ Fit Measure(const Probe& probe, HWND c, int dpi) {
             margin = px(8);  // the caption sits in the frame line, inset at both ends
             f.how = "groupbox";
         } else if (HasCheckState(style)) {
-            glyph = px(13) + px(4);  // the box or circle and the gap before the text
+            // The box or circle, then a gap of half a digit's width.
+            int digit = 0;
+            ::GetCharWidth32W(dc, L'0', L'0', &digit);
+            glyph = px(12) + 1 + digit / 2;
             f.how = "check";
         } else if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
-            margin = px(3);  // 3-D edge and focus rectangle on each side
+            // The 3-D frame; the default button's black outline takes one
+            // pixel more.
+            margin = 2 + (type == BS_DEFPUSHBUTTON ? 1 : 0);
             f.how = "push";
         }
         if (*f.how) {
