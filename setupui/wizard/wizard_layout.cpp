@@ -94,7 +94,9 @@ std::vector<int> StackingOrder(const std::vector<LayoutRow>& rows) {
         if (bottomA != bottomB) return bottomB;
         int fa = FocusKey(ra), fb = FocusKey(rb);
         if (fa != fb) return fa < fb;
-        return ra.tabIndex < rb.tabIndex;
+        // Labels: the later one lies on top, so a sub-heading whose box
+        // reaches into the heading's is not cut by the heading's background.
+        return ra.tabIndex > rb.tabIndex;
     });
     return order;
 }

@@ -75,10 +75,10 @@ const std::vector<LayoutRow>& Frame1Controls();
 const std::vector<LayoutRow>& Frame2Controls();
 
 // The stacking order (top first) of one container's rows: focusable controls
-// first, ordered so that the dialog manager's Tab order follows the tab
-// indices over the whole window, then the rest by tab index, the bottom-most
-// control last. focusKey gives, for a panel row, the tab index at which its
-// focusable content starts. Returns indices into rows.
+// and panels first, ordered so that the dialog manager's Tab order follows
+// the tab indices over the whole window (a panel where its focusable content
+// starts), then the labels and pictures, the later tab index on top, and the
+// bottom-most control last. Returns indices into rows.
 std::vector<int> StackingOrder(const std::vector<LayoutRow>& rows);
 bool IsFocusable(Kind kind);
 

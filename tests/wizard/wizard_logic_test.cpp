@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -410,6 +411,10 @@ TEST(WizardLayout, StackingFollowsTabIndexOverTheWindow) {
     EXPECT_EQ(L"optAgree", frame2[1]);
     EXPECT_EQ(L"optDisagree", frame2[2]);
     EXPECT_EQ(L"topBackground", frame2.back());
+    // The sub-heading's box reaches 3 pixels into the heading's: it must lie
+    // above it, or the heading's white background cuts its first pixel rows.
+    auto pos = [&](const wchar_t* n) { return std::find(frame2.begin(), frame2.end(), n) - frame2.begin(); };
+    EXPECT_LT(pos(L"topDesc"), pos(L"topTitle"));
     std::vector<std::wstring> frame1 = names(Frame1Controls());
     EXPECT_EQ(L"chkLaunch", frame1[0]);
 }
