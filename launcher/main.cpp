@@ -4,10 +4,13 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "dll_hardening.h"
 #include "frmMain.h"
 #include "launcher_logic.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Started from download folders: no DLL there may stand in for a system one.
+    vellum::HardenDllSearchPath();
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
     // The catalogue lookup and the shell both want a single-threaded apartment.
