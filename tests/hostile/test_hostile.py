@@ -332,6 +332,216 @@ class Hostile(unittest.TestCase):
         self.row("file list with more lines than resources", "'hres is 0' + 'Could not load resource.' x3, no file",
                  "exit %s, %s, created %s" % (code, boxes_text(boxes), extra), ok)
 
+    # ---- the catalogue lookup --------------------------------------------------
+
+    def test_d_catalogues(self):
+        t = self.temp("cat")
+        secret = os.path.join(self.prefix_c, make_payloads.SECRET_NAME)
+        with open(secret, "w") as fh:
+            fh.write(make_payloads.CANARY)
+        self.addCleanup(os.remove, secret)
+        secret_url = "file:///C:/" + make_payloads.SECRET_NAME
+        good = read(os.path.join(winerun.ROOT, "payload", "dev", "InstallerUIText_de-de.xml"))
+        fr = read(os.path.join(winerun.ROOT, "payload", "dev", "InstallerUIText_fr-fr.xml"))
+        head = '<?xml version="1.0" encoding="UTF-8"?>\r\n'
+        body = ('<uiStrings><language localeId="en-us"><resource><name>loc_UI_Setup</name>'
+                '<value>%s</value></resource></language></uiStrings>\r\n')
+        files = {
+            "malformed": (head + '<uiStrings><language localeId="en-us"><resource>').encode(),
+            "empty": b"",
+            "binary": bytes(range(256)) * 64,
+            "laughs": make_payloads.billion_laughs(),
+            "xxe": make_payloads.external_entity("C:/" + make_payloads.SECRET_NAME),
+            "xxe-param": (head + '<!DOCTYPE uiStrings [<!ENTITY %% p SYSTEM "%s"> %%p;]>\r\n' % secret_url +
+                          body % "x").encode(),
+            "doctype-only": (head + '<!DOCTYPE uiStrings>\r\n' + body % "doctype").encode(),
+            "utf16-xxe": ('<?xml version="1.0" encoding="UTF-16"?>\r\n<!DOCTYPE uiStrings [<!ENTITY s SYSTEM "%s">]>'
+                          % secret_url + body % "&s;").encode("utf-16"),
+            "undefined-entity": (head + body % "&nosuch;").encode(),
+            "xinclude": (head + '<uiStrings xmlns:xi="http://www.w3.org/2001/XInclude"><language localeId="en-us">'
+                         '<resource><name>loc_UI_Setup</name><value><xi:include href="%s" parse="text"/>'
+                         '</value></resource></language></uiStrings>' % secret_url).encode(),
+            "stylesheet-pi": (head + '<?xml-stylesheet type="text/xsl" href="%s"?>\r\n' % secret_url +
+                              body % "styled").encode(),
+            "many-resources": (head + '<uiStrings><language localeId="en-us">' +
+                               "".join('<resource><name>k%d</name><value>v%d</value></resource>' % (i, i)
+                                       for i in range(9000)) +
+                               '<resource><name>loc_UI_Setup</name><value>found</value></resource>'
+                               '</language></uiStrings>').encode(),
+            "de-de": good,
+            "fr-fr": fr,
+            "bom": b"\xef\xbb\xbf" + (head + body % "with BOM").encode(),
+            "second-language": (head + '<uiStrings><language localeId="xx-yy"/><language localeId="en-us">'
+                                '<resource><name>loc_UI_Setup</name><value>second</value></resource>'
+                                '</language></uiStrings>').encode(),
+            "cdata-markup": (head + body % "<![CDATA[<b>&amp;</b>]]>").encode(),
+        }
+        for name, data in files.items():
+            with open(os.path.join(t, name + ".xml"), "wb") as fh:
+                fh.write(data)
+        # 50 MB: a valid catalogue behind a huge comment.
+        with open(os.path.join(t, "huge.xml"), "wb") as fh:
+            fh.write(head.encode() + b"<!-- ")
+            chunk = b"x" * (1 << 20)
+            for _ in range(50):
+                fh.write(chunk)
+            fh.write(b" -->" + (body % "huge").encode())
+        os.mkdir(os.path.join(t, "folder.xml"))
+        w = lambda n: winerun.winpath(os.path.join(t, n))  # noqa: E731
+        F = "FALLBACK"
+        cases = [
+            # case, path, locale, key, expected result
+            ("catalogue malformed", w("malformed.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue empty", w("empty.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue binary", w("binary.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue 50 MB", w("huge.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue billion laughs", w("laughs.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue external entity (local file)", w("xxe.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue external parameter entity", w("xxe-param.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue with a DOCTYPE only", w("doctype-only.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue UTF-16 with external entity", w("utf16-xxe.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue with an undefined entity", w("undefined-entity.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue with XInclude", w("xinclude.xml"), "en-us", "loc_UI_Setup", "NO-CANARY"),
+            ("catalogue with a stylesheet PI", w("stylesheet-pi.xml"), "en-us", "loc_UI_Setup", "styled"),
+            ("catalogue with 9000 resources", w("many-resources.xml"), "en-us", "loc_UI_Setup", "found"),
+            ("catalogue missing", w("nosuch.xml"), "en-us", "loc_UI_Setup", F),
+            ("catalogue path is a folder", w("folder.xml"), "en-us", "loc_UI_Setup", F),
+            ("control: de-de catalogue", w("de-de.xml"), "de-de", "loc_UI_NextButton", "Weiter"),
+            ("catalogue with BOM", w("bom.xml"), "en-us", "loc_UI_Setup", "with BOM"),
+            ("&apos; in a value", w("fr-fr.xml"), "fr-fr", "loc_UI_Option_Agree", "J'accepte"),
+            ("locale with an apostrophe", w("de-de.xml"), "de'-de", "loc_UI_NextButton", F),
+            ("key with an apostrophe", w("de-de.xml"), "de-de", "loc_UI_Next'Button", F),
+            ("locale in upper case", w("de-de.xml"), "DE-DE", "loc_UI_NextButton", F),
+            ("locale XPath injection", w("de-de.xml"), "x' or '1'='1", "loc_UI_NextButton", "ANY"),
+            ("key XPath injection", w("de-de.xml"), "de-de", "x' or name()!='", "ANY"),
+            ("language element without resources first", w("second-language.xml"), "en-us", "loc_UI_Setup",
+             "second"),
+            ("CDATA with markup in a value", w("cdata-markup.xml"), "en-us", "loc_UI_Setup", "<b>&amp;</b>"),
+        ]
+        def lookups(batch, tag):
+            case_file = os.path.join(t, tag + "-cases.txt")
+            with open(case_file, "w", encoding="utf-8") as fh:
+                for c in batch:
+                    fh.write("%s|%s|%s|%s\n" % (c[1], c[2], c[3], F))
+            out = os.path.join(t, tag + "-results.txt")
+            code, secs = winerun.run([LOOKUP, winerun.winpath(case_file), winerun.winpath(out)], timeout=120)
+            if code != 0 or not os.path.exists(out):
+                return None, "lookup driver ended with %s after %.0f s" % (code, secs)
+            with open(out, encoding="utf-8") as fh:
+                return [line.rstrip("\n").split("\t") for line in fh], ""
+
+        results, why = lookups(cases, "all")
+        if results is None:
+            # One process per case, so that the case that brings it down shows.
+            results = []
+            for i, c in enumerate(cases):
+                r, why = lookups([c], "case%d" % i)
+                results.append(r[0] if r else why)
+        for i, (case, _, _, _, expected) in enumerate(cases):
+            if isinstance(results[i], str):
+                self.row(case, expected, results[i], False)
+                continue
+            first, second, ms = results[i]
+            leak = make_payloads.CANARY in first or make_payloads.CANARY in second
+            if expected == "ANY":
+                ok = not leak
+            elif expected == "NO-CANARY":
+                ok = not leak
+            elif expected == "J'accepte":
+                ok = first.startswith("J'accepte") and first == second
+            else:
+                ok = first == expected and second == expected
+            ok = ok and not leak and int(ms) < 20000
+            self.row(case, "%s, twice, no file content shown" % expected, "%r / %r in %s ms" % (
+                first[:40], second[:40], ms), ok)
+
+    # ---- registry values that choose the locale ------------------------------------
+
+    def reg(self, key, name, kind, data=None, hexdata=None):
+        a = ["regset", "--key", key, "--name", name, "--type", kind]
+        a += ["--hex", hexdata] if hexdata is not None else ["--data", data]
+        code, _ = winerun.inspector(a)
+        self.assertEqual(code, 0, "regset %r failed" % (a,))
+
+    def test_e_registry(self):
+        def utf16(text, terminator=True):
+            b = text.encode("utf-16-le") + (b"\0\0" if terminator else b"")
+            return b.hex()
+
+        cases = [
+            # case, source 1 (type, data/hex), source 2 REG_SZ or None, expected catalogue name
+            ("localeId REG_SZ", ("sz", "xa-aa", None), "XB_BB", "xa-aa"),
+            ("localeId over 1024 bytes", ("sz", "q" * 600, None), "XB_BB", "xb-bb"),
+            ("localeId REG_EXPAND_SZ", ("expand_sz", "xa-aa", None), "XB_BB", "xb-bb"),
+            ("localeId REG_MULTI_SZ", ("multi_sz", None, utf16("xa-aa") + "0000"), "XB_BB", "xb-bb"),
+            ("localeId REG_BINARY", ("binary", None, utf16("xa-aa")), "XB_BB", "xb-bb"),
+            ("localeId REG_DWORD", ("dword", None, "09040000"), "XB_BB", "1033"),
+            ("localeId zero bytes", ("sz", None, ""), "XB_BB", "xb-bb"),
+            ("localeId without terminator", ("sz", None, utf16("xc-cc", False)), None, "xc-cc"),
+            ("localeId upper case", ("sz", "XD-DD", None), None, "XD-DD"),
+            ("localeId with an apostrophe", ("sz", "x'e-ee", None), None, "x'e-ee"),
+            ("Lang_Country with an apostrophe", None, "X'F_FF", "x'f-ff"),
+            ("Lang_Country upper case and _", None, "ZH_tw", "zh-tw"),
+            ("both values absent", None, None, "en-us"),
+            ("localeId with a path", ("sz", "..\\..\\pwn", None), None, None),
+            ("localeId of 400 characters", ("sz", "w" * 400, None), None, "w" * 400),
+        ]
+        for case, src1, src2, expected in cases:
+            winerun.inspector(["regdel", "--key", KEY1])
+            winerun.inspector(["regdel", "--key", KEY2])
+            if src1:
+                self.reg(KEY1, "localeId", src1[0], src1[1], src1[2])
+            if src2 is not None:
+                self.reg(KEY2, "Lang_Country", "sz", src2)
+            t = self.temp("reg")
+            inner = os.path.join(t, "in")
+            os.mkdir(inner)
+            code, boxes = self.run_launcher("base", winerun.winpath(inner))
+            wf = os.path.join(inner, "_hsc_Vellum")
+            bad = self.intact("base", wf, list_lines("base"))
+            found = sorted(n for n in os.listdir(wf) if n.startswith("InstallerUIText_")) if os.path.isdir(wf) else []
+            outside = [n for n in os.listdir(t) if n != "in"] + [n for n in os.listdir(inner) if n != "_hsc_Vellum"]
+            if expected is None:
+                ok = code == 0 and not bad and not outside and all(b["text"] == MSG_CANNOT_OPEN for b in boxes)
+                exp = "catalogue name refused, nothing outside the folder"
+            elif len(expected) > 200:
+                ok = code == 0 and not bad and all(b["text"] == MSG_CANNOT_OPEN for b in boxes) and len(boxes) <= 1
+                exp = "name too long: reported or written, run goes on"
+            else:
+                name = "InstallerUIText_%s.xml" % expected
+                ok = code == 0 and not bad and not boxes and (
+                    name in found or expected in ("en-us",) and "InstallerUIText_en-us.xml" in found)
+                exp = "locale %r, run clean" % expected
+            self.row(case, exp, "exit %s, %s, catalogues %s, outside %s" % (
+                code, boxes_text(boxes), [f[16:-4] for f in found if f[16:-4] not in ("de-de", "en-us", "fr-fr")],
+                outside), ok)
+        winerun.inspector(["regdel", "--key", KEY1])
+        winerun.inspector(["regdel", "--key", KEY2])
+
+    # ---- what the catalogue may put on screen ------------------------------------------
+
+    def test_f_catalogue_on_screen(self):
+        secret = os.path.join(self.prefix_c, make_payloads.SECRET_NAME)
+        with open(secret, "w") as fh:
+            fh.write(make_payloads.CANARY)
+        self.addCleanup(os.remove, secret)
+        for case, variant, locale, expected in (
+                ("control: caption from the de-de catalogue", "caption", "de-de", "Installation"),
+                ("external entity in the launcher's catalogue", "xxe", None, "Setup"),
+                ("billion laughs in the launcher's catalogue", "laughs", None, "Setup")):
+            winerun.inspector(["regdel", "--key", KEY1])
+            if locale:
+                self.reg(KEY1, "localeId", "sz", locale)
+            t = self.temp("screen")
+            # Visible run: the refused line raises a box over the window.
+            code, boxes = self.run_launcher(variant, winerun.winpath(t), args=(), timeout=90)
+            titles = [b["title"] for b in boxes]
+            leak = any(make_payloads.CANARY in b["title"] + b["text"] for b in boxes)
+            ok = code == 0 and titles == [expected] and not leak
+            self.row(case, "box title %r, no file content on screen" % expected,
+                     "exit %s, titles %s, leak %s" % (code, titles, leak), ok)
+        winerun.inspector(["regdel", "--key", KEY1])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -210,30 +210,54 @@ def run_with_env(args, env_changes, timeout=120, unset=(), wine_env_extra=None, 
 
 def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra=None):
     """Starts a program (through the inspector, so its Windows environment can
-    be set), answers every message box it shows with OK, and waits for it to
-    end. Returns (exit code or None if it had to be killed, [boxes]), each box
-    a dict with title, text and icon."""
-    a = ["run"]
+    be set), answers every message box that appears with OK, and waits for it
+    to end. Tests run one at a time in the private prefix, so every box is
+    the program's (or its children's). Returns (exit code or None if it had
+    to be killed, [boxes]), each box a dict with title, text and icon."""
+    import json
+    a = ["run", "--wait", str(int(timeout * 1000))]
     for k, v in (env_changes or {}).items():
         a += ["--env", "%s=%s" % (k, v)]
     for k in unset:
         a += ["--unset", k]
     if cwd:
         a += ["--cwd", cwd]
-    code, started = inspector(a + ["--"] + list(args), timeout=60, env=wine_env_extra)
-    if not started or "pid" not in started:
-        raise RuntimeError("could not start %r: %r" % (args, started))
-    pid = str(started["pid"])
+    folder = os.path.join(build_root(), "test-scratch")
+    os.makedirs(folder, exist_ok=True)
+    fd, out = tempfile.mkstemp(prefix="drive-", dir=folder)
+    os.close(fd)
+    runner = start([inspector_exe()] + a + ["--"] + list(args), env=wine_env_extra, out=out)
     boxes = []
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        _, state = inspector(["waitpid", "--pid", pid, "--timeout", "700"], timeout=30)
-        if state and state.get("exited"):
-            return state.get("exit_code"), boxes
-        _, box = inspector(["msgbox", "--pid", pid, "--timeout", "300"], timeout=30)
-        if box and box.get("hwnd"):
-            boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
-                          "icon": box.get("icon", "")})
-            inspector(["answer", "--button", "ok", "--pid", pid, "--timeout", "2000"], timeout=30)
-    inspector(["kill", "--pid", pid], timeout=30)
-    return None, boxes
+    try:
+        deadline = time.monotonic() + timeout + 20
+        while time.monotonic() < deadline:
+            try:
+                runner.wait(timeout=0.2)
+            except subprocess.TimeoutExpired:
+                pass
+            if runner.poll() is not None:
+                break
+            _, box = inspector(["msgbox", "--timeout", "400"], timeout=30)
+            if box and box.get("hwnd"):
+                boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
+                              "icon": box.get("icon", ""), "pid": box.get("pid")})
+                inspector(["answer", "--button", "ok", "--pid", str(box.get("pid")), "--timeout", "2000"],
+                          timeout=30)
+        if runner.poll() is None:
+            stop(runner)
+            return None, boxes
+        with open(out + ".out", "rb") as f:
+            text = f.read().decode("utf-8", "replace").strip()
+        try:
+            state = json.loads(text)
+        except ValueError:
+            return None, boxes
+        if not state.get("exited"):
+            if state.get("pid"):
+                inspector(["kill", "--pid", str(state["pid"])], timeout=30)
+            return None, boxes
+        return state.get("exit_code"), boxes
+    finally:
+        for p in (out, out + ".out", out + ".err"):
+            if os.path.exists(p):
+                os.remove(p)
