@@ -59,6 +59,10 @@ Test base class
                           that appeared during the test, such as programs
                           those started, Wine's own services excepted.
 
+Running one module by hand (from tests/, with a built tree):
+    VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_inspector.py
+ctest runs them the same way (vellum_wine_test), one at a time per prefix.
+
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_inspector.py): a program started from the host gets the
 unix environment (FOO=bar reaches it), EXCEPT TEMP and TMP: Wine sets those
@@ -171,6 +175,9 @@ def setup():
     e = env()
     if not _display_usable(e.get("DISPLAY")):
         e["DISPLAY"] = _start_xvfb()
+        # A Wine session left from an earlier display would keep its desktop
+        # there; tests of one prefix run one at a time, so end it.
+        wineserver_kill()
     subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=e, check=True,
                    stdout=subprocess.DEVNULL, timeout=600)
     _ready = True

@@ -153,6 +153,15 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertNotIn("TMP", {k.upper() for k in seen})
         self.assertEqual(seen["VELLUM_PROBE"], "ünï €")
 
+    def test_run_passes_arguments_unchanged(self):
+        out = os.path.join(self.tmp, "args.txt")
+        odd = ["two words", 'a "quoted" word', "trailing\\", "back\\slash \\\"", "", "ünï"]
+        answer = self.run_windows([winetest.to_windows(winetest.program("fixturewin")),
+                                   "--args-out", winetest.to_windows(out)] + odd, wait=30)
+        self.assertEqual(answer["exit_code"], 0)
+        with open(out, encoding="utf-8") as f:
+            self.assertEqual(f.read().split("\n")[:-1], odd)
+
     def test_unix_temp_does_not_reach_a_program_started_from_the_host(self):
         out = os.path.join(self.tmp, "env.txt")
         r = winetest.run(winetest.program("fixturewin"), ["--env-out", winetest.to_windows(out)],

@@ -5,6 +5,8 @@
 //   fixturewin --env-out FILE       writes its environment (UTF-8, one
 //                                   NAME=VALUE a line) to FILE and exits 0
 //   fixturewin --exit N             exits at once with code N
+//   fixturewin --args-out FILE ...  writes its arguments after FILE (UTF-8,
+//                                   one a line) to FILE and exits 0
 //
 // The buttons open message boxes (warning: OK with the exclamation icon;
 // question: Yes/No with the question icon; error: OK with the stop icon;
@@ -80,17 +82,21 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(window, msg, wp, lp);
 }
 
-int WriteEnvironment(const wchar_t* path) {
-    std::string out;
-    wchar_t* block = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = block; p && *p; p += wcslen(p) + 1) out += vellum::WideToUtf8(p) + "\n";
-    if (block) ::FreeEnvironmentStringsW(block);
+int WriteUtf8(const wchar_t* path, const std::string& out) {
     HANDLE f = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return 2;
     DWORD written = 0;
     ::WriteFile(f, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
     ::CloseHandle(f);
     return written == out.size() ? 0 : 3;
+}
+
+int WriteEnvironment(const wchar_t* path) {
+    std::string out;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; p && *p; p += wcslen(p) + 1) out += vellum::WideToUtf8(p) + "\n";
+    if (block) ::FreeEnvironmentStringsW(block);
+    return WriteUtf8(path, out);
 }
 
 }  // namespace
@@ -101,6 +107,11 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
     std::wstring title = L"Inspector Fixture";
     for (int i = 1; i + 1 < argc; i += 2) {
         if (wcscmp(argv[i], L"--env-out") == 0) return WriteEnvironment(argv[i + 1]);
+        if (wcscmp(argv[i], L"--args-out") == 0) {
+            std::string out;
+            for (int k = i + 2; k < argc; ++k) out += vellum::WideToUtf8(argv[k]) + "\n";
+            return WriteUtf8(argv[i + 1], out);
+        }
         if (wcscmp(argv[i], L"--exit") == 0) return _wtoi(argv[i + 1]);
         if (wcscmp(argv[i], L"--title") == 0) title = argv[i + 1];
     }

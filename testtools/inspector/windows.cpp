@@ -477,8 +477,8 @@ MsgBoxParts Parts(HWND box) {
         if (IsClass(c, L"Static")) {
             if ((style & SS_TYPEMASK) == SS_ICON) {
                 p.icon = c;
-            } else if (!p.text && !WindowText(c).empty()) {
-                p.text = c;
+            } else if (!p.text || (WindowText(p.text).empty() && !WindowText(c).empty())) {
+                p.text = c;  // the message's static; it may be empty
             }
         } else if (IsClass(c, L"Button") && ::IsWindowVisible(c)) {
             p.buttons.push_back(c);
