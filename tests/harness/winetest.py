@@ -30,6 +30,9 @@ Running programs (output always goes to files, never pipes)
                           commands); a non-zero exit raises InspectorError with
                           .code (1 failure, 2 time-out/not found, 3 refused),
                           .stderr and .output (JSON printed before failing)
+    inspector_background(*args) -> Background; .result(timeout) -> parsed JSON
+                          an inspector command running while the test acts
+                          (e.g. "watch" recording a progress bar)
     run_windows(cmdline_or_args, env=None, unset=(), cwd=None, wait=None)
                           starts a program from inside the prefix through
                           "inspector run" with an exact Windows environment;
@@ -320,6 +323,33 @@ def inspector(*args, timeout=60, check=True):
     if output is None and r.code == 0:
         raise InspectorError(args, r.code, "no JSON answer: " + r.stdout + r.stderr, None)
     return output
+
+
+class Background:
+    """An inspector command running in the background."""
+
+    def __init__(self, args, process):
+        self.args = args
+        self.process = process
+
+    def result(self, timeout=120):
+        try:
+            code = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise TimeoutError("inspector %s did not end within %s s" % (" ".join(self.args), timeout))
+        out, err = self.process.output()
+        for path in (self.process.out_path, self.process.err_path):
+            os.unlink(path)
+        output = json.loads(out) if out.strip() else None
+        if code != 0:
+            raise InspectorError(self.args, code, err, output)
+        return output
+
+
+def inspector_background(*args):
+    args = [str(a) for a in args]
+    return Background(args, start(program("inspector"), args))
 
 
 def run_windows(command, env=None, unset=(), cwd=None, wait=None, clear_env=False, stdout=None, stderr=None):

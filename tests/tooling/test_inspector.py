@@ -136,6 +136,21 @@ class FixtureWindowTest(winetest.WineTestCase):
         self.assertEqual(self.fixture.wait(30), 0)
 
 
+class WatchTest(winetest.WineTestCase):
+    def test_watch_records_every_step_until_the_window_goes(self):
+        title = "Counting %s" % os.path.basename(self.tmp)
+        watch = winetest.inspector_background("watch", "--title", title, "--id", 301, "--id", 501,
+                                              "--timeout", 30000, "--for", 30000)
+        fixture = self.start(winetest.program("fixturewin"), ["--title", title, "--count"])
+        result = watch.result(timeout=90)
+        self.assertTrue(result["gone"])
+        self.assertEqual([c["pos"] for c in result["changes"] if c["id"] == 301], list(range(0, 101, 10)))
+        self.assertEqual([c["text"] for c in result["changes"] if c["id"] == 501], ["answer=none", "done"])
+        times = [c["t"] for c in result["changes"]]
+        self.assertEqual(times, sorted(times))
+        self.assertEqual(fixture.wait(30), 0)
+
+
 class ProcessAndEnvironmentTest(winetest.WineTestCase):
     def env_of(self, path):
         with open(path, encoding="utf-8") as f:

@@ -5,6 +5,10 @@
 //   fixturewin --env-out FILE       writes its environment (UTF-8, one
 //                                   NAME=VALUE a line) to FILE and exits 0
 //   fixturewin --exit N             exits at once with code N
+//   fixturewin --count              once shown, the progress bar counts 0,
+//                                   10, ..., 100 (a step each 200 ms), the
+//                                   "Result" label then reads "done" and the
+//                                   window closes itself
 //   fixturewin --args-out FILE ...  writes its arguments after FILE (UTF-8,
 //                                   one a line) to FILE and exits 0
 //
@@ -58,6 +62,7 @@ const vellum::ControlSpec kControls[] = {
 };
 const int kCount = sizeof(kControls) / sizeof(kControls[0]);
 HWND g_controls[kCount];
+bool g_done = false;
 
 void Ask(HWND window, const wchar_t* text, const wchar_t* title, UINT type) {
     int answer = ::MessageBoxW(window, text, title, type);
@@ -75,6 +80,20 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
         case kDisabled: Ask(window, L"A disabled button was pressed.", L"Fixture forced", MB_OK); return 0;
         }
         break;
+    case WM_TIMER: {
+        HWND bar = ::GetDlgItem(window, kProgress);
+        LRESULT pos = ::SendMessageW(bar, PBM_GETPOS, 0, 0);
+        if (pos < 100) {
+            ::SendMessageW(bar, PBM_SETPOS, pos + 10, 0);
+        } else if (!g_done) {
+            g_done = true;
+            ::SetDlgItemTextW(window, kResult, L"done");
+        } else {
+            ::KillTimer(window, wp);
+            ::DestroyWindow(window);
+        }
+        return 0;
+    }
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
@@ -105,15 +124,24 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     std::wstring title = L"Inspector Fixture";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (wcscmp(argv[i], L"--env-out") == 0) return WriteEnvironment(argv[i + 1]);
-        if (wcscmp(argv[i], L"--args-out") == 0) {
+    bool count = false;
+    for (int i = 1; i < argc; ++i) {
+        bool hasValue = i + 1 < argc;
+        if (wcscmp(argv[i], L"--count") == 0) {
+            count = true;
+        } else if (!hasValue) {
+            break;
+        } else if (wcscmp(argv[i], L"--env-out") == 0) {
+            return WriteEnvironment(argv[i + 1]);
+        } else if (wcscmp(argv[i], L"--exit") == 0) {
+            return _wtoi(argv[i + 1]);
+        } else if (wcscmp(argv[i], L"--title") == 0) {
+            title = argv[++i];
+        } else if (wcscmp(argv[i], L"--args-out") == 0) {
             std::string out;
             for (int k = i + 2; k < argc; ++k) out += vellum::WideToUtf8(argv[k]) + "\n";
             return WriteUtf8(argv[i + 1], out);
         }
-        if (wcscmp(argv[i], L"--exit") == 0) return _wtoi(argv[i + 1]);
-        if (wcscmp(argv[i], L"--title") == 0) title = argv[i + 1];
     }
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
@@ -143,5 +171,9 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
     ::ShowWindow(window, show);
     ::SetFocus(::GetDlgItem(window, kQuestion));
     ::SetWindowTextW(window, title.c_str());
+    if (count) {
+        ::SendDlgItemMessageW(window, kProgress, PBM_SETPOS, 0, 0);
+        ::SetTimer(window, 1, 200, nullptr);
+    }
     return vellum::RunMessageLoop();
 }

@@ -60,6 +60,7 @@ int CmdDump(const Args& args);
 int CmdClick(const Args& args);
 int CmdClose(const Args& args);
 int CmdActivate(const Args& args);
+int CmdWatch(const Args& args);
 int CmdMsgBox(const Args& args);
 int CmdAnswer(const Args& args);
 int CmdMeasure(const Args& args);

@@ -39,6 +39,13 @@
 //   close <find> [--wmclose]     the close box (WM_SYSCOMMAND SC_CLOSE), or WM_CLOSE
 //   activate <find>              brings the window to the foreground (before
 //                                xdotool sends keys to it)
+//   watch <find> --id N [--id M]... [--for MS] [--interval MS]
+//                                waits for the window (10 s unless --timeout),
+//                                then records every change of the controls
+//                                (a progress bar's position, another
+//                                control's text) until the window is gone or
+//                                --for ms (default 60000) have passed:
+//                                {hwnd,changes:[{t,id,pos|text}],gone}
 //   msgbox [--title T] [--pid P] [--timeout MS]
 //                                the newest message box: {hwnd,pid,title,text,
 //                                icon,buttons:[{id,name,text,default}],default_id};
@@ -157,7 +164,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     static const Command kCommands[] = {
         {L"list", CmdList},       {L"wait", CmdWait},         {L"dump", CmdDump},
-        {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate},
+        {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate}, {L"watch", CmdWatch},
         {L"msgbox", CmdMsgBox},   {L"answer", CmdAnswer},     {L"measure", CmdMeasure},
         {L"run", CmdRun},         {L"env", CmdEnv},           {L"ps", CmdPs},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
         {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},

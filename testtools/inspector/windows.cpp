@@ -458,6 +458,67 @@ int CmdActivate(const Args& args) {
     return kOk;
 }
 
+// Records how controls change until their window goes: the fast sequences
+// (a progress bar's positions) a poll from a new process each time would miss.
+int CmdWatch(const Args& args) {
+    HWND top = ResolveTopWindow(args, 10000);
+    DWORD start = ::GetTickCount();
+    DWORD limit = static_cast<DWORD>(args.number(L"for", 60000));
+    DWORD interval = static_cast<DWORD>(args.number(L"interval", 5));
+    struct Watched {
+        long long id;
+        HWND hwnd;
+        bool progress;
+        bool seen;
+        std::wstring last;
+    };
+    std::vector<Watched> watched;
+    for (const std::wstring& id : args.all(L"id")) {
+        HWND c = ::GetDlgItem(top, static_cast<int>(ParseNumber(id, L"--id")));
+        std::vector<HWND> all;
+        CollectDescendants(top, &all);
+        for (HWND d : all)
+            if (!c && ::GetDlgCtrlID(d) == ParseNumber(id, L"--id")) c = d;
+        if (!c) Fail(kFailed, L"no control with id " + id);
+        watched.push_back({ParseNumber(id, L"--id"), c, IsClass(c, PROGRESS_CLASSW), false, L""});
+    }
+    if (watched.empty()) Fail(kFailed, L"watch needs --id (repeatable)");
+    JsonWriter j;
+    j.beginObject().field("hwnd", HandleValue(top)).key("changes").beginArray();
+    bool gone = false;
+    for (;;) {
+        if (!::IsWindow(top)) { gone = true; break; }
+        DWORD now = ::GetTickCount() - start;
+        for (Watched& w : watched) {
+            std::wstring value;
+            if (w.progress) {
+                LRESULT pos = 0;
+                if (!SendWithTimeout(w.hwnd, PBM_GETPOS, 0, 0, &pos)) continue;
+                value = std::to_wstring(static_cast<long long>(pos));
+            } else {
+                value = WindowText(w.hwnd);
+            }
+            // A control being destroyed reads empty: that is no change.
+            if (!::IsWindow(w.hwnd)) continue;
+            if (w.seen && value == w.last) continue;
+            w.seen = true;
+            w.last = value;
+            j.beginObject().field("t", static_cast<long long>(now)).field("id", w.id);
+            if (w.progress) {
+                j.field("pos", static_cast<long long>(std::stoll(value)));
+            } else {
+                j.field("text", U8(value));
+            }
+            j.endObject();
+        }
+        if (now >= limit) break;
+        ::Sleep(interval);
+    }
+    j.endArray().flag("gone", gone).endObject();
+    Emit(j);
+    return kOk;
+}
+
 // ---- message boxes -------------------------------------------------------
 
 namespace {
