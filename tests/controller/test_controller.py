@@ -286,6 +286,29 @@ class ControllerSessions(winetest.WineTestCase):
         self.assertTrue(process_ended(server, 20), "the server of a dead client ends")
         self.assertEqual([w for w in inspector("list", "--all") if w["pid"] == server], [])
 
+    def test_each_controller_has_a_process_of_its_own(self):
+        s = Session(self, r"""
+  var d = new ActiveXObject("VellumSetup.controller");
+  c.Caption = "first";
+  d.Caption = "second";
+  checkpoint("two");
+  c = null;
+  CollectGarbage();
+  checkpoint("one released");
+  check("the other controller still answers", d.Caption, "second");
+  d.closeAll();
+""")
+        s.checkpoint("two")
+        windows = {w["title"]: w["pid"] for w in inspector("list", "--all") if w["class"] == PROGRESS_CLASS}
+        self.assertEqual(sorted(windows), ["first", "second"])
+        self.assertNotEqual(windows["first"], windows["second"], "one server process per controller")
+        s.resume()
+        s.checkpoint("one released")
+        self.assertTrue(process_ended(windows["first"], 15), "a released controller's process ends")
+        s.resume()
+        s.finish()
+        self.assertTrue(process_ended(windows["second"], 15))
+
     def record(self, s):
         figures = {k: s.figure(k) for k in ("create_ms", "welcome_ms", "showWizard_ms", "call_ms")}
         print("figures: %r" % figures)
@@ -295,6 +318,7 @@ class Registration(winetest.WineTestCase):
     CLSID_KEY = r"HKLM\Software\Classes\CLSID\{6DF5EC40-6B6B-49E0-B5D9-8AE466B02026}\LocalServer32"
     PROGID_KEY = r"HKLM\Software\Classes\VellumSetup.controller\CLSID"
     TYPELIB_KEY = r"HKLM\Software\Classes\TypeLib\{90479F93-E136-42D0-92D7-9261CFE1719D}\1.0"
+    INTERFACE_KEY = r"HKLM\Software\Classes\Interface\{BC6D203F-91E0-45B3-82AB-BA7F5E90E554}\ProxyStubClsid32"
 
     def regget(self, key):
         return inspector("regget", "--key", key, check=False)
@@ -307,9 +331,10 @@ class Registration(winetest.WineTestCase):
         text = bytes.fromhex(value["hex"].replace(" ", "")).decode("utf-16-le").rstrip("\0")
         self.assertEqual(text, '"%s"' % winetest.to_windows(exe))
         self.assertIsNotNone(self.regget(self.TYPELIB_KEY))
+        self.assertIsNotNone(self.regget(self.INTERFACE_KEY))
 
         self.assertEqual(winetest.run(exe, ["/unregserver"]).code, 0)
-        for key in (self.CLSID_KEY, self.PROGID_KEY, self.TYPELIB_KEY):
+        for key in (self.CLSID_KEY, self.PROGID_KEY, self.TYPELIB_KEY, self.INTERFACE_KEY):
             self.assertIsNone(self.regget(key), key)
 
         # Started by hand: no window, ends at once.
