@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+"""Benchmarks of the two programs; prints one table of figures.
+
+    VELLUM_BUILD=... python3 bench/bench.py [--pairs N]
+
+1. Extraction: a silent launcher run against baselinewriter (a bare
+   CreateFile/WriteFile loop over the same payload resources), alternating,
+   median of N pairs, in a benchmark prefix of its own whose script
+   association does nothing (so no script runs between measurements).
+2. Memory: peak resident and peak private (anonymous) memory of the launcher
+   with its payload and with the payload padded to 4x.
+3. Server: new ActiveXObject + showWizard until the welcome page shows, and
+   the mean round trip of 1000 readyToInstall calls, from JScript.
+4. Size: the i686 launcher without payload and VellumSetup.exe, stripped,
+   with where the bytes go.
+Figures are measured on the build the host runs (x86_64 here where 32-bit
+code cannot run); sizes are always of the i686 shipping build.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "hostile"))
+import winerun  # noqa: E402
+
+ROWS = []
+
+
+def row(figure, value, target, verdict, note=""):
+    ROWS.append((figure, value, target, verdict, note))
+
+
+def path_of(*parts):
+    return os.path.join(winerun.bin_dir(), *parts)
+
+
+def bench_env():
+    """The benchmark prefix: created once, scripts opened by a no-op."""
+    prefix = os.path.join(winerun.build_root(), "wineprefix-bench-" + winerun.arch())
+    os.environ["WINEPREFIX_OVERRIDE"] = prefix
+    winerun.ensure_prefix()
+    stamp = os.path.join(prefix, ".vellum-bench")
+    noop = winerun.winpath(path_of("testtools", "baselinewriter", "baselinewriter.exe"))
+    if not os.path.exists(stamp) or open(stamp).read() != noop:
+        reg = tempfile.NamedTemporaryFile(suffix=".reg", delete=False)
+        cmd = '"%s" --noop' % noop
+        text = ('Windows Registry Editor Version 5.00\r\n\r\n'
+                '[HKEY_CLASSES_ROOT\\JSEFile\\shell\\open\\command]\r\n@="%s"\r\n\r\n'
+                % cmd.replace("\\", "\\\\").replace('"', '\\"'))
+        reg.write(text.encode("utf-16"))
+        reg.close()
+        winerun.run(["regedit", "/S", winerun.winpath(reg.name)], timeout=120)
+        winerun.wineserver("-w")
+        os.remove(reg.name)
+        with open(stamp, "w") as f:
+            f.write(noop)
+    # A persistent server: otherwise every measured run would pay its start.
+    winerun.wineserver("-p")
+    return prefix
+
+
+def prefix_temp(prefix):
+    users = os.path.join(prefix, "drive_c", "users")
+    for u in os.listdir(users):
+        t = os.path.join(users, u, "Temp")
+        if os.path.isdir(t):
+            return t
+    raise RuntimeError("no Temp folder in " + users)
+
+
+def timed(args, poll_memory=False):
+    """Runs a program directly under Wine: (seconds, exit code, peak RSS kB,
+    peak anonymous RSS kB)."""
+    t0 = time.perf_counter()
+    proc = winerun.start(args)
+    hwm = anon = 0
+    # The loader execs the Windows process in place: this pid is the program.
+    status = "/proc/%d/status" % proc.pid
+    while proc.poll() is None:
+        if poll_memory:
+            try:
+                with open(status) as f:
+                    s = f.read()
+                m = re.search(r"VmHWM:\s+(\d+)", s)
+                hwm = max(hwm, int(m.group(1))) if m else hwm
+                m = re.search(r"RssAnon:\s+(\d+)", s)
+                anon = max(anon, int(m.group(1))) if m else anon
+            except OSError:
+                pass
+            time.sleep(0.002)
+        else:
+            time.sleep(0.001)
+    return time.perf_counter() - t0, proc.returncode, hwm, anon
+
+
+def extraction(prefix, pairs):
+    launcher = path_of("launcher", "VellumInstaller.exe")
+    baseline = path_of("testtools", "baselinewriter", "baselinewriter.exe")
+    if not (os.path.exists(launcher) and os.path.exists(baseline)):
+        row("extraction ratio", "n/a", "<= 1.10", "MISSING", "launcher or baselinewriter not built")
+        return
+    wf = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
+    wf_win = "C:\\users\\%s\\Temp\\_hsc_Vellum\\" % os.path.basename(os.path.dirname(prefix_temp(prefix)))
+    n_files = len([l for l in open(os.path.join(path_of("testtools", "baselinewriter"), "payload_x4.rc"))
+                   if re.match(r"^\d+ 10 ", l)]) - 1
+    # Warm both up (page cache, prefix) once.
+    for _ in range(2):
+        shutil.rmtree(wf, ignore_errors=True)
+        timed([launcher, "/q"])
+        shutil.rmtree(wf, ignore_errors=True)
+        os.makedirs(wf)
+        timed([baseline, wf_win])
+    lt, bt = [], []
+    for i in range(pairs):
+        order = [("l", launcher), ("b", baseline)] if i % 2 == 0 else [("b", baseline), ("l", launcher)]
+        for kind, exe in order:
+            shutil.rmtree(wf, ignore_errors=True)
+            time.sleep(0.3)  # let the previous run's helpers settle
+            if kind == "l":
+                secs, code, _, _ = timed([exe, "/q"])
+                lt.append(secs)
+            else:
+                os.makedirs(wf)
+                secs, code, _, _ = timed([exe, wf_win])
+                bt.append(secs)
+            written = len(os.listdir(wf)) if os.path.isdir(wf) else 0
+            if written < n_files:
+                row("extraction ratio", "n/a", "<= 1.10", "ERROR",
+                    "%s wrote %d of %d files (exit %s)" % (kind, written, n_files, code))
+                return
+    ml, mb = statistics.median(lt), statistics.median(bt)
+    ratios = sorted(l / b for l, b in zip(lt, bt))
+    ratio = statistics.median(ratios)
+    row("extraction: launcher, median", "%.0f ms" % (ml * 1000), "", "", "%d files, %d pairs" % (n_files, pairs))
+    row("extraction: bare loop, median", "%.0f ms" % (mb * 1000), "", "", "same payload resources")
+    row("extraction ratio (median of pairs)", "%.2f" % ratio, "<= 1.10", "ok" if ratio <= 1.10 else "over",
+        "pairs %.2f..%.2f; difference %.0f ms" % (ratios[0], ratios[-1], (ml - mb) * 1000))
+
+
+def memory(prefix):
+    one = path_of("launcher", "VellumInstaller.exe")
+    four = path_of("testtools", "baselinewriter", "VellumInstaller_x4.exe")
+    if not (os.path.exists(one) and os.path.exists(four)):
+        row("peak memory 1x / 4x", "n/a", "flat", "MISSING", "")
+        return
+    wf = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
+    res = {}
+    for tag, exe in (("1x", one), ("4x", four)):
+        hwms, anons = [], []
+        for _ in range(3):
+            shutil.rmtree(wf, ignore_errors=True)
+            time.sleep(0.3)
+            _, _, hwm, anon = timed([exe, "/q"], poll_memory=True)
+            hwms.append(hwm)
+            anons.append(anon)
+        res[tag] = (statistics.median(hwms), statistics.median(anons))
+    size1 = os.path.getsize(one)
+    size4 = os.path.getsize(four)
+    d_rss = (res["4x"][0] - res["1x"][0]) / 1024.0
+    d_anon = (res["4x"][1] - res["1x"][1]) / 1024.0
+    row("peak resident 1x / 4x", "%.1f / %.1f MB" % (res["1x"][0] / 1024.0, res["4x"][0] / 1024.0),
+        "< +1 MB", "ok" if d_rss < 1 else "over",
+        "+%.1f MB for +%.1f MB of payload (mapped image pages count)" % (d_rss, (size4 - size1) / 1048576.0))
+    row("peak private 1x / 4x", "%.1f / %.1f MB" % (res["1x"][1] / 1024.0, res["4x"][1] / 1024.0),
+        "< +1 MB", "ok" if d_anon < 1 else "over", "+%.1f MB (anonymous memory)" % d_anon)
+
+
+def server(prefix):
+    exe = path_of("setupui", "controller", "VellumSetup.exe")
+    if not os.path.exists(exe):
+        row("server: create + showWizard", "n/a", "", "MISSING", "VellumSetup.exe not built")
+        row("server: readyToInstall round trip", "n/a", "", "MISSING", "")
+        return
+    folder = tempfile.mkdtemp(prefix="bench-server-", dir=winerun.build_root())
+    try:
+        shutil.copy2(exe, folder)
+        for n in ("InstallerUIText_en-us.xml", "EULA_en-us.txt"):
+            src = os.path.join(winerun.ROOT, "payload", "dev", n)
+            if os.path.exists(src):
+                shutil.copy2(src, folder)
+        server_exe = os.path.join(folder, "VellumSetup.exe")
+        winerun.run([server_exe, "/RegServer"], timeout=60)
+        winerun.wineserver("-w")
+        client = os.path.join(folder, "client.js")
+        result = os.path.join(folder, "result.txt")
+        with open(client, "w") as f:
+            f.write("""try {
+  var fso = new ActiveXObject("Scripting.FileSystemObject");
+  var warm = new ActiveXObject("VellumSetup.controller");
+  var t0 = new Date().getTime();
+  var c = new ActiveXObject("VellumSetup.controller");
+  var created = new Date().getTime();
+  c.showWizard("en-us");
+  var shown = new Date().getTime();
+  var r, n = 1000, t1 = new Date().getTime();
+  for (var i = 0; i < n; i++) r = c.readyToInstall();
+  var t2 = new Date().getTime();
+  var out = fso.CreateTextFile("%s", true);
+  out.WriteLine((created - t0) + " " + (shown - t0) + " " + ((t2 - t1) / n) + " " + r);
+  out.Close();
+  try { c.closeAll(); } catch (e) {}
+  WScript.Quit(0);
+} catch (e) { WScript.Echo(e.message); WScript.Quit(2); }
+""" % winerun.winpath(result).replace("\\", "\\\\"))
+        # A first session warms the prefix and the server's files.
+        for _ in range(2):
+            if os.path.exists(result):
+                os.remove(result)
+            proc = winerun.start(["cscript", "//nologo", winerun.winpath(client)], out=os.path.join(folder, "c"))
+            seen, _ = winerun.inspector(["wait", "--title", "Quillfeather Installation", "--visible",
+                                         "--timeout", "20000"], timeout=40)
+            try:
+                proc.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                winerun.stop(proc)
+        if not os.path.exists(result):
+            row("server: create + showWizard", "n/a", "", "ERROR", "client failed")
+            return
+        created, shown, mean, _ = open(result).read().split()
+        row("server: new ActiveXObject (server running)", "%s ms" % created, "", "", "second object, warm prefix")
+        row("server: new ActiveXObject + showWizard", "%s ms" % shown, "", "",
+            "welcome page %s" % ("seen by the inspector" if seen == 0 else "NOT seen"))
+        row("server: readyToInstall round trip", "%.3f ms" % float(mean), "", "", "mean of 1000 from JScript")
+        winerun.run([server_exe, "/UnregServer"], timeout=60)
+    finally:
+        winerun.end_prefix_processes()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def sizes():
+    i686 = os.path.join(winerun.build_root(), "i686")
+    strip = "i686-w64-mingw32-strip"
+    for name, rel, target in (("VellumInstaller without payload", "testtools/baselinewriter/VellumInstaller_nopayload.exe",
+                               64 * 1024),
+                              ("VellumSetup.exe", "setupui/controller/VellumSetup.exe", 160 * 1024)):
+        p = os.path.join(i686, rel)
+        if not os.path.exists(p):
+            row("size: " + name, "n/a", "<= %d KB" % (target // 1024), "MISSING", "i686 build missing: " + rel)
+            continue
+        tmp = p + ".stripped"
+        subprocess.run([strip, "-o", tmp, p], check=True)
+        size = os.path.getsize(tmp)
+        os.remove(tmp)
+        row("size: " + name + " (i686, stripped)", "%.1f KB" % (size / 1024.0), "<= %d KB" % (target // 1024),
+            "ok" if size <= target else "over", where_the_bytes_go(p))
+
+
+def where_the_bytes_go(path):
+    """Code and data by origin, from the symbol sizes of the unstripped image."""
+    out = subprocess.run(["i686-w64-mingw32-nm", "-S", "--size-sort", "-C", path], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+    groups = {}
+    for line in out.splitlines():
+        parts = line.split(None, 3)
+        if len(parts) < 4:
+            continue
+        size, name = int(parts[1], 16), parts[3]
+        if name.startswith("vellum::") or "vellum" in name:
+            g = "own code"
+        elif re.match(r"(std::|__gnu_cxx|__cxxabiv1|operator new|operator delete|__cxa_|typeinfo|vtable for std|"
+                      r"d_|__gcclibcxx|_Unwind|__gxx|__dynamic_cast|__gnu_)", name):
+            g = "C++ runtime"
+        else:
+            g = "C runtime/other"
+        groups[g] = groups.get(g, 0) + size
+    return ", ".join("%s %.0f KB" % (g, s / 1024.0) for g, s in sorted(groups.items(), key=lambda x: -x[1]))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--pairs", type=int, default=5)
+    ap.add_argument("--only", default="extraction,memory,server,size")
+    args = ap.parse_args()
+    only = args.only.split(",")
+    winerun.ensure_display()
+    try:
+        prefix = bench_env()
+        if "extraction" in only:
+            extraction(prefix, args.pairs)
+        if "memory" in only:
+            memory(prefix)
+        if "server" in only:
+            server(prefix)
+    finally:
+        winerun.end_prefix_processes()
+        winerun.stop_display()
+    if "size" in only:
+        sizes()
+    w = [max(len(str(r[i])) for r in ROWS + [("figure", "value", "target", "verdict", "")]) for i in range(4)]
+    print("%-*s | %-*s | %-*s | %-*s | %s" % (w[0], "figure", w[1], "value", w[2], "target", w[3], "verdict", "note"))
+    print("-" * (sum(w) + 30))
+    for r in ROWS:
+        print("%-*s | %-*s | %-*s | %-*s | %s" % (w[0], r[0], w[1], r[1], w[2], r[2], w[3], r[3], r[4]))
+
+
+if __name__ == "__main__":
+    main()
