@@ -40,6 +40,14 @@ Query QueryFrom(const Args& args) {
     return q;
 }
 
+// A top-level window's caption as the system keeps it: asking the window
+// would wait on every hung program while searching.
+std::wstring Caption(HWND w) {
+    wchar_t buf[1024] = {};
+    ::InternalGetWindowText(w, buf, 1024);
+    return buf;
+}
+
 bool Matches(const Query& q, HWND w) {
     if (q.hwnd) return w == q.hwnd;
     if (q.visibleOnly && !::IsWindowVisible(w)) return false;
@@ -50,7 +58,7 @@ bool Matches(const Query& q, HWND w) {
     }
     if (!q.cls.empty() && ClassName(w) != q.cls) return false;
     if (q.hasTitle) {
-        std::wstring t = WindowText(w);
+        std::wstring t = Caption(w);
         if (q.contains ? t.find(q.title) == std::wstring::npos : t != q.title) return false;
     }
     return true;
@@ -321,7 +329,7 @@ int CmdList(const Args& args) {
         DWORD tid = 0, pid = PidOf(w, &tid);
         j.beginObject()
             .field("hwnd", HandleValue(w)).field("pid", pid).field("tid", tid)
-            .field("title", U8(WindowText(w))).field("class", U8(ClassName(w)))
+            .field("title", U8(Caption(w))).field("class", U8(ClassName(w)))
             .flag("visible", ::IsWindowVisible(w) != FALSE)
             .field("owner", HandleValue(::GetWindow(w, GW_OWNER)))
             .endObject();
@@ -346,7 +354,7 @@ int CmdWait(const Args& args) {
     JsonWriter j;
     j.beginObject()
         .field("hwnd", HandleValue(w)).field("pid", PidOf(w))
-        .field("title", U8(WindowText(w))).field("class", U8(ClassName(w)))
+        .field("title", U8(Caption(w))).field("class", U8(ClassName(w)))
         .flag("visible", ::IsWindowVisible(w) != FALSE)
         .endObject();
     Emit(j);
@@ -365,7 +373,7 @@ int CmdDump(const Args& args) {
     JsonWriter j;
     j.beginObject()
         .field("hwnd", HandleValue(top)).field("pid", pid).field("tid", tid)
-        .field("title", U8(WindowText(top))).field("class", U8(ClassName(top)))
+        .field("title", U8(Caption(top))).field("class", U8(ClassName(top)))
         .flag("visible", ::IsWindowVisible(top) != FALSE)
         .flag("enabled", ::IsWindowEnabled(top) != FALSE)
         .flag("foreground", ::GetForegroundWindow() == top)
@@ -615,7 +623,7 @@ int CmdMsgBox(const Args& args) {
     j.beginObject()
         .field("hwnd", HandleValue(box)).field("pid", PidOf(box))
         .field("owner", HandleValue(::GetWindow(box, GW_OWNER)))
-        .field("title", U8(WindowText(box))).field("text", U8(WindowText(p.text)))
+        .field("title", U8(Caption(box))).field("text", U8(WindowText(p.text)))
         .field("icon", icon).field("probe_error", U8(probeError))
         .field("default_id", DefaultButtonId(p));
     j.key("buttons").beginArray();
