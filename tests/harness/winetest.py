@@ -33,17 +33,20 @@ Running programs (output always goes to files, never pipes)
     inspector_background(*args) -> Background; .result(timeout) -> parsed JSON
                           an inspector command running while the test acts
                           (e.g. "watch" recording a progress bar)
-    run_windows(cmdline_or_args, env=None, unset=(), cwd=None, wait=None)
+    run_windows(cmdline_or_args, env=None, unset=(), cwd=None, wait=None,
+                clear_env=False, stdout=None, stderr=None)
                           starts a program from inside the prefix through
                           "inspector run" with an exact Windows environment;
                           returns {"pid": Windows pid[, "exited", "exit_code"]}
+                          (wait in seconds; a list is quoted argument by
+                          argument, a string is the command line verbatim)
     wait_window(title, timeout=10, **filters) -> {"hwnd","pid","title",...}
     keys(*names, hwnd=None)   real key presses through xdotool ("Return",
                           "Escape", "Tab", "space", "alt+n"), after bringing
                           the window hwnd to the foreground when given
     processes()           the prefix's Windows processes [{pid,parent,exe}]
     pids_of(exe)          Windows pids of the running processes of that
-                          program name ("wscript.exe"), oldest first
+                          program name ("wscript.exe"), in pid order
     wait_exit(pid, timeout=30) -> exit code (None if unknown) of a Windows
                           pid; raises InspectorError (code 2) on time-out
     screenshot(path, hwnd=None)  the display, or one window's rectangle of
@@ -72,7 +75,8 @@ unix environment (FOO=bar reaches it), EXCEPT TEMP and TMP: Wine sets those
 from the prefix's registry (HKCU\\Environment, C:\\users\\<user>\\Temp), so a
 unix TEMP never reaches it, and an empty or unset TEMP cannot be had that way
 either. Wine also adds WINE* variables, SystemRoot and SystemDrive. A process
-started by another Windows process gets exactly the block it is given, so
+started by another Windows process gets the block it is given (Wine adds
+only those same variables of its own: no TEMP or TMP), so
 run_windows(..., env={"TEMP": ...}, unset=["TMP"]) is the way to give a
 program a chosen, empty ("TEMP": "") or missing TEMP, or non-ASCII values.
 """
