@@ -347,10 +347,14 @@ struct frmSetup::Impl {
     void destroyWindow() {
         if (!window) return;
         HWND w = window;
-        UnregisterDialogWindow(w);
         ::SetWindowLongPtrW(w, GWLP_USERDATA, 0);
-        window = nullptr;
         ::DestroyWindow(w);
+        forgetWindow(w);
+    }
+
+    void forgetWindow(HWND w = nullptr) {
+        UnregisterDialogWindow(w ? w : window);
+        window = nullptr;
         controls.clear();
         pictures.clear();
         fonts.clear();
@@ -552,6 +556,11 @@ LRESULT CALLBACK WizardProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ENDSESSION:
         if (wp && impl->sessionEnding) impl->destroyWindow();
         impl->sessionEnding = false;
+        return 0;
+    case WM_NCDESTROY:
+        // Destroyed by someone else than unload: the window is simply gone.
+        ::DefDlgProcW(hwnd, msg, wp, lp);
+        impl->forgetWindow();
         return 0;
     default:
         break;

@@ -49,9 +49,43 @@ class WizardPagesTest(winetest.WineTestCase):
         self.assertEqual(d["focus_id"], NEXT)
         self.assertEqual(control(d, LBL_TITLE)["text"], "Welcome to Quillfeather Installation")
 
+    def assert_layout(self, d):
+        dpi = d["dpi"]
+
+        def px(twips):
+            return (twips * dpi + 720) // 1440
+
+        def rect(left, top, width, height):
+            return {"left": px(left), "top": px(top), "width": px(width), "height": px(height)}
+
+        self.assertEqual(d["client"], {"width": px(7530), "height": px(5385)})
+        self.assertEqual(control(d, NEXT)["rect"], rect(4230, 4888, 1420, 320))
+        self.assertEqual(control(d, CANCEL)["rect"], rect(5940, 4888, 1420, 320))
+        self.assertEqual(control(d, BACK)["rect"], rect(2720, 4888, 1420, 320))
+        self.assertEqual(control(d, TXT_LICENSE)["rect"], rect(315, 1125, 6885, 2640))
+        self.assertEqual(control(d, OPT_DISAGREE)["rect"], rect(315, 4265, 6885, 300))
+        self.assertEqual(control(d, LBL_TITLE)["rect"], rect(2715, 255, 4545, 1200))
+        self.assertEqual(control(d, INSTALL_CAPTION)["rect"]["top"], control(d, TXT_LICENSE)["rect"]["top"])
+        self.assertEqual(control(d, 1004)["rect"], rect(0, 4710, 7515, 45))  # LineBottom, 3 pixels
+        # Pictures unscaled: the controls take the pictures' sizes.
+        self.assertEqual(control(d, 1011)["rect"], {"left": 0, "top": 0, "width": 164, "height": 314})
+        self.assertEqual(control(d, 1024)["rect"], {"left": px(6560), "top": px(30), "width": 55, "height": 55})
+        self.assertEqual(control(d, NEXT)["button_type"], "defpushbutton")
+        self.assertTrue(control(d, TXT_LICENSE)["edit"]["readonly"])
+        self.assertTrue(control(d, TXT_LICENSE)["edit"]["vscroll"])
+        # Fixed dialog with a taskbar button: no sizing border, no min/max box.
+        WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_SYSMENU = 0x40000, 0x20000, 0x10000, 0x80000
+        self.assertEqual(d["style"] & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_SYSMENU), WS_SYSMENU)
+        self.assertTrue(d["exstyle"] & 0x40000)  # WS_EX_APPWINDOW
+        # Centred on the 1024 x 768 display (no taskbar under Xvfb).
+        w = d["window_rect"]
+        self.assertLessEqual(abs(w["left"] * 2 + w["width"] - 1024), 2)
+        self.assertLessEqual(abs(w["top"] * 2 + w["height"] - 768), 2)
+
     def test_walk_questions_and_abort(self):
         host = Host(self, locale="en-us")
         d = host.dump()
+        self.assert_layout(d)
         self.assertEqual(d["title"], TITLE_FALLBACK)
         self.welcome_page(d)
         # Design-time states the pages rely on.
@@ -162,17 +196,23 @@ class WizardPagesTest(winetest.WineTestCase):
         s = host.state()
         self.assertEqual((s["visible"], s["loaded"], s["currentStep"], s["chkLaunch"]), ("0", "1", "4", "0"))
 
-        host.command("show")
-        host.click(CHK_LAUNCH)
-        host.click(NEXT)  # Finish
+        # Shown modal again (as the developer test form does): the call
+        # returns once Finish hides the window.
+        number = host.send("show-modal")
+        host.wait(lambda s: s["visible"] == "1", what="the modal wizard")
+        self.assertLess(int(host.state()["done"]), number)
+        inspector("click", "--hwnd", host.hwnd, "--id", CHK_LAUNCH)
+        host.wait(lambda s: s["chkLaunch"] == "1", what="the check box")
+        inspector("click", "--hwnd", host.hwnd, "--id", NEXT)  # Finish
+        host.finished(number)
         s = host.state()
         self.assertEqual((s["visible"], s["loaded"], s["currentStep"], s["chkLaunch"]), ("0", "1", "5", "1"))
         host.command("press-next")  # beyond the last value: nothing happens
         s = host.state()
         self.assertEqual((s["visible"], s["loaded"], s["currentStep"], s["chkLaunch"]), ("0", "1", "6", "1"))
 
-        # Ended: the program's unload proceeds without a question.
-        self.assertEqual(host.command("unload"), "1")
+        # Ended: Windows shutting down may unload it, without a question.
+        self.assertEqual(host.command("end-session"), "1")
         host.no_msgbox()
         self.assertEqual(host.state()["loaded"], "0")
 
