@@ -238,6 +238,11 @@ class ControllerSessions(winetest.WineTestCase):
   check("Caption put", c.Caption, "Checking");
   check("showProgress 4 on a new window", c.showProgress(4), true);
   checkpoint("design text");
+  check("setMaxValue", c.setMaxValue(100), false);
+  check("setProgress fast", c.setProgress(10, false), false);
+  check("setInterval", c.setInterval(100), false);
+  check("setProgress slow", c.setProgress(50, true), false);
+  checkpoint("creeping");
   check("showUptodate", c.showUptodate(), false);
   check("showWizardComplete with the box checked", c.showWizardComplete(), true);
   c.closeAll();
@@ -262,6 +267,14 @@ class ControllerSessions(winetest.WineTestCase):
         progress = window(cls=PROGRESS_CLASS)
         self.assertEqual(progress["title"], WIZARD_TITLE)
         self.assertEqual(control(dump(progress["hwnd"]), LBL_PROGRESS)["text"], DESIGN_TEXT)
+        s.resume()
+
+        s.checkpoint("creeping")
+        seen = []
+        for _ in range(6):
+            seen.append(bar(progress["hwnd"])["progress"]["pos"])
+            time.sleep(0.4)
+        self.assertGreater(seen[-1], seen[0], "the bar creeps after Install: %r" % seen)
         s.resume()
 
         box = message_box("Vellum Setup", pid=server)
