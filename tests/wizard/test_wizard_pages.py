@@ -1,6 +1,8 @@
 """The wizard's pages, buttons, close requests and keys on the real controls
 under Wine, opened the way the controller opens it."""
 
+import os
+import struct
 import subprocess
 import time
 import unittest
@@ -248,6 +250,35 @@ class WizardPagesTest(winetest.WineTestCase):
         deadline = time.time() + 10
         while host.dump()["focus_id"] != BACK:
             self.assertLess(time.time(), deadline, "Tab did not reach Back")
+
+
+class WizardArtTest(unittest.TestCase):
+    """The committed pictures and icon have the sizes and colour depths the
+    window and VellumSetup's program icon need."""
+
+    RES = os.path.join(winetest.ROOT, "setupui", "wizard", "res")
+
+    def bmp(self, name):
+        with open(os.path.join(self.RES, name), "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:2], b"BM")
+        width, height, _, bpp = struct.unpack_from("<iiHH", data, 18)
+        return width, height, bpp
+
+    def test_pictures_and_icon(self):
+        self.assertEqual(self.bmp("wizard_side.bmp"), (164, 314, 4))
+        self.assertEqual(self.bmp("wizard_emblem.bmp"), (55, 55, 4))
+        with open(os.path.join(self.RES, "VellumSetup.ico"), "rb") as f:
+            data = f.read()
+        reserved, kind, count = struct.unpack_from("<HHH", data, 0)
+        self.assertEqual((reserved, kind), (0, 1))
+        images = set()
+        for i in range(count):
+            w, h, colours, _, planes, bpp, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+            header_bpp = struct.unpack_from("<H", data, offset + 14)[0]
+            self.assertEqual(bpp, header_bpp)
+            images.add((w, h, bpp))
+        self.assertEqual(images, {(16, 16, 4), (16, 16, 8), (32, 32, 4), (32, 32, 8)})
 
 
 if __name__ == "__main__":
