@@ -628,9 +628,11 @@ bool frmSetup::isLoaded() const { return impl_->window != nullptr; }
 std::wstring frmSetup::caption() {
     impl_->ensureLoaded();
     if (!impl_->window) return std::wstring();
-    wchar_t buf[512];
-    int n = ::GetWindowTextW(impl_->window, buf, 512);
-    return std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    int length = ::GetWindowTextLengthW(impl_->window);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    int n = ::GetWindowTextW(impl_->window, &text[0], static_cast<int>(text.size()));
+    text.resize(static_cast<size_t>(n > 0 ? n : 0));
+    return text;
 }
 
 void frmSetup::pressNext() {

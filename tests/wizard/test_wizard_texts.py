@@ -64,6 +64,7 @@ class WizardTextsTest(winetest.WineTestCase):
             h = hosts["de-de"]
             d = h.dump()
             self.assertEqual(d["title"], "Quillfeather-Installation")
+            self.assertEqual(h.command("caption"), "Quillfeather-Installation")
             self.assertEqual(control(d, NEXT)["text"], "Weiter >")
             self.assertEqual(control(d, CANCEL)["text"], "Abbrechen")
             self.assertEqual(control(d, BACK)["text"], "< Zurück")
