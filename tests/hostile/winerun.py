@@ -144,15 +144,19 @@ def run(args, timeout=60, env=None, cwd=None, out=None):
 
 def wineserver(*args, timeout=60):
     e = wine_env()
-    subprocess.run(["wineserver"] + list(args), env=e, timeout=timeout,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        subprocess.run(["wineserver"] + list(args), env=e, timeout=timeout,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        return False
+    return True
 
 
 def end_prefix_processes():
     """Ends every Windows process of this build's private prefix (the tests'
     own: the prefix belongs to this build tree) and waits for the server."""
     wineserver("-k")
-    wineserver("-w")
+    wineserver("-w", timeout=20)
 
 
 def fresh_dir(tag):
