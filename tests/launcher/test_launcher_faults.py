@@ -72,11 +72,14 @@ class LauncherFaultsTest(LauncherCase):
 
     def test_missing_file_list_ends_with_its_message_and_code(self):
         self.obstacle("filesList.txt")
-        proc = self.start(self.dev, ["/q"])
-        self.expect_boxes([
-            ("", CANNOT_OPEN, "stop"),                           # before the caption is known
-            ("Setup", "Error loading listfile", "exclamation"),
-        ])
+        proc = self.start(self.dev)
+        self.expect_boxes([("", CANNOT_OPEN, "stop")])  # in the load step: no caption yet
+        box = self.next_box()
+        self.assertEqual(("Setup", "Error loading listfile", "exclamation"),
+                         (box["title"], box["text"], box["icon"]))
+        # The activation had begun: the bar stands at its starting 5.
+        self.assertEqual(5, self.control(self.main_window(), 1002)["progress"]["pos"])
+        self.answer()
         self.assertEqual(2, self.wait_exit(proc))
         self.assertEqual(["filesList.txt"], os.listdir(self.workdir))
 
