@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "dll_hardening.h"
 #include "registration.h"
 #include "server.h"
 
@@ -28,6 +29,8 @@ constexpr bool kWin64 = false;
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+    // Runs from the working folder under TEMP: no DLL there may stand in for a system one.
+    vellum::HardenDllSearchPath();
     using namespace vellum::controller;
     Win32Registry registry;
     switch (ParseServerSwitch(commandLine ? commandLine : L"")) {

@@ -1,7 +1,6 @@
 #include "registration.h"
 
 #include <oleauto.h>
-#include <shlwapi.h>
 
 #include "handles.h"
 #include "identity.h"
@@ -145,9 +144,33 @@ LONG Win32Registry::setValue(Scope scope, const RegEntry& e) {
                             static_cast<DWORD>((e.data.size() + 1) * sizeof(wchar_t)));
 }
 
+namespace {
+// Deletes a key and everything below it (RegDeleteTree is not on Windows XP;
+// the shell's helper would import shlwapi, which is not always taken from
+// the system folder).
+LONG DeleteKeyTree(HKEY parent, const std::wstring& path) {
+    UniqueHKey key;
+    LONG rc = ::RegOpenKeyExW(parent, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE,
+                              key.put());
+    if (rc != ERROR_SUCCESS) return rc;
+    for (;;) {
+        wchar_t name[256];
+        DWORD len = 256;
+        // Always the first: each pass removes the one found before.
+        rc = ::RegEnumKeyExW(key.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) return rc;
+        rc = DeleteKeyTree(key.get(), name);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    key.reset();
+    return ::RegDeleteKeyW(parent, path.c_str());
+}
+}  // namespace
+
 LONG Win32Registry::deleteTree(Scope scope, const std::wstring& key) {
-    DWORD rc = ::SHDeleteKeyW(RootOf(scope), ClassesPath(key).c_str());
-    return rc == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : static_cast<LONG>(rc);
+    LONG rc = DeleteKeyTree(RootOf(scope), ClassesPath(key));
+    return rc == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : rc;
 }
 
 HRESULT Win32Registry::registerTypeLib(Scope scope, const std::wstring& exePath) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "dll_hardening.h"
 #include "layout.h"
 #include "progress_resources.h"
 
@@ -38,11 +39,21 @@ constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
 
 HINSTANCE ThisModule() { return ::GetModuleHandleW(nullptr); }
 
+// The progress bar class lives in comctl32, which is not among the DLLs the
+// system always takes from its own folder: importing it would let a copy in
+// the program's folder (the working folder under TEMP) be loaded instead.
+void RegisterProgressClass() {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl = LoadSystemLibrary(L"comctl32.dll");
+    auto init = comctl ? reinterpret_cast<InitFn>(::GetProcAddress(comctl, "InitCommonControlsEx")) : nullptr;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+    if (init) init(&icc);
+}
+
 void RegisterWindowClass(WNDPROC proc) {
     static bool done = false;
     if (done) return;
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&icc);
+    RegisterProgressClass();
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = proc;
