@@ -249,8 +249,14 @@ function parseArguments() {
     if (target == "") {
         target = "%ProgramFiles%\\Quillfeather";
     }
-    target = noTrailingSlash(shell.ExpandEnvironmentStrings(target));
-    return { target: fso.GetAbsolutePathName(target) };
+    // Some hosts return the expansion with its terminating NUL.
+    target = noTrailingSlash(shell.ExpandEnvironmentStrings(target).replace(/\u0000/g, ""));
+    // Not GetAbsolutePathName: some hosts drop the last part of a path that
+    // does not exist yet.
+    if (!/^([A-Za-z]:\\|\\\\)/.test(target)) {
+        target = noTrailingSlash(shell.CurrentDirectory) + "\\" + target;
+    }
+    return { target: target };
 }
 
 function install(locale, content, extractExe) {

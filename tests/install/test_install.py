@@ -1,0 +1,167 @@
+"""The whole installation under Wine: the installation script drives
+VellumSetup's wizard and progress window while EXTRACT.EXE really unpacks
+the help content; a robot user (the inspector) clicks through.
+
+The payload files of this build (VELLUM_FULL_PAYLOAD_DIR) are put into the
+working folder as VellumInstaller leaves them, and the script is started the
+way the shell starts it: wscript "<folder>\\Vellumsetup.jse " VellumInstall ...
+"""
+import os
+import shutil
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "harness"))
+sys.path.insert(0, os.path.join(ROOT, "payload", "full"))
+
+import locales  # noqa: E402
+import ui_texts  # noqa: E402
+import winetest as wt  # noqa: E402
+
+FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
+LIST = os.environ.get("VELLUM_FULL_PAYLOAD_LIST", "")
+KEY1 = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription"
+KEY2 = "HKLM\\SOFTWARE\\Ostrander\\ZephOOBE"
+WIZARD = ("--class", "VellumSetupWizard", "--visible")
+PROGID_KEY = "HKCR\\VellumSetup.controller"
+
+
+def text(locale, key):
+    return ui_texts.TEXTS[locale][ui_texts.KEYS.index(key)]
+
+
+@unittest.skipUnless(FILES and os.path.isdir(FILES) and LIST, "no built full payload")
+class InstallationTest(wt.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        for key, name in ((KEY1, "localeId"), (KEY2, "Lang_Country")):
+            wt.inspector("regdel", "--key", key, "--name", name, check=False)
+        # The working folder as the launcher leaves it.
+        self.work = os.path.join(self.tmp, "_hsc_Vellum")
+        shutil.copytree(FILES, self.work, ignore=shutil.ignore_patterns(".*"))
+        shutil.copy(LIST, self.work)
+        self.target = os.path.join(self.tmp, "Program Files", "Quillfeather")
+        self.wtarget = wt.to_windows(self.target)
+
+    def start_script(self):
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        return self.start("wscript.exe", [script, "VellumInstall", "/target:" + self.wtarget])
+
+    def click(self, label, timeout=20000):
+        return wt.inspector("click", *WIZARD, "--text", label, "--timeout", str(timeout))
+
+    def wait_for_button(self, label, seconds):
+        end = time.time() + seconds
+        while time.time() < end:
+            try:
+                dump = wt.inspector("dump", *WIZARD, "--timeout", "1000")
+                if any(c.get("visible") and c.get("text") == label and c.get("class") == "Button"
+                       for c in dump["controls"]):
+                    return dump
+            except wt.InspectorError:
+                pass
+            time.sleep(0.5)
+        self.fail("the wizard never showed %r" % label)
+
+    def assert_texts_fit(self, page):
+        answer = wt.inspector("measure", *WIZARD)
+        clipped = [c for c in answer["controls"] if not c["fits"] and not c.get("scrollable")]
+        self.assertEqual(clipped, [], page)
+
+    def walk_to_install(self, loc):
+        wt.wait_window(text(loc, "loc_UI_Title"), timeout=60)
+        self.wait_for_button(text(loc, "loc_UI_NextButton") + " >", 30)
+        self.assert_texts_fit("welcome")
+        self.click(text(loc, "loc_UI_NextButton") + " >")
+        self.wait_for_button(text(loc, "loc_UI_NextButton") + " >", 10)
+        self.click(text(loc, "loc_UI_Option_Agree"))
+        self.assert_texts_fit("license")
+        self.click(text(loc, "loc_UI_NextButton") + " >")
+        self.wait_for_button(text(loc, "loc_UI_InstallButton"), 10)
+        self.assert_texts_fit("ready")
+        self.click(text(loc, "loc_UI_InstallButton"))
+
+    def installed_locales(self):
+        return sorted(os.listdir(os.path.join(self.target, "locales")))
+
+    def assert_unregistered(self):
+        with self.assertRaises(wt.InspectorError) as cm:
+            wt.inspector("regget", "--key", PROGID_KEY)
+        self.assertEqual(cm.exception.code, 2)
+
+    def install(self, loc):
+        proc = self.start_script()
+        self.walk_to_install(loc)
+        self.wait_for_button(text(loc, "loc_UI_Finish_Button"), 240)
+        self.assert_texts_fit("finish")
+        # Leave the launch box unchecked: a browser is no part of this test.
+        self.click(text(loc, "loc_UI_Launch_box"))
+        self.click(text(loc, "loc_UI_Finish_Button"))
+        self.assertEqual(proc.wait(60), 0, proc.output())
+        return proc
+
+    def test_install_en_us(self):
+        self.install("en-us")
+        self.assertEqual(self.installed_locales(), ["all", "en-us"])
+        base = os.path.join(self.target, "locales", "en-us")
+        for rel in ("index.htm", "all_all_all/index.htm", "Tutorial_online/index.htm",
+                    "desktops/Plover/Windows XP Media Center/index.htm", "styles/help.css"):
+            self.assertTrue(os.path.isfile(os.path.join(base, rel)), rel)
+        self.assertTrue(os.path.isfile(os.path.join(self.target, "package_description.xml")))
+        self.assertTrue(os.path.isfile(os.path.join(self.target, "uninstallUI", "VellumSetup.exe")))
+        with open(os.path.join(base, "index.htm"), encoding="utf-8") as f:
+            self.assertIn(text("en-us", "loc_UI_welcomeText"), f.read())
+        self.assert_unregistered()
+
+    def test_install_korean_from_second_registry_value(self):
+        # Source 2 is lower-cased with "_" made "-", as the launcher does.
+        wt.reg_set(KEY2, "Lang_Country", "sz", "KO_KR")
+        self.install("ko-kr")
+        self.assertEqual(self.installed_locales(), ["all", "ko-kr"])
+        base = os.path.join(self.target, "locales", "ko-kr")
+        self.assertTrue(os.path.isfile(os.path.join(base, "index.htm")))
+        self.assertTrue(os.path.isdir(os.path.join(base, "desktops", "Plover", "Windows XP Home")))
+        self.assertFalse(os.path.isdir(os.path.join(base, "desktops", "Plover", "all")))
+        with open(os.path.join(base, "index.htm"), encoding="utf-8") as f:
+            self.assertIn(text("ko-kr", "loc_UI_welcomeText"), f.read())
+        self.assert_unregistered()
+
+    def test_abort_leaves_nothing_installed(self):
+        wt.reg_set(KEY1, "localeId", "sz", "de-de")
+        proc = self.start_script()
+        wt.wait_window(text("de-de", "loc_UI_Title"), timeout=60)
+        self.wait_for_button(text("de-de", "loc_UI_NextButton") + " >", 30)
+        self.click(text("de-de", "loc_UI_CancelButton"))
+        box = wt.inspector("msgbox", "--title", text("de-de", "loc_UI_Exit_Title"), "--timeout", "10000")
+        self.assertIn(text("de-de", "loc_UI_Exit_prompt3"), box["text"])
+        wt.inspector("answer", "--button", "yes", "--title", text("de-de", "loc_UI_Exit_Title"))
+        self.assertEqual(proc.wait(60), 2, proc.output())
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
+        self.assert_unregistered()
+
+    def test_damaged_cabinet_is_reported_and_rolled_back(self):
+        # The last cabinet of en-us is damaged: most content is already
+        # extracted when it fails, and all of it must go again.
+        name = [n for n in locales.all_cabinets() if n.startswith("en-us_")][-1]
+        path = os.path.join(self.work, name)
+        with open(path, "r+b") as f:
+            f.seek(-100, os.SEEK_END)
+            byte = f.read(1)
+            f.seek(-100, os.SEEK_END)
+            f.write(bytes([byte[0] ^ 0x01]))
+        proc = self.start_script()
+        self.walk_to_install("en-us")
+        box = wt.inspector("msgbox", "--title", text("en-us", "loc_UI_Title"), "--timeout", "240000")
+        self.assertIn(name, box["text"])
+        self.assertIn("could not be extracted", box["text"])
+        wt.inspector("answer", "--button", "ok", "--title", text("en-us", "loc_UI_Title"))
+        self.assertEqual(proc.wait(60), 1, proc.output())
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
+        self.assert_unregistered()
+
+
+if __name__ == "__main__":
+    unittest.main()
