@@ -5,14 +5,17 @@ the program to end, then checks the working folder against the development
 payload and the record the payload's script writes when the shell starts it.
 Prints a short summary; exits 0 when everything checks out, 1 otherwise.
 
-    run_installer.py [--locale xx-yy] [--silent] [--shots DIR] [--timeout S]
+    run_installer.py [--locale xx-yy] [--silent] [--shots DIR] [--timeout S] [--keep-folder]
 
 --locale sets the first registry source of the locale in the prefix for the
 run and removes it afterwards; --silent passes /q (no window, no screenshot).
+The working folder is emptied first unless --keep-folder. A message box the
+launcher shows (a failure it reports) is read, answered and listed.
 """
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -43,66 +46,76 @@ def read_record(path):
     return record
 
 
-def x_windows_of(pid, env):
-    """Visible X windows of a unix pid that are not transient (no message boxes)."""
+def visible_windows(pid, env):
+    """Visible X windows of a unix pid, as (id, transient) pairs: a message
+    box owned by the launcher's window is transient for it."""
     out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], env=env,
                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split()
-    mains = []
+    wins = []
     for wid in out:
         props = subprocess.run(["xprop", "-id", wid, "WM_TRANSIENT_FOR"], env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True).stdout
-        if "window id" not in props:
-            mains.append(wid)
-    return mains
+        wins.append((wid, "window id" in props))
+    return wins
 
 
-def capture_window(proc, path, env, timeout):
-    """Screenshots the launcher's window while it shows. The window often
-    lives well under a second, so it is polled from the host; the last
-    capture that shows more than a blank surface is kept."""
+def answer_box(problems):
+    """Reads the newest message box, lists it as a problem and presses OK.
+    False if there was none."""
+    try:
+        box = wt.inspector("msgbox", "--timeout", "1000")
+    except wt.InspectorError:
+        return False
+    problems.append("message box %r (%s icon): %r" % (box.get("title"), box.get("icon"), box.get("text")))
+    wt.inspector("answer", "--button", "ok", "--timeout", "2000", check=False)
+    return True
+
+
+def watch(proc, env, silent, shot, timeout, problems):
+    """Follows the run until the program ends: screenshots the launcher's
+    window while it shows (it often lives well under a second, so it is
+    polled from the host and the richest capture is kept), and reads and
+    answers every message box, so a reported failure never stalls the run.
+    Returns (exit code or None, whether a screenshot was taken)."""
     deadline = time.time() + timeout
     best = None
-    tmp = path + ".part.png"
-    while time.time() < deadline and proc.poll() is None:
-        wins = x_windows_of(proc.pid, env)
-        if not wins:
-            time.sleep(0.005)
-            continue
-        r = subprocess.run(["import", "-window", wins[0], tmp], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-        if r.returncode == 0 and os.path.exists(tmp):
-            colours = subprocess.run(["identify", "-format", "%k", tmp], env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True).stdout.strip()
-            n = int(colours) if colours.isdigit() else 0
-            if best is None or n >= best:
-                best = n
-                os.replace(tmp, path)
-    if os.path.exists(tmp):
-        os.unlink(tmp)
-    return best is not None
-
-
-def wait_answering_boxes(proc, env, timeout, problems):
-    """Waits for the program to end. A message box it shows (a failure it
-    reports) is read, listed as a problem and answered, so the run goes on."""
-    deadline = time.time() + timeout
+    first_seen = {}
+    tmp = shot + ".part.png" if shot else None
     while time.time() < deadline:
         code = proc.poll()
         if code is not None:
-            return code
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(proc.pid)], env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split()
-        if len(out) > len(x_windows_of(proc.pid, env)):
-            try:
-                box = wt.inspector("msgbox", "--timeout", "2000")
-                problems.append("message box %r (%s icon): %r" % (box.get("title"), box.get("icon"),
-                                                                  box.get("text")))
-                wt.inspector("answer", "--button", "ok", "--timeout", "2000", check=False)
-            except wt.InspectorError:
-                pass
-        time.sleep(0.1)
-    problems.append("VellumInstaller did not end within %s s" % timeout)
-    return None
+            break
+        wins = visible_windows(proc.pid, env)
+        boxes = [w for w, transient in wins if transient]
+        others = [w for w, transient in wins if not transient]
+        now = time.time()
+        for w in others:
+            first_seen.setdefault(w, now)
+        # An unowned window that stays is a message box too (silent mode, or
+        # the load step before the window shows).
+        lingering = [w for w in others if now - first_seen[w] > 1.5]
+        if boxes or (others and silent) or lingering:
+            answer_box(problems)
+            first_seen.clear()
+            continue
+        if others and shot:
+            r = subprocess.run(["import", "-window", sorted(others)[0], tmp], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if r.returncode == 0 and os.path.exists(tmp):
+                colours = subprocess.run(["identify", "-format", "%k", tmp], env=env, stdout=subprocess.PIPE,
+                                         stderr=subprocess.DEVNULL, text=True).stdout.strip()
+                n = int(colours) if colours.isdigit() else 0
+                if best is None or n >= best:
+                    best = n
+                    os.replace(tmp, shot)
+            continue
+        time.sleep(0.005)
+    else:
+        problems.append("VellumInstaller did not end within %s s" % timeout)
+        code = None
+    if tmp and os.path.exists(tmp):
+        os.unlink(tmp)
+    return code, best is not None
 
 
 def main(argv=None):
@@ -111,6 +124,8 @@ def main(argv=None):
     ap.add_argument("--silent", action="store_true", help="pass /q: no window")
     ap.add_argument("--shots", help="folder for the screenshot (default: <build>/screenshots)")
     ap.add_argument("--timeout", type=float, default=60.0)
+    ap.add_argument("--keep-folder", action="store_true",
+                    help="run on the working folder as it is (default: emptied first)")
     a = ap.parse_args(argv)
     if a.locale and not re.fullmatch(r"[A-Za-z]{2,3}[-_][A-Za-z]{2,4}", a.locale):
         ap.error("--locale wants a tag such as de-de")
@@ -121,7 +136,11 @@ def main(argv=None):
     os.makedirs(shots, exist_ok=True)
     workdir = os.path.join(wt.windows_temp(), "_hsc_Vellum")
     record_path = os.path.join(workdir, "launched.txt")
-    if os.path.exists(record_path):
+    # Start from an empty working folder, so that what is checked is this
+    # run's work (the launcher itself reuses the folder and deletes nothing).
+    if not a.keep_folder:
+        shutil.rmtree(workdir, ignore_errors=True)
+    elif os.path.exists(record_path):
         os.unlink(record_path)
 
     problems = []
@@ -134,11 +153,11 @@ def main(argv=None):
         try:
             if not a.silent:
                 shot = os.path.join(shots, "launcher-%s.png" % (a.locale or "default"))
-                if not capture_window(proc, shot, env, a.timeout):
-                    problems.append("the launcher window never showed")
-                    shot = None
-            code = wait_answering_boxes(proc, env, a.timeout, problems)
+            code, captured = watch(proc, env, a.silent, shot, a.timeout, problems)
             elapsed = time.time() - started
+            if shot and not captured:
+                problems.append("the launcher window was not seen")
+                shot = None
         finally:
             proc.kill()
     finally:

@@ -63,6 +63,8 @@ class LauncherCase(wt.WineTestCase):
         shutil.rmtree(self.workdir, ignore_errors=True)
         self.clear_locale()
         self.addCleanup(self.clear_locale)
+        # Leave no obstacle behind for later runs in the same prefix.
+        self.addCleanup(shutil.rmtree, self.workdir, True)
 
     def clear_locale(self):
         for key, name in (SOURCE1, SOURCE2):
