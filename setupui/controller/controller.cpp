@@ -19,6 +19,17 @@ std::wstring FromBstr(BSTR b) { return b ? std::wstring(b, ::SysStringLen(b)) : 
 
 VARIANT_BOOL Bool(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
 
+// Decimal text of a number, without pulling the C library's formatter in.
+std::wstring Num(int v) {
+    wchar_t buf[16];
+    wchar_t* p = buf + 16;
+    unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    *--p = 0;
+    do { *--p = static_cast<wchar_t>(L'0' + u % 10); u /= 10; } while (u);
+    if (v < 0) *--p = L'-';
+    return p;
+}
+
 struct ProgressText {
     short mode;
     const wchar_t* key;
@@ -216,7 +227,7 @@ HRESULT Controller::closeProgress() {
 HRESULT Controller::setMaxValue(short maxValue, VARIANT_BOOL* result) {
     if (HRESULT hr = NeedWizard(L"setMaxValue"); FAILED(hr)) return hr;
     if (maxValue <= 0)
-        return Fail(kErrOutOfRange, L"setMaxValue: the maximum must be at least 1; " + std::to_wstring(maxValue) +
+        return Fail(kErrOutOfRange, L"setMaxValue: the maximum must be at least 1; " + Num(maxValue) +
                                         L" was given.");
     PutCaption(wizardForm->caption());
     progressForm->ProgressBar1.setMax(maxValue);
@@ -237,9 +248,9 @@ HRESULT Controller::setProgress(short progressValue, VARIANT_BOOL progressSlow, 
     auto& form = *progressForm;
     auto& bar = form.ProgressBar1;
     if (progressValue < bar.Min() || progressValue > bar.Max())
-        return Fail(kErrOutOfRange, L"setProgress: the value " + std::to_wstring(progressValue) +
+        return Fail(kErrOutOfRange, L"setProgress: the value " + Num(progressValue) +
                                         L" lies outside the progress bar's range 0 to " +
-                                        std::to_wstring(static_cast<int>(bar.Max())) + L".");
+                                        Num(static_cast<int>(bar.Max())) + L".");
     bar.setVisible(true);
     if (progressSlow != VARIANT_FALSE) {
         form.Timer1.setEnabled(false);
