@@ -95,6 +95,12 @@ class InstallationTest(wt.WineTestCase):
     def install(self, loc):
         proc = self.start_script()
         self.walk_to_install(loc)
+        # The progress window shows the locale's text, and it fits.
+        answer = wt.inspector("measure", "--class", "VellumProgressWindow", "--visible",
+                              "--timeout", "30000")
+        texts = [c["text"] for c in answer["controls"]]
+        self.assertIn(text(loc, "loc_UI_Install_Progress"), texts)
+        self.assertEqual([c for c in answer["controls"] if not c["fits"]], [])
         self.wait_for_button(text(loc, "loc_UI_Finish_Button"), 240)
         self.assert_texts_fit("finish")
         # Leave the launch box unchecked: a browser is no part of this test.
