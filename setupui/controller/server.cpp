@@ -31,8 +31,8 @@ void Unlock() {
     }
 }
 
-// closeAll / closeProgress: WM_QUIT is retrieved only once no other message
-// is queued, so the call's reply leaves before the loop ends.
+// closeAll / closeProgress: the call returns, and COM sends the caller its
+// answer, before the message loop gets to WM_QUIT and the process ends.
 void EndAfterCall() { EndServer(); }
 
 const ServerHooks kHooks = {&Lock, &Unlock, &EndAfterCall};
