@@ -542,6 +542,256 @@ class Hostile(unittest.TestCase):
                      "exit %s, titles %s, leak %s" % (code, titles, leak), ok)
         winerun.inspector(["regdel", "--key", KEY1])
 
+    # ---- the automation server -------------------------------------------------------
+
+    SERVER = os.path.join(BIN, "setupui", "controller", "VellumSetup.exe")
+    CLIENT_HEAD = """var results = [];
+function note(name, f) {
+  try { var v = f(); results.push(name + "\\tok:" + v); }
+  catch (e) { results.push(name + "\\terr:" + (e.number & 0xFFFFFFFF).toString(16) + ":" + e.message); }
+}
+function save(path) {
+  var fso = new ActiveXObject("Scripting.FileSystemObject");
+  var out = fso.CreateTextFile(path, true, true);
+  for (var i = 0; i < results.length; i++) out.WriteLine(results[i]);
+  out.Close();
+}
+"""
+
+    def server_folder(self, license_bytes=None):
+        folder = self.temp("server")
+        shutil.copy2(self.SERVER, folder)
+        for n in ("InstallerUIText_en-us.xml", "EULA_en-us.txt"):
+            shutil.copy2(os.path.join(winerun.ROOT, "payload", "dev", n), folder)
+        if license_bytes is not None:
+            with open(os.path.join(folder, "EULA_en-us.txt"), "wb") as fh:
+                fh.write(license_bytes)
+        exe = os.path.join(folder, "VellumSetup.exe")
+        code, _ = winerun.run([exe, "/RegServer"], timeout=60)
+        winerun.wineserver("-w", timeout=30)
+        self.assertEqual(code, 0, "VellumSetup /RegServer failed")
+
+        def unregister():
+            winerun.end_prefix_processes()
+            winerun.run([exe, "/UnregServer"], timeout=60)
+        self.addCleanup(unregister)
+        return folder
+
+    def client(self, folder, name, body, timeout=60, answer_with=None):
+        """Runs one JScript client; returns (exit code, {case: result}, boxes)."""
+        script = os.path.join(folder, name + ".js")
+        result = os.path.join(folder, name + ".txt")
+        with open(script, "w", encoding="utf-8") as fh:
+            fh.write(self.CLIENT_HEAD + "try {\n" + body + "\n} finally { save(%r); }\nWScript.Quit(0);\n"
+                     % winerun.winpath(result))
+        code, boxes = winerun.drive(["C:\\windows\\system32\\cscript.exe", "//nologo", winerun.winpath(script)],
+                                    timeout=timeout, answer_with=answer_with)
+        got = {}
+        if os.path.exists(result):
+            with open(result, encoding="utf-16") as fh:
+                for line in fh:
+                    k, _, v = line.rstrip("\r\n").partition("\t")
+                    got[k] = v
+        return code, got, boxes
+
+    def finish(self, proc, timeout=40):
+        """Waits for a client started in the background, answering the boxes
+        the server raises meanwhile (the exit question with Yes)."""
+        deadline = time.monotonic() + timeout
+        while proc.poll() is None and time.monotonic() < deadline:
+            _, box = winerun.inspector(["msgbox", "--timeout", "300"])
+            if box and box.get("hwnd"):
+                names = [b.get("name") for b in box.get("buttons", [])]
+                winerun.inspector(["answer", "--button", "yes" if "yes" in names else "ok",
+                                   "--pid", str(box.get("pid"))])
+            time.sleep(0.2)
+        if proc.poll() is None:
+            winerun.stop(proc)
+        return proc.returncode
+
+    def expect(self, got, case, predicate, expected):
+        seen = got.get(case, "no result (client ended early)")
+        self.row("COM: " + case, expected, seen, case in got and predicate(seen))
+
+    def test_g_com(self):
+        if not os.path.exists(self.SERVER):
+            self.row("COM cases", "VellumSetup.exe built", "missing: " + self.SERVER, False)
+            return
+        folder = self.server_folder()
+        err = lambda v: v.startswith("err:")  # noqa: E731
+        is_ = lambda x: (lambda v: v == "ok:" + x)  # noqa: E731
+        code, got, boxes = self.client(folder, "before", """
+var c = new ActiveXObject("VellumSetup.controller");
+note("Caption before anything", function () { return "[" + c.Caption + "]"; });
+note("showProgress before the wizard", function () { return c.showProgress(1); });
+note("setMaxValue before the wizard", function () { return c.setMaxValue(10); });
+note("userAborted before the wizard", function () { return c.userAborted(); });
+note("showUptodate before the wizard", function () { return c.showUptodate(); });
+note("showWizardComplete before the wizard", function () { return c.showWizardComplete(); });
+note("showComplete before the progress window", function () { return c.showComplete("x"); });
+note("setProgress before the progress window", function () { return c.setProgress(1, false); });
+note("setTimerString before the progress window", function () { return c.setTimerString("x"); });
+note("setInterval before the progress window", function () { return c.setInterval(100); });
+note("readyToInstall without a wizard", function () { return c.readyToInstall(); });
+note("closeProgress without a progress window", function () { c.closeProgress(); return "alive"; });
+note("unknown member", function () { return c.noSuchMember(); });
+note("readyToInstall with surplus arguments", function () { return c.readyToInstall(1, 2, 3); });
+note("showWizard with a number as locale", function () { return c.showWizard(12345); });
+note("showWizard a second time", function () { return c.showWizard("en-us"); });
+note("setMaxValue with a text", function () { return c.setMaxValue("abc"); });
+note("setMaxValue above 32767", function () { return c.setMaxValue(70000); });
+note("setMaxValue 0 (not above the minimum)", function () { return c.setMaxValue(0); });
+note("setMaxValue 100", function () { return c.setMaxValue(100); });
+note("setProgress above the maximum", function () { return c.setProgress(500, false); });
+note("setProgress below the minimum", function () { return c.setProgress(-1, false); });
+note("setProgress with a text as Boolean", function () { return c.setProgress(5, "maybe"); });
+note("setInterval negative", function () { return c.setInterval(-5); });
+note("showProgress mode 99", function () { return c.showProgress(99); });
+note("Caption put of an object", function () { c.Caption = {}; return c.Caption.length; });
+note("Caption put of 100000 characters", function () { c.Caption = new Array(100001).join("x"); return c.Caption.length; });
+note("setTimerString null", function () { return c.setTimerString(null); });
+note("Confirm with 20000-character texts", function () {
+  var t = new Array(20001).join("y"); return c.Confirm(t, t); });
+note("still serving after all that", function () { return c.readyToInstall(); });
+try { c.closeAll(); } catch (e) {}
+note("call after closeAll", function () { return c.readyToInstall(); });
+var d = new ActiveXObject("VellumSetup.controller");
+note("new object after closeAll", function () { return c === d ? "same" : d.readyToInstall(); });
+try { d.closeAll(); } catch (e) {}
+""", timeout=120)
+        self.row("COM: client session ends", "exit 0, no hang", "exit %s" % code, code == 0)
+        for case in ("showProgress before the wizard", "setMaxValue before the wizard",
+                     "userAborted before the wizard", "showUptodate before the wizard",
+                     "showWizardComplete before the wizard", "showComplete before the progress window",
+                     "setProgress before the progress window", "setTimerString before the progress window",
+                     "unknown member", "setMaxValue with a text", "setMaxValue above 32767",
+                     "setMaxValue 0 (not above the minimum)", "setProgress above the maximum",
+                     "setProgress below the minimum", "call after closeAll"):
+            self.expect(got, case, err, "failed call, nothing done")
+        self.expect(got, "Caption before anything", is_("[]"), "empty text")
+        self.expect(got, "setInterval before the progress window", lambda v: not v.startswith("err:"),
+                    "failures ignored")
+        self.expect(got, "readyToInstall without a wizard", is_("true"), "true")
+        self.expect(got, "closeProgress without a progress window", is_("alive"), "nothing happens")
+        self.expect(got, "readyToInstall with surplus arguments", lambda v: True, "answer or failed call, no crash")
+        self.expect(got, "showWizard with a number as locale", is_("true"), "coerced to text, wizard created")
+        self.expect(got, "showWizard a second time", is_("false"), "false, nothing changes")
+        self.expect(got, "setMaxValue 100", is_("false"), "false")
+        self.expect(got, "setProgress with a text as Boolean", lambda v: True, "answer or failed call, no crash")
+        self.expect(got, "setInterval negative", is_("false"), "false, interval unchanged")
+        self.expect(got, "showProgress mode 99", is_("true"), "true, text unchanged")
+        self.expect(got, "Caption put of an object", lambda v: True, "coerced or refused, no crash")
+        self.expect(got, "Caption put of 100000 characters", is_("100000"), "kept whole")
+        self.expect(got, "setTimerString null", lambda v: True, "answer or failed call, no crash")
+        self.expect(got, "Confirm with 20000-character texts", is_("true"), "box answered Yes: true")
+        self.expect(got, "still serving after all that", lambda v: v in ("ok:true", "ok:false"), "answers")
+        self.expect(got, "new object after closeAll", lambda v: v == "ok:true", "a fresh server answers")
+
+        # Two clients at the same time.
+        first = os.path.join(folder, "first.js")
+        with open(first, "w") as fh:
+            fh.write('var c = new ActiveXObject("VellumSetup.controller"); c.showWizard("en-us");\n'
+                     'var t = new Date().getTime() + 15000; while (new Date().getTime() < t) c.readyToInstall();\n'
+                     'try { c.closeAll(); } catch (e) {}\nWScript.Quit(0);\n')
+        a = winerun.start(["cscript", "//nologo", winerun.winpath(first)])
+        try:
+            winerun.inspector(["wait", "--title", "Quillfeather Installation", "--visible", "--timeout", "15000"])
+            code, got, _ = self.client(folder, "second", """
+var c = new ActiveXObject("VellumSetup.controller");
+note("second client at the same time", function () { return c.readyToInstall(); });
+note("second client: showWizard while the first has one", function () { return c.showWizard("en-us"); });
+""", timeout=60)
+        finally:
+            # The first client's closeAll may ask the wizard's exit question.
+            self.finish(a)
+        self.expect(got, "second client at the same time", lambda v: v in ("ok:true", "ok:false"), "answers")
+        self.expect(got, "second client: showWizard while the first has one", lambda v: v in ("ok:true", "ok:false"),
+                    "answers")
+        self.row("COM: first client unharmed by the second", "first client ends normally",
+                 "exit %s" % a.returncode, a.returncode == 0)
+        winerun.end_prefix_processes()
+
+        # The client killed inside blocking calls.
+        for case, call in (("client killed inside Confirm", 'c.Confirm("cap", "question?");'),
+                           ("client killed inside showWizardComplete", 'c.showWizard("en-us"); c.showWizardComplete();')):
+            victim = os.path.join(folder, "victim.js")
+            with open(victim, "w") as fh:
+                fh.write('var c = new ActiveXObject("VellumSetup.controller");\n' + call + '\nWScript.Quit(0);\n')
+            v = winerun.start(["cscript", "//nologo", winerun.winpath(victim)])
+            title = "cap" if "Confirm" in case else "Quillfeather Installation"
+            winerun.inspector(["wait", "--title", title, "--visible", "--timeout", "20000"])
+            winerun.stop(v)
+            time.sleep(1)
+            _, servers = winerun.inspector(["list", "--all"])
+            alive = [w for w in (servers or []) if w.get("title") == title]
+            code, got, boxes = self.client(folder, "after", """
+var c = new ActiveXObject("VellumSetup.controller");
+note("after", function () { return c.readyToInstall(); });
+try { c.closeAll(); } catch (e) {}
+""", timeout=60)
+            self.row("COM: " + case, "server survives; a new client is served",
+                     "window left: %s, new client: %s, exit %s" % (bool(alive), got.get("after"), code),
+                     code == 0 and got.get("after", "").startswith("ok:"))
+            winerun.end_prefix_processes()
+
+    def test_h_license_files(self):
+        if not os.path.exists(self.SERVER):
+            self.row("license cases", "VellumSetup.exe built", "missing: " + self.SERVER, False)
+            return
+        folder = None
+        for case, data in (("license file of 10 MB", (b"License line of text. " * 40 + b"\r\n") * 11400),
+                           ("license file binary", bytes(range(256)) * 4096),
+                           ("license file empty", b"")):
+            if folder is None:
+                folder = self.server_folder()
+            with open(os.path.join(folder, "EULA_en-us.txt"), "wb") as fh:
+                fh.write(data)
+            flag = os.path.join(folder, "done.flag")
+            if os.path.exists(flag):
+                os.remove(flag)
+            script = os.path.join(folder, "lic.js")
+            result = os.path.join(folder, "lic.txt")
+            with open(script, "w") as fh:
+                fh.write('var c = new ActiveXObject("VellumSetup.controller");\n'
+                         'var r = c.showWizard("en-us");\n'
+                         'var fso = new ActiveXObject("Scripting.FileSystemObject");\n'
+                         'var o = fso.CreateTextFile("%s", true); o.WriteLine(r); o.Close();\n'
+                         'var t = new Date().getTime() + 30000;\n'
+                         'while (new Date().getTime() < t && !fso.FileExists("%s")) {}\n'
+                         'try { c.closeAll(); } catch (e) {}\nWScript.Quit(0);\n'
+                         % (winerun.winpath(result).replace("\\", "\\\\"),
+                            winerun.winpath(flag).replace("\\", "\\\\")))
+            proc = winerun.start(["cscript", "//nologo", winerun.winpath(script)])
+            winerun.inspector(["wait", "--title", "Quillfeather Installation", "--visible", "--timeout", "20000"])
+            for label in ("Next >", "Next"):
+                clicked, _ = winerun.inspector(["click", "--title", "Quillfeather Installation", "--text", label,
+                                                "--timeout", "3000"])
+                if clicked == 0:
+                    break
+            time.sleep(1.5)
+            dumped, tree = winerun.inspector(["dump", "--title", "Quillfeather Installation", "--timeout", "10000"],
+                                             timeout=60)
+            texts = []
+
+            def walk(n):
+                if isinstance(n, dict):
+                    texts.append(str(n.get("text", ""))[:80])
+                    for ch in n.get("children", []) + n.get("controls", []):
+                        walk(ch)
+                elif isinstance(n, list):
+                    for ch in n:
+                        walk(ch)
+            walk(tree)
+            on_license = any("License Agreement" in t for t in texts)
+            open(flag, "w").close()
+            code = self.finish(proc, timeout=40)
+            shown = open(result).read().strip() if os.path.exists(result) else "no answer"
+            self.row("wizard: " + case, "license page shows, no crash or hang",
+                     "showWizard %s, Next clicked %s, license page %s, client exit %s" % (
+                         shown, clicked == 0, on_license, code),
+                     shown == "-1" and clicked == 0 and on_license and code == 0)
+            winerun.end_prefix_processes()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -212,10 +212,11 @@ def run_with_env(args, env_changes, timeout=120, unset=(), wine_env_extra=None, 
     return answer
 
 
-def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra=None):
+def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra=None, answer_with=None):
     """Starts a program (through the inspector, so its Windows environment can
     be set), answers every message box that appears with OK, and waits for it
-    to end. Tests run one at a time in the private prefix, so every box is
+    to end (answer_with(box) may choose another button). Tests run one at a
+    time in the private prefix, so every box is
     the program's (or its children's). Returns (exit code or None if it had
     to be killed, [boxes]), each box a dict with title, text and icon."""
     import json
@@ -245,7 +246,9 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
             if box and box.get("hwnd"):
                 boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
                               "icon": box.get("icon", ""), "pid": box.get("pid")})
-                inspector(["answer", "--button", "ok", "--pid", str(box.get("pid")), "--timeout", "2000"],
+                names = [b.get("name") for b in box.get("buttons", [])]
+                button = answer_with(box) if answer_with else ("ok" if "ok" in names or not names else names[0])
+                inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"],
                           timeout=30)
         if runner.poll() is None:
             stop(runner)
