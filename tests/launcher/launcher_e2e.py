@@ -57,25 +57,35 @@ class LauncherCase(wt.WineTestCase):
         cls.workdir = os.path.join(cls.temp, "_hsc_Vellum")
         cls.wtemp = wt.inspector("env")["TEMP"]
         cls.dev = wt.program("VellumInstaller")
+        cls.clear_locale()
 
     def setUp(self):
         super().setUp()
         shutil.rmtree(self.workdir, ignore_errors=True)
-        self.clear_locale()
-        self.addCleanup(self.clear_locale)
         # Leave no obstacle behind for later runs in the same prefix.
         self.addCleanup(shutil.rmtree, self.workdir, True)
 
-    def clear_locale(self):
-        for key, name in (SOURCE1, SOURCE2):
+    @staticmethod
+    def clear_locale(sources=(SOURCE1, SOURCE2)):
+        for key, name in sources:
             try:
                 wt.reg_delete(key, name)
             except wt.InspectorError:
                 pass  # not there
 
     def set_locale(self, source, value, type="sz"):
+        """Sets a locale source for this test only (each Wine call costs
+        half a second, so only what a test sets is removed again)."""
+        if not hasattr(self, "_locale_set"):
+            self._locale_set = set()
+            self.addCleanup(self.reset_locale)
         key, name = source
         wt.reg_set(key, name, type, value)
+        self._locale_set.add(source)
+
+    def reset_locale(self):
+        self.clear_locale(sorted(getattr(self, "_locale_set", ())))
+        self._locale_set = set()
 
     def work(self, name):
         return os.path.join(self.workdir, name)

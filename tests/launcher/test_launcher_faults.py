@@ -97,14 +97,18 @@ class LauncherFaultsTest(LauncherCase):
         self.assert_payload_written(DEV_PAYLOAD)
 
     def test_working_folder_that_cannot_be_created(self):
-        answer = self.run_windows([wt.to_windows(self.dev), "/q"], env={"TEMP": "C:\\no\\such\\folder"})
+        # Started from inside the prefix with a TEMP whose parent is missing;
+        # the starter waits in the background for the exit code.
+        run = wt.inspector_background("run", "--env", "TEMP=C:\\no\\such\\folder", "--wait", "60000",
+                                      "--", wt.to_windows(self.dev), "/q")
         box = self.next_box()
         self.answer()
         self.assertEqual(("", "stop"), (box["title"], box["icon"]))
         self.assertTrue(box["text"].startswith(
             "The working folder C:\\no\\such\\folder\\_hsc_Vellum\\ could not be created."), box["text"])
         self.assertGreater(len(box["text"].split("created.", 1)[1].strip()), 5, "no system error text")
-        done = wt.inspector("waitpid", "--pid", answer["pid"], "--timeout", "20000")
+        done = run.result(90)
+        self.assertTrue(done["exited"])
         self.assertEqual(1, done["exit_code"])
 
 

@@ -37,7 +37,7 @@ class LauncherLocaleTest(LauncherCase):
 
     def reset(self):
         shutil.rmtree(self.workdir, ignore_errors=True)
-        self.clear_locale()
+        self.reset_locale()
 
     def test_caption_and_text_follow_the_registry(self):
         with self.subTest("no values: en-us"):
