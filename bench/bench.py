@@ -249,28 +249,73 @@ def sizes():
         size = os.path.getsize(tmp)
         os.remove(tmp)
         row("size: " + name + " (i686, stripped)", "%.1f KB" % (size / 1024.0), "<= %d KB" % (target // 1024),
-            "ok" if size <= target else "over", where_the_bytes_go(p))
+            "ok" if size <= target else "over", where_the_bytes_go(p) + "; sections: " + sections(p))
+
+
+def sections(path):
+    out = subprocess.run(["i686-w64-mingw32-objdump", "-h", path], stdout=subprocess.PIPE).stdout.decode()
+    parts = []
+    for m in re.finditer(r"^\s*\d+\s+(\.\w+)\s+([0-9a-f]+)", out, re.M):
+        if not m.group(1).startswith(".debug") and int(m.group(2), 16) >= 1024:
+            parts.append("%s %.0f" % (m.group(1), int(m.group(2), 16) / 1024.0))
+    return " ".join(parts) + " KB"
 
 
 def where_the_bytes_go(path):
-    """Code and data by origin, from the symbol sizes of the unstripped image."""
-    out = subprocess.run(["i686-w64-mingw32-nm", "-S", "--size-sort", "-C", path], stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+    """Bytes by origin, from a link map of the same program (relinked with
+    -Wl,-Map from CMake's own link command)."""
+    build_dir = os.path.dirname(path)
+    target = os.path.splitext(os.path.basename(path))[0]
+    link = os.path.join(build_dir, "CMakeFiles", target + ".dir", "link.txt")
+    if not os.path.exists(link):
+        return "no link command found"
+    cmd = [l for l in open(link).read().splitlines() if "-o " in l and "g++" in l]
+    if not cmd:
+        return "no link command found"
+    mapfile = os.path.join(tempfile.gettempdir(), "vellum-%s.map" % target)
+    exe = os.path.join(tempfile.gettempdir(), "vellum-%s.exe" % target)
+    line = cmd[0].replace(" -o %s.exe " % target, " -o %s -Wl,-Map=%s " % (exe, mapfile))
+    line = re.sub(r"-Wl,--out-implib,\S+", "", line)
+    r = subprocess.run(line, shell=True, cwd=build_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if r.returncode != 0 or not os.path.exists(mapfile):
+        return "relink for the map failed"
     groups = {}
-    for line in out.splitlines():
-        parts = line.split(None, 3)
-        if len(parts) < 4:
+    section = None
+    pending = None
+    for ln in open(mapfile, errors="replace"):
+        m = re.match(r"^(\.\w+)\s", ln)
+        if m:
+            section = m.group(1)
+        if pending:
+            ln = " " + pending + " " + ln.strip()
+            pending = None
+        m = re.match(r"^ (\.\S+)\s*$", ln)
+        if m:
+            pending = m.group(1)
             continue
-        size, name = int(parts[1], 16), parts[3]
-        if name.startswith("vellum::") or "vellum" in name:
-            g = "own code"
-        elif re.match(r"(std::|__gnu_cxx|__cxxabiv1|operator new|operator delete|__cxa_|typeinfo|vtable for std|"
-                      r"d_|__gcclibcxx|_Unwind|__gxx|__dynamic_cast|__gnu_)", name):
-            g = "C++ runtime"
+        m = re.match(r"^ (\.\S+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)", ln)
+        if not m or section not in (".text", ".rdata", ".data", ".pdata", ".xdata", ".eh_frame", ".rsrc"):
+            continue
+        size, origin = int(m.group(2), 16), m.group(3)
+        lib = re.search(r"lib([\w+-]+)\.a\(", origin)
+        if lib:
+            name = lib.group(1)
+            g = {"stdc++": "libstdc++", "gcc": "libgcc", "gcc_eh": "libgcc", "mingwex": "mingw C runtime",
+                 "mingw32": "mingw C runtime", "msvcrt": "mingw C runtime", "moldname": "mingw C runtime"}.get(
+                     name, "project libraries" if name.startswith("vellum") else "other (" + name + ")")
+        elif section == ".rsrc":
+            g = "resources (icon, manifest, version)"
+        elif origin.endswith(".obj") or origin.endswith(".o"):
+            g = "own objects" if "CMakeFiles" in origin else "mingw start-up"
+        elif "objects.a(" in origin:
+            g = "own objects"
         else:
-            g = "C runtime/other"
+            g = "other"
         groups[g] = groups.get(g, 0) + size
-    return ", ".join("%s %.0f KB" % (g, s / 1024.0) for g, s in sorted(groups.items(), key=lambda x: -x[1]))
+    os.remove(mapfile)
+    if os.path.exists(exe):
+        os.remove(exe)
+    return ", ".join("%s %.0f KB" % (g, v / 1024.0) for g, v in sorted(groups.items(), key=lambda x: -x[1]) if v >= 512)
 
 
 def main():
