@@ -148,6 +148,19 @@ class InstallationTest(wt.WineTestCase):
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
         self.assert_unregistered()
 
+    def test_missing_cabinet_is_reported_before_anything_is_written(self):
+        os.remove(os.path.join(self.work, "Zeph.CAB"))
+        proc = self.start_script()
+        self.walk_to_install("en-us")
+        # No progress window yet: the message comes through the controller's
+        # own message box all the same, titled with the wizard's caption.
+        box = wt.inspector("msgbox", "--title", text("en-us", "loc_UI_Title"), "--timeout", "30000")
+        self.assertIn("Zeph.CAB is missing", box["text"])
+        wt.inspector("answer", "--button", "ok", "--title", text("en-us", "loc_UI_Title"))
+        self.assertEqual(proc.wait(60), 1, proc.output())
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
+        self.assert_unregistered()
+
     def test_damaged_cabinet_is_reported_and_rolled_back(self):
         # The last cabinet of en-us is damaged: most content is already
         # extracted when it fails, and all of it must go again.
