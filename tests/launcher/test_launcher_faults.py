@@ -36,7 +36,7 @@ class LauncherFaultsTest(LauncherCase):
         proc = self.start(self.faults)
 
         # Line 2, "..\escape.txt": held at its message box, the window refuses
-        # to close by the close box and by WM_CLOSE.
+        # to close by the close box, by WM_CLOSE and at the end of the session.
         box = self.next_box()
         self.assertEqual((TITLE, CANNOT_OPEN, "stop"), (box["title"], box["text"], box["icon"]))
         window = self.main_window()
@@ -44,6 +44,8 @@ class LauncherFaultsTest(LauncherCase):
         self.assertEqual(25, self.control(window, 1002)["progress"]["pos"])  # 2 of 8
         wt.inspector("close", "--class", "VellumInstallerMain")
         wt.inspector("close", "--class", "VellumInstallerMain", "--wmclose")
+        ended = wt.run(wt.program("launcher_endsession"), ["VellumInstallerMain"], timeout=30)
+        self.assertEqual(0, ended.code, "the session end was not refused")
         time.sleep(0.5)
         self.assertEqual(window["hwnd"], self.main_window()["hwnd"])
         self.assertEqual(box["hwnd"], self.next_box(2)["hwnd"])
