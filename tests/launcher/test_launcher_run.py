@@ -37,7 +37,7 @@ class LauncherRunTest(LauncherCase):
             f.write(b"z" * 5000)  # longer than the payload's: must be truncated
         with open(self.work("keep.txt"), "wb") as f:
             f.write(b"left from an earlier run")
-        code, seen = self.run_watching_windows(["/Q", "two words"])
+        code, seen = self.run_watching_windows(["/Q", "two words", "\u0141\u00f3d\u017a"])
         self.assertEqual(0, code)
         self.assertFalse(seen, "a window showed in silent mode")
         self.assert_payload_written(DEV_PAYLOAD)
@@ -47,7 +47,7 @@ class LauncherRunTest(LauncherCase):
             self.assertEqual(b"left from an earlier run", f.read())
         record = read_record(self.work("launched.txt"))
         self.assertIsNotNone(record, "the script did not run")
-        self.assertEqual(["VellumInstall", "/Q", "two words"], record["args"])
+        self.assertEqual(["VellumInstall", "/Q", "two words", "\u0141\u00f3d\u017a"], record["args"])
         self.assertEqual(self.wtemp + "\\_hsc_Vellum", record["cwd"])
         self.assertEqual((self.wtemp + "\\_hsc_Vellum\\Vellumsetup.jse").lower(), record["script"].lower())
 
