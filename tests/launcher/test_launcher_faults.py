@@ -85,6 +85,19 @@ class LauncherFaultsTest(LauncherCase):
         self.assertEqual(2, self.wait_exit(proc))
         self.assertEqual(["filesList.txt"], os.listdir(self.workdir))
 
+    def test_file_list_in_use_ends_the_load_step(self):
+        os.makedirs(self.workdir)
+        self.hold("filesList.txt")
+        proc = self.start(self.dev, ["/q"])
+        self.expect_boxes([("", CANNOT_OPEN, "stop")])
+        box = self.next_box()
+        self.answer()
+        self.assertEqual(("", "stop"), (box["title"], box["icon"]))
+        self.assertTrue(box["text"].startswith("The file list %s\\_hsc_Vellum\\filesList.txt could not be read."
+                                               % self.wtemp), box["text"])
+        self.assertEqual(1, self.wait_exit(proc))
+        self.assertEqual(["filesList.txt", "filesList.txt.held"], sorted(os.listdir(self.workdir)))
+
     def test_script_that_cannot_be_started(self):
         # Without the .jse association the shell cannot start the script.
         wt.reg_delete(r"HKCR\.jse")
