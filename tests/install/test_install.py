@@ -92,7 +92,25 @@ class InstallationTest(wt.WineTestCase):
             wt.inspector("regget", "--key", PROGID_KEY)
         self.assertEqual(cm.exception.code, 2)
 
-    def install(self, loc):
+    def open_pages_with_a_recorder(self):
+        """Makes opening an .htm file copy it to a marker file, so that the
+        launch choice can be seen without a browser. Returns the marker, or
+        None where the prefix has an .htm association of its own (left as is)."""
+        try:
+            wt.inspector("regget", "--key", "HKCR\\.htm")
+            return None
+        except wt.InspectorError as e:
+            if e.code != 2:
+                raise
+        marker = os.path.join(self.tmp, "opened.htm")
+        command = 'C:\\windows\\system32\\cmd.exe /c copy "%%1" "%s"' % wt.to_windows(marker)
+        wt.reg_set("HKCR\\VellumTestPage\\shell\\open\\command", None, "sz", command)
+        wt.reg_set("HKCR\\.htm", None, "sz", "VellumTestPage")
+        self.addCleanup(wt.reg_delete, "HKCR\\.htm")
+        self.addCleanup(wt.reg_delete, "HKCR\\VellumTestPage")
+        return marker
+
+    def install(self, loc, launch=False):
         proc = self.start_script()
         self.walk_to_install(loc)
         # The progress window shows the locale's text, and it fits.
@@ -103,14 +121,15 @@ class InstallationTest(wt.WineTestCase):
         self.assertEqual([c for c in answer["controls"] if not c["fits"]], [])
         self.wait_for_button(text(loc, "loc_UI_Finish_Button"), 240)
         self.assert_texts_fit("finish")
-        # Leave the launch box unchecked: a browser is no part of this test.
-        self.click(text(loc, "loc_UI_Launch_box"))
+        if not launch:
+            self.click(text(loc, "loc_UI_Launch_box"))
         self.click(text(loc, "loc_UI_Finish_Button"))
         self.assertEqual(proc.wait(60), 0, proc.output())
         return proc
 
     def test_install_en_us(self):
-        self.install("en-us")
+        marker = self.open_pages_with_a_recorder()
+        self.install("en-us", launch=marker is not None)
         self.assertEqual(self.installed_locales(), ["all", "en-us"])
         base = os.path.join(self.target, "locales", "en-us")
         for rel in ("index.htm", "all_all_all/index.htm", "Tutorial_online/index.htm",
@@ -119,8 +138,17 @@ class InstallationTest(wt.WineTestCase):
         self.assertTrue(os.path.isfile(os.path.join(self.target, "package_description.xml")))
         self.assertTrue(os.path.isfile(os.path.join(self.target, "uninstallUI", "VellumSetup.exe")))
         with open(os.path.join(base, "index.htm"), encoding="utf-8") as f:
-            self.assertIn(text("en-us", "loc_UI_welcomeText"), f.read())
+            page = f.read()
+        self.assertIn(text("en-us", "loc_UI_welcomeText"), page)
         self.assert_unregistered()
+        if marker is None:
+            return
+        # The launch box was left checked: the installed start page was opened.
+        deadline = time.time() + 30
+        while not os.path.exists(marker) and time.time() < deadline:
+            time.sleep(0.5)
+        with open(marker, encoding="utf-8") as f:
+            self.assertEqual(f.read(), page)
 
     def test_install_korean_from_second_registry_value(self):
         # Source 2 is lower-cased with "_" made "-", as the launcher does.
