@@ -131,7 +131,7 @@ def main(argv=None):
         ap.error("--locale wants a tag such as de-de")
 
     env = wt.setup()
-    exe = wt.program("VellumInstaller")
+    exe = wt.program("VellumInstallerDev")
     shots = os.path.abspath(a.shots or os.path.join(env["VELLUM_BUILD"], "screenshots"))
     os.makedirs(shots, exist_ok=True)
     workdir = os.path.join(wt.windows_temp(), "_hsc_Vellum")

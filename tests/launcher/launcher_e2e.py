@@ -56,7 +56,7 @@ class LauncherCase(wt.WineTestCase):
         cls.temp = wt.windows_temp()
         cls.workdir = os.path.join(cls.temp, "_hsc_Vellum")
         cls.wtemp = wt.inspector("env")["TEMP"]
-        cls.dev = wt.program("VellumInstaller")
+        cls.dev = wt.program("VellumInstallerDev")
         cls.clear_locale()
 
     def setUp(self):
