@@ -3,7 +3,8 @@
 start_xvfb() {
     VELLUM_XVFB_PID=
     local d=${DISPLAY:-}; d=${d#*:}; d=${d%%.*}
-    if [ -n "$d" ] && [ -e /tmp/.X11-unix/X$d ]; then return 0; fi
+    if [ -n "$d" ] && [ -e /tmp/.X11-unix/X$d ]; then export VELLUM_OWN_DISPLAY=1; return 0; fi
+    export VELLUM_OWN_DISPLAY=0
     local n
     for n in $(seq 91 140); do
         [ -e /tmp/.X$n-lock ] && continue

@@ -1,222 +1,199 @@
 #!/usr/bin/env python3
-"""Runs VellumInstaller.exe (the test-architecture build) under Wine on the
-current display: waits for its window, saves a screenshot of it, waits for
-the program to end, then checks the working folder against the development
-payload and the record the payload's script writes when the shell starts it.
-Prints a short summary; exits 0 when everything checks out, 1 otherwise.
+"""The whole installation under Wine: runs the shipped VellumInstaller.exe
+(full payload); the installation script it starts drives VellumSetup's
+wizard and progress window while EXTRACT.EXE unpacks the help content.
 
-    run_installer.py [--locale xx-yy] [--silent] [--shots DIR] [--timeout S] [--keep-folder]
+    run_installer.py [--locale xx-yy] [--target DIR] [--shots DIR] [--person|--robot]
+                     [--timeout S]
+
+With a display of your own (DISPLAY set, and not --robot) a person clicks
+through; the script waits until the installation has ended. Otherwise a
+robot user (the inspector) walks welcome -> license (accept) -> ready ->
+Install -> finish, saving a screenshot of each stage into the folder it
+prints, then checks that the help content landed in the install folder.
 
 --locale sets the first registry source of the locale in the prefix for the
-run and removes it afterwards; --silent passes /q (no window, no screenshot).
-The working folder is emptied first unless --keep-folder. A message box the
-launcher shows (a failure it reports) is read, answered and listed.
+run (removed afterwards). --target chooses the install folder (a unix path;
+default: a fresh folder under the build tree), passed to the script as
+/target:<folder>. Exit code 0 when the installation checks out, 1 otherwise.
 """
 import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                "payload", "full"))
 from harness import winetest as wt  # noqa: E402
+import locales  # noqa: E402
+import ui_texts  # noqa: E402
 
 LOCALE_KEY = r"HKLM\SOFTWARE\Ostrander\ZephD\HardwareDescription"
-PAYLOAD = os.path.join(wt.ROOT, "payload", "dev")
+WIZARD = ("--class", "VellumSetupWizard", "--visible")
 
 
-def payload_names():
-    with open(os.path.join(PAYLOAD, "filesList.txt"), "rb") as f:
-        return [line.decode("ascii") for line in f.read().split(b"\r\n") if line]
+def text(locale, key):
+    table = ui_texts.TEXTS.get(locale, ui_texts.TEXTS["en-us"])
+    return table[ui_texts.KEYS.index(key)]
 
 
-def read_record(path):
-    """launched.txt as written by the development script (UTF-16), as a dict."""
-    with open(path, "rb") as f:
-        text = f.read().decode("utf-16")
-    record = {}
-    for line in text.splitlines():
-        if "=" in line:
-            k, v = line.split("=", 1)
-            record[k] = v
-        elif line:
-            record[line] = ""
-    return record
+class Robot:
+    def __init__(self, locale, shots, log):
+        self.locale = locale
+        self.shots = shots
+        self.log = log
+        self.n = 0
+
+    def shot(self, name, hwnd=None):
+        self.n += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.n, name))
+        try:
+            wt.screenshot(path, hwnd=hwnd)
+            self.log("  screenshot:      %s" % path)
+        except Exception as e:  # a missing screenshot must not stop the walk
+            self.log("  screenshot %s failed: %s" % (name, e))
+
+    def button(self, key, suffix="", seconds=60):
+        label = text(self.locale, key) + suffix
+        end = time.time() + seconds
+        while time.time() < end:
+            try:
+                dump = wt.inspector("dump", *WIZARD, "--timeout", "2000")
+                for c in dump["controls"]:
+                    if c.get("class") == "Button" and c.get("visible") and c.get("enabled") \
+                            and c.get("text") == label:
+                        return dump
+            except wt.InspectorError:
+                pass
+            time.sleep(0.3)
+        raise RuntimeError("the wizard never offered %r" % label)
+
+    def click(self, key, suffix=""):
+        wt.inspector("click", *WIZARD, "--text", text(self.locale, key) + suffix, "--timeout", "20000")
+
+    def walk(self, timeout):
+        nxt = (" >",)
+        dump = self.button("loc_UI_NextButton", *nxt)
+        self.shot("welcome", dump["hwnd"])
+        self.click("loc_UI_NextButton", *nxt)
+        self.button("loc_UI_CancelButton")
+        time.sleep(0.3)
+        self.click("loc_UI_Option_Agree")
+        dump = self.button("loc_UI_NextButton", *nxt)
+        self.shot("license", dump["hwnd"])
+        self.click("loc_UI_NextButton", *nxt)
+        dump = self.button("loc_UI_InstallButton")
+        self.shot("ready", dump["hwnd"])
+        self.click("loc_UI_InstallButton")
+        # The progress window: caught while the cabinets are extracted.
+        try:
+            win = wt.wait_window(text(self.locale, "loc_UI_Title"), timeout=60, cls="VellumProgressWindow")
+            time.sleep(2.0)
+            self.shot("progress", win["hwnd"])
+        except Exception as e:
+            self.log("  progress window not caught: %s" % e)
+        dump = self.button("loc_UI_Finish_Button", seconds=timeout)
+        self.shot("finish", dump["hwnd"])
+        # Leave "Launch Help and Support" unchecked: no browser in a robot run.
+        for c in dump["controls"]:
+            if c.get("text") == text(self.locale, "loc_UI_Launch_box") and c.get("checked"):
+                self.click("loc_UI_Launch_box")
+        self.click("loc_UI_Finish_Button")
 
 
-def visible_windows(pid, env):
-    """Visible X windows of a unix pid, as (id, transient) pairs: a message
-    box owned by the launcher's window is transient for it."""
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], env=env,
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split()
-    wins = []
-    for wid in out:
-        props = subprocess.run(["xprop", "-id", wid, "WM_TRANSIENT_FOR"], env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True).stdout
-        wins.append((wid, "window id" in props))
-    return wins
-
-
-def answer_box(problems):
-    """Reads the newest message box, lists it as a problem and presses OK.
-    False if there was none."""
-    try:
-        box = wt.inspector("msgbox", "--timeout", "1000")
-    except wt.InspectorError:
-        return False
-    problems.append("message box %r (%s icon): %r" % (box.get("title"), box.get("icon"), box.get("text")))
-    wt.inspector("answer", "--button", "ok", "--timeout", "2000", check=False)
-    return True
-
-
-def watch(proc, env, silent, shot, timeout, problems):
-    """Follows the run until the program ends: screenshots the launcher's
-    window while it shows (it often lives well under a second, so it is
-    polled from the host and the richest capture is kept), and reads and
-    answers every message box, so a reported failure never stalls the run.
-    Returns (exit code or None, whether a screenshot was taken)."""
-    deadline = time.time() + timeout
-    best = None
-    first_seen = {}
-    tmp = shot + ".part.png" if shot else None
-    while time.time() < deadline:
-        code = proc.poll()
-        if code is not None:
-            break
-        wins = visible_windows(proc.pid, env)
-        boxes = [w for w, transient in wins if transient]
-        others = [w for w, transient in wins if not transient]
-        now = time.time()
-        for w in others:
-            first_seen.setdefault(w, now)
-        # An unowned window that stays is a message box too (silent mode, or
-        # the load step before the window shows).
-        lingering = [w for w in others if now - first_seen[w] > 1.5]
-        if boxes or (others and silent) or lingering:
-            answer_box(problems)
-            first_seen.clear()
-            continue
-        if others and shot:
-            r = subprocess.run(["import", "-window", sorted(others)[0], tmp], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if r.returncode == 0 and os.path.exists(tmp):
-                colours = subprocess.run(["identify", "-format", "%k", tmp], env=env, stdout=subprocess.PIPE,
-                                         stderr=subprocess.DEVNULL, text=True).stdout.strip()
-                n = int(colours) if colours.isdigit() else 0
-                if best is None or n >= best:
-                    best = n
-                    os.replace(tmp, shot)
-            continue
-        time.sleep(0.005)
-    else:
-        problems.append("VellumInstaller did not end within %s s" % timeout)
-        code = None
-    if tmp and os.path.exists(tmp):
-        os.unlink(tmp)
-    return code, best is not None
+def wait_for_scripts(timeout):
+    """Until no installation script runs any more (the launcher itself ends
+    right after handing the script to the shell)."""
+    end = time.time() + timeout
+    while time.time() < end:
+        if not any(p["exe"].lower() in ("wscript.exe", "vellumsetup.exe", "vellumInstaller.exe".lower())
+                   for p in wt.processes()):
+            return True
+        time.sleep(0.5)
+    return False
 
 
 def main(argv=None):
-    ap = argparse.ArgumentParser(description="Run VellumInstaller under Wine and check its work.")
+    ap = argparse.ArgumentParser(description="Install Quillfeather under Wine with VellumInstaller.")
     ap.add_argument("--locale", help="locale identifier for the first registry source, e.g. de-de")
-    ap.add_argument("--silent", action="store_true", help="pass /q: no window")
-    ap.add_argument("--shots", help="folder for the screenshot (default: <build>/screenshots)")
-    ap.add_argument("--timeout", type=float, default=60.0)
-    ap.add_argument("--keep-folder", action="store_true",
-                    help="run on the working folder as it is (default: emptied first)")
+    ap.add_argument("--target", help="install folder (unix path)")
+    ap.add_argument("--shots", help="folder for the screenshots (default: <build>/screenshots/<time>)")
+    mode = ap.add_mutually_exclusive_group()
+    mode.add_argument("--person", action="store_true", help="a person clicks through")
+    mode.add_argument("--robot", action="store_true", help="the inspector clicks through")
+    ap.add_argument("--timeout", type=float, default=600.0)
     a = ap.parse_args(argv)
-    if a.locale and not re.fullmatch(r"[A-Za-z]{2,3}[-_][A-Za-z]{2,4}", a.locale):
-        ap.error("--locale wants a tag such as de-de")
+    if a.locale and not re.fullmatch(r"[a-z]{2}-[a-z]{2}", a.locale):
+        ap.error("--locale wants a lower-case tag such as de-de")
+    person = a.person or (not a.robot and os.environ.get("VELLUM_OWN_DISPLAY") == "1")
 
     env = wt.setup()
-    exe = wt.program("VellumInstallerDev")
-    shots = os.path.abspath(a.shots or os.path.join(env["VELLUM_BUILD"], "screenshots"))
+    exe = wt.program("VellumInstaller")
+    build = env["VELLUM_BUILD"]
+    shots = os.path.abspath(a.shots or os.path.join(build, "screenshots", time.strftime("%Y%m%d-%H%M%S")))
+    target = os.path.abspath(a.target or os.path.join(build, "installed", "Quillfeather"))
+    locale = a.locale or "en-us"
     os.makedirs(shots, exist_ok=True)
-    workdir = os.path.join(wt.windows_temp(), "_hsc_Vellum")
-    record_path = os.path.join(workdir, "launched.txt")
-    # Start from an empty working folder, so that what is checked is this
-    # run's work (the launcher itself reuses the folder and deletes nothing).
-    if not a.keep_folder:
-        shutil.rmtree(workdir, ignore_errors=True)
-    elif os.path.exists(record_path):
-        os.unlink(record_path)
+    if os.path.isdir(target) and not a.target:
+        shutil.rmtree(target)
+    shutil.rmtree(os.path.join(wt.windows_temp(), "_hsc_Vellum"), ignore_errors=True)
+
+    lines = []
+
+    def log(s):
+        lines.append(s)
+        print(s, flush=True)
 
     problems = []
-    shot = None
+    log("VellumInstaller: %s" % exe)
+    log("  mode:            %s, locale %s" % ("a person clicks" if person else "robot user", locale))
+    log("  install folder:  %s" % target)
     if a.locale:
         wt.reg_set(LOCALE_KEY, "localeId", "sz", a.locale)
+    started = time.time()
+    proc = wt.start(exe, ["/target:" + wt.to_windows(target)])
     try:
-        started = time.time()
-        proc = wt.start(exe, ["/q"] if a.silent else [])
-        try:
-            if not a.silent:
-                shot = os.path.join(shots, "launcher-%s.png" % (a.locale or "default"))
-            code, captured = watch(proc, env, a.silent, shot, a.timeout, problems)
-            elapsed = time.time() - started
-            if shot and not captured:
-                problems.append("the launcher window was not seen")
-                shot = None
-        finally:
-            proc.kill()
+        if not person:
+            robot = Robot(locale, shots, log)
+            try:
+                win = wt.wait_window(text(locale, "loc_UI_Setup"), timeout=60, cls="VellumInstallerMain")
+                time.sleep(0.3)  # let it paint; it lives only a few seconds
+                robot.shot("launcher", win["hwnd"])
+            except Exception as e:
+                log("  launcher window not caught: %s" % e)
+            try:
+                robot.walk(a.timeout)
+            except Exception as e:
+                problems.append(str(e))
+                robot.shot("stuck")
+                try:
+                    box = wt.inspector("msgbox", "--timeout", "1000")
+                    problems.append("message box %r: %r" % (box.get("title"), box.get("text")))
+                except wt.InspectorError:
+                    pass
+        if not wait_for_scripts(a.timeout):
+            problems.append("the installation did not end within %s s" % a.timeout)
     finally:
+        proc.kill()
         if a.locale:
             wt.reg_delete(LOCALE_KEY, "localeId")
+    elapsed = time.time() - started
 
-    if code not in (None, 0):
-        problems.append("exit code %s" % code)
-    names = payload_names()
-    same = 0
-    for name in names:
-        target = os.path.join(workdir, name)
-        with open(os.path.join(PAYLOAD, name), "rb") as f:
-            want = f.read()
-        try:
-            with open(target, "rb") as f:
-                got = f.read()
-        except OSError:
-            problems.append("missing in the working folder: %s" % name)
-            continue
-        if got != want:
-            problems.append("differs from the payload: %s" % name)
-        else:
-            same += 1
-    # The shell starts the script asynchronously; give it time to write.
-    deadline = time.time() + 30
-    while not os.path.exists(record_path) and time.time() < deadline:
-        time.sleep(0.2)
-    record = {}
-    if os.path.exists(record_path):
-        time.sleep(0.3)
-        record = read_record(record_path)
-        want_args = ["VellumInstall"] + (["/q"] if a.silent else [])
-        got_args = [record.get("arg%d" % i) for i in range(int(record.get("argc", "0")))]
-        if got_args != want_args:
-            problems.append("script arguments %r, expected %r" % (got_args, want_args))
-        if "end" not in record:
-            problems.append("the script's record is incomplete")
-    else:
-        problems.append("the installation script did not run (no launched.txt)")
-
-    print("VellumInstaller: %s" % exe)
-    print("  mode:            %s, locale %s" % ("silent (/q)" if a.silent else "visible",
-                                                a.locale or "from the prefix (none set: en-us)"))
-    print("  exit code:       %s after %.1f s (Wine start included)" % (code, elapsed))
-    print("  working folder:  %s" % workdir)
-    print("  files written:   %d of %d identical to payload/dev" % (same, len(names)))
-    if record:
-        print("  script started:  %s" % record.get("script", "?"))
-        print("    arguments:     %s" % " ".join(record.get("arg%d" % i, "") for i in range(int(record.get("argc", "0")))))
-        print("    directory:     %s" % record.get("cwd", "?"))
-    if shot:
-        print("  screenshot:      %s" % shot)
-    elif not a.silent:
-        print("  screenshot:      none")
-    print("  screenshots in:  %s" % shots)
+    start_page = os.path.join(target, "locales", locale, "index.htm")
+    count = sum(len(f) for _, _, f in os.walk(target)) if os.path.isdir(target) else 0
+    if not os.path.isfile(start_page):
+        problems.append("the start page %s was not installed" % start_page)
+    if not os.path.isfile(os.path.join(target, "package_description.xml")):
+        problems.append("no package description in the install folder")
+    log("  installed files: %d (start page %s)" % (count, "present" if os.path.isfile(start_page) else "missing"))
+    log("  time:            %.1f s" % elapsed)
+    log("  screenshots in:  %s" % shots)
     for p in problems:
-        print("  PROBLEM: %s" % p)
-    print("OK" if not problems else "FAILED")
+        log("  PROBLEM: %s" % p)
+    log("OK" if not problems else "FAILED")
     return 0 if not problems else 1
 
 
