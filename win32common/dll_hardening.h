@@ -18,7 +18,9 @@ bool HardenDllSearchPath();
 // Loads a system DLL by its full path in the system folder, so that no copy
 // in the application folder can stand in for it. Use it for DLLs that are not
 // imported statically (for example version.dll): on Windows XP the fallback
-// above keeps the application folder first in the search order.
+// above keeps the application folder first in the search order. Not for
+// comctl32.dll: a full path bypasses the manifest's redirection to Common
+// Controls 6.0; load that one by name (after HardenDllSearchPath).
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 }  // namespace vellum

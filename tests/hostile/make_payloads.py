@@ -38,6 +38,17 @@ def external_entity(secret_path):
             '</language></uiStrings>\r\n' % secret_path.replace("\\", "/")).encode("utf-8")
 
 
+def source_file(dev, name):
+    """A file of the development payload, or its counterpart in the full one."""
+    p = os.path.join(dev, name)
+    if os.path.exists(p):
+        return p
+    full = os.path.join(os.path.dirname(os.path.abspath(dev)), "full")
+    if name.startswith("EULA_"):
+        return os.path.join(full, "licenses", name[5:])
+    return os.path.join(full, "catalogues", name)
+
+
 def main():
     dev, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
@@ -54,7 +65,7 @@ def main():
         d = os.path.join(out, name)
         os.makedirs(d, exist_ok=True)
         for c in cats:
-            shutil.copyfile(os.path.join(dev, c), os.path.join(d, c))
+            shutil.copyfile(source_file(dev, c), os.path.join(d, c))
         for fn, data in dict(base_files, **(files or {})).items():
             with open(os.path.join(d, fn), "wb") as f:
                 f.write(data)

@@ -31,6 +31,10 @@ KEY2 = "HKLM\\SOFTWARE\\Ostrander\\ZephOOBE"
 ROWS = []
 
 
+def dev_file(name):
+    return make_payloads.source_file(os.path.join(winerun.ROOT, "payload", "dev"), name)
+
+
 def launcher(variant):
     return os.path.join(HERE_BIN, "hostile_%s.exe" % variant)
 
@@ -341,8 +345,8 @@ class Hostile(unittest.TestCase):
             fh.write(make_payloads.CANARY)
         self.addCleanup(os.remove, secret)
         secret_url = "file:///C:/" + make_payloads.SECRET_NAME
-        good = read(os.path.join(winerun.ROOT, "payload", "dev", "InstallerUIText_de-de.xml"))
-        fr = read(os.path.join(winerun.ROOT, "payload", "dev", "InstallerUIText_fr-fr.xml"))
+        good = read(dev_file("InstallerUIText_de-de.xml"))
+        fr = read(dev_file("InstallerUIText_fr-fr.xml"))
         head = '<?xml version="1.0" encoding="UTF-8"?>\r\n'
         body = ('<uiStrings><language localeId="en-us"><resource><name>loc_UI_Setup</name>'
                 '<value>%s</value></resource></language></uiStrings>\r\n')
@@ -562,7 +566,7 @@ function save(path) {
         folder = self.temp("server")
         shutil.copy2(self.SERVER, folder)
         for n in ("InstallerUIText_en-us.xml", "EULA_en-us.txt"):
-            shutil.copy2(os.path.join(winerun.ROOT, "payload", "dev", n), folder)
+            shutil.copy2(dev_file(n), os.path.join(folder, n))
         if license_bytes is not None:
             with open(os.path.join(folder, "EULA_en-us.txt"), "wb") as fh:
                 fh.write(license_bytes)
