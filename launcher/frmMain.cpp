@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "dll_hardening.h"
 #include "launcher_system.h"
 #include "layout.h"
 #include "messages.h"
@@ -11,6 +12,17 @@
 namespace vellum {
 namespace launcher {
 namespace {
+
+// The shell is loaded from the system folder when the script is started,
+// not imported: its own dependencies would otherwise be bound at start-up,
+// where a DLL dropped next to the installer could stand in for them.
+HINSTANCE StartWithShell(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
+    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    HMODULE shell = LoadSystemLibrary(L"shell32.dll");
+    auto run = shell ? reinterpret_cast<ShellExecuteFn>(::GetProcAddress(shell, "ShellExecuteW")) : nullptr;
+    if (!run) return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_DLLNOTFOUND));
+    return run(nullptr, nullptr, file.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+}
 
 const wchar_t kWindowClass[] = L"VellumInstallerMain";
 constexpr UINT WM_APP_ACTIVATE = WM_APP + 1;
@@ -196,8 +208,7 @@ void FrmMain::Form_Activate() {
     step([&] { file = ScriptFileArgument(extractDir); });
     long result = 0;
     step([&] {
-        HINSTANCE h = ::ShellExecuteW(nullptr, nullptr, file.c_str(), ScriptParameters(argumentText_).c_str(),
-                                      extractDir.c_str(), SW_SHOWNORMAL);
+        HINSTANCE h = StartWithShell(file, ScriptParameters(argumentText_), extractDir);
         result = static_cast<long>(reinterpret_cast<INT_PTR>(h));
     });
     if (ShellResultIsFailure(result)) {
