@@ -109,7 +109,7 @@ def extraction(prefix, pairs):
     wf = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
     wf_win = "C:\\users\\%s\\Temp\\_hsc_Vellum\\" % os.path.basename(os.path.dirname(prefix_temp(prefix)))
     n_files = len([l for l in open(os.path.join(path_of("testtools", "baselinewriter"), "payload_x4.rc"))
-                   if re.match(r"^\d+ 10 ", l)]) - 1
+                   if re.match(r"^\d+ (10|RCDATA) ", l)]) - 1
     # Warm both up (page cache, prefix) once.
     for _ in range(2):
         shutil.rmtree(wf, ignore_errors=True)

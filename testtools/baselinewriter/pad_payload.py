@@ -18,8 +18,8 @@ def main():
     os.makedirs(folder, exist_ok=True)
     with open(src, encoding="utf-8") as f:
         text = f.read()
-    entries = re.findall(r'^(\d+) 10 "([^"]+)"\s*$', text, re.M)
-    head = [l for l in text.splitlines() if not re.match(r"^\d+ 10 ", l)]
+    entries = re.findall(r'^(\d+) (?:10|RCDATA) "([^"]+)"\s*$', text, re.M)
+    head = [l for l in text.splitlines() if not re.match(r"^\d+ (10|RCDATA) ", l)]
     lines = head[:]
     if factor == 0:
         empty = os.path.join(folder, "filesList.txt")
