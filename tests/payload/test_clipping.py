@@ -1,4 +1,5 @@
-"""Every translation fits its control: the wizard's four pages in all 19
+"""Every translation fits its control: the wizard's four pages and the
+progress window (its three texts) in all 19
 locales, with the catalogues and license texts of the full payload, each
 control's text measured in its own font against its rectangle."""
 import os
@@ -11,10 +12,43 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, os.path.join(ROOT, "payload", "full"))
 
 import locales  # noqa: E402
+import shutil  # noqa: E402
+import time  # noqa: E402
+import ui_texts  # noqa: E402
 from harness import winetest  # noqa: E402
 from wizard.wizardtest import NEXT, OPT_AGREE, Host  # noqa: E402
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
+
+# Shows the progress window in each mode for one locale and waits, at each
+# mode, for the test to measure it ("shown<mode>" written, "ack<mode>" read).
+PROGRESS_DRIVER = r"""
+var code = 3;
+try {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    var dir = WScript.Arguments(0), locale = WScript.Arguments(1);
+    var c = new ActiveXObject("VellumSetup.controller");
+    c.showWizard(locale);
+    c.setMaxValue(100);
+    var modes = [1, 0, 2];
+    for (var i = 0; i < modes.length; i++) {
+        c.showProgress(modes[i]);
+        c.setProgress(50, false);
+        fso.CreateTextFile(dir + "\\shown" + modes[i], true).Close();
+        var end = new Date().getTime() + 60000;
+        while (!fso.FileExists(dir + "\\ack" + modes[i])) {
+            if (new Date().getTime() > end) { throw new Error("no ack"); }
+            var pause = new Date().getTime() + 50;
+            while (new Date().getTime() < pause) { }
+        }
+    }
+    // No closeAll: with the wizard still open it would ask the exit
+    // question. The test ends the server by its process id.
+    code = 0;
+} catch (e) { code = 2; }
+WScript.Quit(code);
+"""
+PROGRESS_KEYS = {1: "loc_UI_Install_Progress", 0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing"}
 
 
 @unittest.skipUnless(FILES and os.path.isdir(FILES), "no built full payload")
@@ -49,6 +83,43 @@ class ClippingTest(winetest.WineTestCase):
                     self.measure(host, "finish", loc)
                 finally:
                     host.quit()
+
+
+    def test_progress_window_fits_in_all_locales(self):
+        folder = os.path.join(self.tmp, "setup")
+        os.makedirs(folder)
+        shutil.copy(os.path.join(FILES, "VellumSetup.exe"), folder)
+        for loc in locales.LOCALES:
+            shutil.copy(os.path.join(FILES, locales.catalogue_name(loc)), folder)
+        driver = os.path.join(folder, "driver.js")
+        with open(driver, "w", newline="\r\n") as f:
+            f.write(PROGRESS_DRIVER)
+        setup = os.path.join(folder, "VellumSetup.exe")
+        self.assertIn(winetest.run(setup, ["/RegServer"]).code, (0, 1))
+        self.addCleanup(winetest.run, setup, ["/UnregServer"])
+        winetest.wineserver_wait(30)
+        for loc in locales.LOCALES:
+            with self.subTest(locale=loc):
+                signals = os.path.join(self.tmp, "signals-" + loc)
+                os.makedirs(signals)
+                proc = self.start("cscript.exe", ["//nologo", winetest.to_windows(driver),
+                                                  winetest.to_windows(signals), loc])
+                for mode, key in PROGRESS_KEYS.items():
+                    deadline = time.time() + 60
+                    while not os.path.exists(os.path.join(signals, "shown%d" % mode)):
+                        self.assertIsNone(proc.poll(), proc.output())
+                        self.assertLess(time.time(), deadline, "%s: mode %d never shown" % (loc, mode))
+                        time.sleep(0.1)
+                    answer = winetest.inspector("measure", "--class", "VellumProgressWindow", "--visible")
+                    want = ui_texts.TEXTS[loc][ui_texts.KEYS.index(key)]
+                    self.assertIn(want, [c["text"] for c in answer["controls"]], (loc, mode))
+                    clipped = [c for c in answer["controls"] if not c["fits"]]
+                    self.assertEqual(clipped, [], (loc, mode))
+                    open(os.path.join(signals, "ack%d" % mode), "w").close()
+                self.assertEqual(proc.wait(60), 0, proc.output())
+                for p in winetest.processes():
+                    if p["exe"].lower() == "vellumsetup.exe" and p["pid"] not in self._baseline:
+                        winetest.inspector("kill", "--pid", p["pid"])
 
 
 if __name__ == "__main__":
