@@ -1,7 +1,7 @@
 """Every translation fits its control: the wizard's four pages and the
-progress window (its three texts) in all 19
-locales, with the catalogues and license texts of the full payload, each
-control's text measured in its own font against its rectangle."""
+progress window (its three texts) in all 19 locales, with the catalogues and
+license texts of the full payload, each control's text measured in its own
+font against its rectangle."""
 import os
 import sys
 import unittest
