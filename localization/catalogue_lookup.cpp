@@ -10,6 +10,13 @@ std::wstring ResourceValueQuery(const std::wstring& resourceId) {
     return L"resource[name = '" + resourceId + L"']/value";
 }
 
+namespace {
+// A quote ends the query's string literal early: the query is malformed and
+// can only fail. Some XML libraries crash on such a query instead, so it is
+// never handed to them; the result is the fallback either way.
+bool BreaksQuery(const std::wstring& s) { return s.find(L'\'') != std::wstring::npos; }
+}  // namespace
+
 CatalogueLookup::CatalogueLookup(std::unique_ptr<XmlBackend> backend) : backend_(std::move(backend)) {}
 
 std::wstring CatalogueLookup::getLocalizedMsg(const std::wstring& resourceId,
@@ -19,13 +26,13 @@ std::wstring CatalogueLookup::getLocalizedMsg(const std::wstring& resourceId,
     if (!backend_->hasDocument()) backend_->createDocument();
     if (!languageHeld_) {
         if (backend_->load(path_)) {
-            languageHeld_ = backend_->selectLanguage(LanguageQuery(locale_));
+            languageHeld_ = !BreaksQuery(locale_) && backend_->selectLanguage(LanguageQuery(locale_));
         } else {
             // A failed load drops the document so the next lookup tries the file anew.
             backend_->dropDocument();
         }
     }
-    if (languageHeld_) {
+    if (languageHeld_ && !BreaksQuery(resourceId)) {
         std::wstring text;
         if (backend_->selectText(ResourceValueQuery(resourceId), &text)) result = text;
     }

@@ -107,6 +107,20 @@ TEST(CatalogueLookupRules, MissingLanguageReparsesOnEveryLookupButKeepsTheDocume
     EXPECT_EQ(s.drops, 0);
 }
 
+TEST(CatalogueLookupRules, QuotesNeverReachTheQueries) {
+    FakeState s;
+    s.languageHit = L"language[@localeId='en-us']";
+    auto quotedLocale = MakeLookup(&s, L"en-us'");
+    EXPECT_EQ(quotedLocale.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_EQ(s.languageQueries, 0);
+    EXPECT_EQ(s.loads, 1);  // the file is still read, as for any missing language
+
+    auto good = MakeLookup(&s, L"en-us");
+    EXPECT_EQ(good.getLocalizedMsg(L"it's", L"fallback"), L"fallback");
+    EXPECT_EQ(s.valueQueries, 0);
+    EXPECT_TRUE(good.holdsLanguage());
+}
+
 TEST(CatalogueLookupRules, NoBackendGivesTheFallback) {
     CatalogueLookup l(nullptr);
     EXPECT_EQ(l.getLocalizedMsg(L"k", L"fallback"), L"fallback");
@@ -212,4 +226,12 @@ TEST_F(RealCatalogue, BrokenOrHostileFilesGiveTheFallback) {
         EXPECT_EQ(Lookup(path, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup") << i;
     }
     EXPECT_EQ(Lookup(dir_ + L"missing.xml", L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+}
+
+TEST_F(RealCatalogue, ApostrophesInLocaleOrKeyGiveTheFallbackWithoutHarm) {
+    auto path = Write(L"quotes.xml", Catalogue("en-us", Resource("loc_UI_Setup", "Setup X")));
+    EXPECT_EQ(Lookup(path, L"en-us'").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    auto l = Lookup(path, L"en-us");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup' or '1'='1", L"Setup"), L"Setup");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup X");
 }
