@@ -4,7 +4,7 @@
 set -eu
 . "$(dirname "$0")/wine-env.sh"
 
-stamp=$WINEPREFIX/.vellum-ready
+stamp=$WINEPREFIX/.vellum-ready-2
 [ -f "$stamp" ] && exit 0
 
 rm -rf "$WINEPREFIX"
@@ -29,4 +29,11 @@ printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:
 timeout 120 "$WINELOADER" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 timeout 120 wineserver -w || true
 rm -f "$reg"
+# Korean and Chinese texts: link the dialog fonts to a CJK font of the host
+# (fonts-wqy-microhei), as Windows links them to its own East Asian fonts.
+for face in "Tahoma" "Trebuchet MS" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "MS Sans Serif"; do
+    timeout 60 "$WINELOADER" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+done
+timeout 120 wineserver -w || true
 touch "$stamp"
