@@ -20,7 +20,7 @@ BIN = winerun.bin_dir()
 HERE_BIN = os.path.join(BIN, "tests", "hostile")
 PAYLOADS = os.path.join(HERE_BIN, "payloads")
 LOOKUP = os.path.join(HERE_BIN, "lookupdump.exe")
-HOLD = os.path.join(HERE_BIN, "holdfile.exe")
+HOLD = os.path.join(BIN, "testtools", "holdfile", "holdfile.exe")
 
 MSG_CANNOT_OPEN = "Couldn't open file for writing."
 MSG_HRES = "hres is 0"

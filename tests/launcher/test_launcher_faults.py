@@ -18,7 +18,7 @@ class LauncherFaultsTest(LauncherCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.faults = wt.program("VellumInstallerFaults")
-        cls.holdfile = wt.program("launcher_holdfile")
+        cls.holdfile = wt.program("holdfile")
 
     def hold(self, name):
         """Another process holds the working-folder file open without sharing."""
