@@ -1,6 +1,6 @@
 #!/bin/bash
-# The main job: build, then run VellumInstaller.exe under Wine. With no usable
-# DISPLAY it runs under Xvfb and saves a screenshot of the launcher.
+# The main job: build, then install with VellumInstaller.exe under Wine. With
+# no usable DISPLAY it runs under Xvfb with a robot user and saves screenshots.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
@@ -9,4 +9,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-prefix.sh"
 start_xvfb
 trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true; stop_xvfb' EXIT
-exec python3 "$VELLUM_ROOT/tests/harness/run_installer.py" "$@"
+python3 "$VELLUM_ROOT/tests/harness/run_installer.py" "$@"
