@@ -160,8 +160,10 @@ def main(argv=None):
             robot = Robot(locale, shots, log)
             try:
                 win = wt.wait_window(text(locale, "loc_UI_Setup"), timeout=60, cls="VellumInstallerMain")
-                time.sleep(0.3)  # let it paint; it lives only a few seconds
-                robot.shot("launcher", win["hwnd"])
+                # It lives about a second: the whole screen, without the
+                # extra round trip that cropping to the window costs.
+                time.sleep(0.15)
+                robot.shot("launcher")
             except Exception as e:
                 log("  launcher window not caught: %s" % e)
             try:
