@@ -45,12 +45,12 @@ HFONT DefaultGuiFont() {
     return font;
 }
 
-bool CreateControls(HWND window, const ControlSpec* specs, int count, int dpi,
+bool CreateControls(HWND window, const ControlSpec* controls, int count, int dpi,
                     const HFONT* fonts, HFONT defaultFont, HWND* hwnds) {
     bool ok = true;
     HINSTANCE inst = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
     for (int i = 0; i < count; ++i) {
-        const ControlSpec& s = specs[i];
+        const ControlSpec& s = controls[i];
         HWND parent = s.parent >= 0 ? hwnds[s.parent] : window;
         RECT r = TwipsToPixels(s.rect, dpi);
         DWORD style = s.style | WS_CHILD | (s.visible ? WS_VISIBLE : 0);

@@ -34,9 +34,9 @@ HFONT CreatePointFont(const wchar_t* face, double points, bool bold, int dpi);
 HFONT DefaultGuiFont();
 
 // Creates the controls of a table, in table order, into hwnds[i] (same
-// indices as specs). fonts[spec.font] is applied where font >= 0, otherwise
+// indices as the table). fonts[control.font] is applied where font >= 0, otherwise
 // defaultFont. Returns false if any control could not be created.
-bool CreateControls(HWND window, const ControlSpec* specs, int count, int dpi,
+bool CreateControls(HWND window, const ControlSpec* controls, int count, int dpi,
                     const HFONT* fonts, HFONT defaultFont, HWND* hwnds);
 
 // Gives a window the client size in twips and centres it on the work area.

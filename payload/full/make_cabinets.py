@@ -187,10 +187,10 @@ def _digest(path):
     return h.hexdigest()
 
 
-def build_cabinet(spec, outdir, extra):
+def build_cabinet(entry, outdir, extra):
     """Writes one cabinet unless its recorded signature is current.
     extra: {path inside the cabinet: source file} copied in as they are."""
-    name, loc, area, kb = spec
+    name, loc, area, kb = entry
     sig = "%s|%s|%s|%s|%d|%s" % (GENERATOR_VERSION, name, loc, area, kb,
                                  ",".join("%s=%s" % (p, _digest(s))
                                           for p, s in sorted(extra.items())))

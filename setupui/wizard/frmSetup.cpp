@@ -266,12 +266,12 @@ struct frmSetup::Impl {
         // through and the order they overlap in.
         for (int index : StackingOrder(rows)) {
             const LayoutRow& r = rows[static_cast<size_t>(index)];
-            ControlSpec spec = {r.id,        r.name,         ClassOf(r.kind), r.text, StyleOf(r), ExStyleOf(r),
+            ControlSpec control = {r.id,        r.name,         ClassOf(r.kind), r.text, StyleOf(r), ExStyleOf(r),
                                 r.rect,      -1,             static_cast<int>(r.font),
                                 !(r.settings & Hidden)};
             HFONT table[] = {fontFor(Font::Tahoma8), fontFor(Font::Tahoma10Bold), fontFor(Font::Trebuchet14)};
             HWND h = nullptr;
-            CreateControls(container, &spec, 1, dpi, table, fontFor(Font::Default), &h);
+            CreateControls(container, &control, 1, dpi, table, fontFor(Font::Default), &h);
             if (!h) continue;
             controls[r.id] = h;
             if (r.settings & Checked) ::SendMessageW(h, BM_SETCHECK, BST_CHECKED, 0);
