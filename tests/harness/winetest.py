@@ -316,7 +316,14 @@ def run(exe, args=(), timeout=60, env=None, cwd=None):
 def inspector(*args, timeout=60, check=True):
     """Runs one inspector command and returns its JSON answer."""
     args = [str(a) for a in args]
-    r = run(program("inspector"), args, timeout=timeout)
+    for attempt in range(3):
+        r = run(program("inspector"), args, timeout=timeout)
+        # The inspector reports every failure of its own on stderr. Exit 1
+        # with nothing written at all means Wine did not get it started
+        # (seen rarely under load); the command never ran, so run it again.
+        if not (r.code == 1 and not r.stdout.strip() and not r.stderr.strip()):
+            break
+        time.sleep(0.5)
     text = r.stdout.strip()
     try:
         output = json.loads(text) if text else None
