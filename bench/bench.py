@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Benchmarks of the two programs; prints one table of figures.
 
-    VELLUM_BUILD=... python3 bench/bench.py [--pairs N]
+    VELLUM_BUILD=... python3 bench/bench.py [--rounds N]
 
-1. Extraction: a silent launcher run against baselinewriter (a bare
-   CreateFile/WriteFile loop over the same payload resources), alternating,
-   median of N pairs, in a benchmark prefix of its own whose script
-   association does nothing (so no script runs between measurements).
+1. Extraction: a silent launcher run, the peer installer (bench/peer.py: the
+   same payload in a stored silent installer built by makensis) and
+   baselinewriter (a bare CreateFile/WriteFile loop over the same payload
+   resources), interleaved over N rounds with the desktop kept warm, in a
+   benchmark prefix of its own whose script association does nothing (so no
+   script runs between measurements); all three must write the same bytes.
 2. Memory: peak resident and peak private (anonymous) memory of the launcher
    with its payload and with the payload padded to 4x.
 3. Server: new ActiveXObject + showWizard until the welcome page shows, and
@@ -17,6 +19,7 @@ Figures are measured on the build the host runs (x86_64 here where 32-bit
 code cannot run); sizes are always of the i686 shipping build.
 """
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -29,6 +32,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "hostile"))
 import winerun  # noqa: E402
+import peer  # noqa: E402
 
 ROWS = []
 
@@ -100,48 +104,93 @@ def timed(args, poll_memory=False):
     return time.perf_counter() - t0, proc.returncode, hwm, anon
 
 
-def extraction(prefix, pairs):
+def folder_digest(folder):
+    """{name: sha256} of the files a run left in the working folder."""
+    out = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            out[name] = hashlib.sha256(f.read()).hexdigest()
+    return out
+
+
+def spread(values):
+    return "%.0f..%.0f ms" % (min(values) * 1000, max(values) * 1000)
+
+
+def extraction(prefix, rounds):
+    """Silent launcher run, the peer installer and the bare loop, each
+    writing the whole payload into the working folder; interleaved rounds
+    (the order rotates each round) with the desktop kept warm."""
     launcher = path_of("launcher", "VellumInstaller.exe")
     baseline = path_of("testtools", "baselinewriter", "baselinewriter.exe")
-    if not (os.path.exists(launcher) and os.path.exists(baseline)):
-        row("extraction ratio", "n/a", "<= 1.10", "MISSING", "launcher or baselinewriter not built")
+    rc = payload_rc()
+    if not (os.path.exists(launcher) and os.path.exists(baseline) and rc):
+        row("extraction", "n/a", "", "MISSING", "launcher, baselinewriter or payload script not built")
         return
+    programs = [("launcher", [launcher, "/q"]), ("bare loop", None)]
+    peer_exe = None
+    if peer.available():
+        peer_exe = peer.build(rc, os.path.join(winerun.build_root(), "bench-peer-%s.exe" % winerun.arch()),
+                              winerun.arch())
+        programs.insert(1, ("peer", [peer_exe]))
+    else:
+        row("peer installer", "n/a", "", "MISSING", "makensis not installed (Debian package nsis)")
     wf = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
     wf_win = "C:\\users\\%s\\Temp\\_hsc_Vellum\\" % os.path.basename(os.path.dirname(prefix_temp(prefix)))
-    n_files = len([l for l in open(os.path.join(path_of("testtools", "baselinewriter"), "payload_x4.rc"))
-                   if re.match(r"^\d+ (10|RCDATA) ", l)]) - 1
-    # Warm both up (page cache, prefix) once.
-    for _ in range(2):
-        shutil.rmtree(wf, ignore_errors=True)
-        timed([launcher, "/q"])
-        shutil.rmtree(wf, ignore_errors=True)
-        os.makedirs(wf)
-        timed([baseline, wf_win])
-    lt, bt = [], []
-    for i in range(pairs):
-        order = [("l", launcher), ("b", baseline)] if i % 2 == 0 else [("b", baseline), ("l", launcher)]
-        for kind, exe in order:
-            shutil.rmtree(wf, ignore_errors=True)
-            time.sleep(0.3)  # let the previous run's helpers settle
-            if kind == "l":
-                secs, code, _, _ = timed([exe, "/q"])
-                lt.append(secs)
-            else:
-                os.makedirs(wf)
-                secs, code, _, _ = timed([exe, wf_win])
-                bt.append(secs)
-            written = len(os.listdir(wf)) if os.path.isdir(wf) else 0
-            if written < n_files:
-                row("extraction ratio", "n/a", "<= 1.10", "ERROR",
-                    "%s wrote %d of %d files (exit %s)" % (kind, written, n_files, code))
-                return
-    ml, mb = statistics.median(lt), statistics.median(bt)
-    ratios = sorted(l / b for l, b in zip(lt, bt))
-    ratio = statistics.median(ratios)
-    row("extraction: launcher, median", "%.0f ms" % (ml * 1000), "", "", "%d files, %d pairs" % (n_files, pairs))
-    row("extraction: bare loop, median", "%.0f ms" % (mb * 1000), "", "", "same payload resources")
-    row("extraction ratio (median of pairs)", "%.2f" % ratio, "<= 1.10", "ok" if ratio <= 1.10 else "over",
-        "pairs %.2f..%.2f; difference %.0f ms" % (ratios[0], ratios[-1], (ml - mb) * 1000))
+    programs[-1] = ("bare loop", [baseline, wf_win])
+    n_files = len(peer.payload_files(rc))
+    warm = winerun.start([path_of("testtools", "fixturewin", "fixturewin.exe"), "--title", "bench desktop"])
+    try:
+        times = {name: [] for name, _ in programs}
+        digests = {}
+        for i in range(rounds + 1):  # round 0 warms page cache and prefix, not counted
+            k = i % len(programs)
+            for name, args in programs[k:] + programs[:k]:
+                shutil.rmtree(wf, ignore_errors=True)
+                if name == "bare loop":
+                    os.makedirs(wf)
+                time.sleep(0.3)  # let the previous run's helpers settle
+                secs, code, _, _ = timed(args)
+                written = len(os.listdir(wf)) if os.path.isdir(wf) else 0
+                if code != 0 or written < n_files:
+                    row("extraction", "n/a", "", "ERROR",
+                        "%s wrote %d of %d files (exit %s)" % (name, written, n_files, code))
+                    return
+                if name not in digests:
+                    digests[name] = folder_digest(wf)
+                if i > 0:
+                    times[name].append(secs)
+    finally:
+        winerun.stop(warm)
+    reference = digests["bare loop"]
+    for name, d in digests.items():
+        if d != reference:
+            differ = sorted(n for n in set(d) | set(reference) if d.get(n) != reference.get(n))
+            row("extraction", "n/a", "", "ERROR", "%s wrote other files than the bare loop: %s" %
+                (name, ", ".join(differ[:5])))
+            return
+    med = {name: statistics.median(v) for name, v in times.items()}
+    for name, _ in programs:
+        row("silent run: " + name + ", median", "%.0f ms" % (med[name] * 1000), "", "",
+            "spread %s; %d files, %d rounds, same bytes as the others" % (spread(times[name]), n_files, rounds))
+    ratio = med["launcher"] / med["bare loop"]
+    row("ratio launcher / bare loop", "%.2f" % ratio, "<= 1.25", "ok" if ratio <= 1.25 else "over",
+        "difference %.0f ms" % ((med["launcher"] - med["bare loop"]) * 1000))
+    if "peer" in med:
+        ratio = med["launcher"] / med["peer"]
+        row("ratio launcher / peer (stored)", "%.2f" % ratio, "<= 0.80", "ok" if ratio <= 0.80 else "over",
+            "difference %.0f ms" % ((med["launcher"] - med["peer"]) * 1000))
+
+
+def payload_rc():
+    """The resource script of the payload the launcher embeds (the full one)."""
+    for cand in (os.path.join(winerun.bin_dir(), "payload", "full", "vellum_payload_full.rc"),):
+        if os.path.exists(cand):
+            return cand
+    found = []
+    for root, _, files in os.walk(os.path.join(winerun.bin_dir(), "payload")):
+        found += [os.path.join(root, f) for f in files if f.endswith(".rc") and "dev" not in f]
+    return found[0] if found else None
 
 
 def memory(prefix):
@@ -239,7 +288,7 @@ def sizes():
     strip = "i686-w64-mingw32-strip"
     for name, rel, target in (("VellumInstaller without payload", "testtools/baselinewriter/VellumInstaller_nopayload.exe",
                                64 * 1024),
-                              ("VellumSetup.exe", "setupui/controller/VellumSetup.exe", 160 * 1024)):
+                              ("VellumSetup.exe", "setupui/controller/VellumSetup.exe", 128 * 1024)):
         p = os.path.join(i686, rel)
         if not os.path.exists(p):
             row("size: " + name, "n/a", "<= %d KB" % (target // 1024), "MISSING", "i686 build missing: " + rel)
@@ -250,6 +299,14 @@ def sizes():
         os.remove(tmp)
         row("size: " + name + " (i686, stripped)", "%.1f KB" % (size / 1024.0), "<= %d KB" % (target // 1024),
             "ok" if size <= target else "over", where_the_bytes_go(p) + "; sections: " + sections(p))
+    if peer.available():
+        # The peer's stub: the same installer with no file in it, built for
+        # the shipping architecture.
+        out = os.path.join(tempfile.gettempdir(), "vellum-peer-stub.exe")
+        peer.build(None, out, "i686", empty=True)
+        row("size: peer installer without payload (x86)", "%.1f KB" % (os.path.getsize(out) / 1024.0), "", "",
+            "makensis, stored, silent; its code only starts the script")
+        os.remove(out)
 
 
 def sections(path):
@@ -320,7 +377,7 @@ def where_the_bytes_go(path):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--pairs", type=int, default=5)
+    ap.add_argument("--rounds", type=int, default=15)
     ap.add_argument("--only", default="extraction,memory,server,size")
     args = ap.parse_args()
     only = args.only.split(",")
@@ -328,7 +385,7 @@ def main():
     try:
         prefix = bench_env()
         if "extraction" in only:
-            extraction(prefix, args.pairs)
+            extraction(prefix, args.rounds)
         if "memory" in only:
             memory(prefix)
         if "server" in only:

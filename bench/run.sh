@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds what the benchmarks need (both architectures: sizes are measured on
 # the i686 shipping build, timings on the build this host runs) and prints
-# the table. Extra arguments go to bench.py (--pairs N, --only a,b).
+# the table. Extra arguments go to bench.py (--rounds N, --only a,b).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../scripts/bootstrap.sh"  # makensis builds the peer
 . "$here/../scripts/wine-env.sh"
 for arch in i686 "$VELLUM_ARCH"; do
     dir=$VELLUM_BUILD/$arch
