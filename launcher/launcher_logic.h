@@ -30,7 +30,11 @@ extern const wchar_t kLocaleValue1[];
 extern const wchar_t kLocaleKeyPath2[];
 extern const wchar_t kLocaleValue2[];
 constexpr int kFileListResource = 100;
-constexpr DWORD kRegistryBufferBytes = 1024;
+// The registry read's limit: 1024 characters, terminator included, so values
+// of up to 1023 characters are read (1024 without a stored terminator). The
+// wide calls need two bytes a character for the same limit.
+constexpr DWORD kRegistryBufferChars = 1024;
+constexpr DWORD kRegistryBufferBytes = kRegistryBufferChars * sizeof(wchar_t);
 
 // The argument text: the command line without the program's own path (quoted
 // or not) and the blanks that separate it; the rest is kept unchanged.
