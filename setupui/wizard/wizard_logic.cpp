@@ -219,8 +219,17 @@ unsigned LicenseCodePage(const std::wstring& localeID) {
     return CP_ACP;
 }
 
-std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut) {
+bool SystemHasCodePage(unsigned codePage) { return ::IsValidCodePage(codePage) != FALSE; }
+
+unsigned LicenseDecodingCodePage(const std::wstring& localeID, CodePageAvailable available) {
     const unsigned codePage = LicenseCodePage(localeID);
+    const CodePageAvailable check = available ? available : SystemHasCodePage;
+    return codePage == CP_ACP || check(codePage) ? codePage : CP_ACP;
+}
+
+std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut,
+                           CodePageAvailable available) {
+    const unsigned codePage = LicenseDecodingCodePage(localeID, available);
     if (!cut) return BytesToWide(bytes, codePage);
     // Only the start of the file: end at the last whole character.
     size_t end = 0;
