@@ -14,8 +14,8 @@ namespace launcher {
 // "the installation was not started".
 enum ExitCode : int {
     kExitScriptStarted = 0,      // the script was handed to the shell
-    kExitLoadFailed = 1,         // the load step failed (working folder, list unreadable, window)
-    kExitFileListMissing = 2,    // "Error loading listfile": nothing extracted, no script
+    kExitLoadFailed = 1,         // the load step failed (working folder, list not opened or read, window)
+    kExitFileListMissing = 2,    // "Error loading listfile": the list vanished after the load step
     kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
 };
 

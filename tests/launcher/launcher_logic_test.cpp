@@ -229,7 +229,9 @@ protected:
 TEST_F(RegistryTest, ReadsStringsAndNumbersAndNothingElse) {
     EXPECT_EQ(L"", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"localeId"));  // no key
     Set(L"withNul", REG_SZ, L"en-gb", 12);
-    Set(L"noNul", REG_SZ, L"fr-ca", 10);
+    // Without a terminator: the system adds one the count left out when it
+    // follows in memory, so something else must follow.
+    Set(L"noNul", REG_SZ, L"fr-ca!", 10);
     Set(L"wide", REG_SZ, L"\u0142\u00f3-pl", 12);
     Set(L"expand", REG_EXPAND_SZ, L"de-de", 12);
     Set(L"empty", REG_SZ, L"", 0);
@@ -242,8 +244,7 @@ TEST_F(RegistryTest, ReadsStringsAndNumbersAndNothingElse) {
     Set(L"fits", REG_SZ, fits.c_str(), static_cast<DWORD>((fits.size() + 1) * 2));
     std::wstring mid(600, L'm');  // read as empty while the buffer held only 511 wide characters
     Set(L"mid", REG_SZ, mid.c_str(), static_cast<DWORD>((mid.size() + 1) * 2));
-    // Stored without a terminator, it fills the buffer exactly. (The system
-    // adds a terminator the count left out when one follows in memory.)
+    // Stored without a terminator, it fills the buffer exactly.
     std::wstring full(1024, L'z');
     std::wstring fullAndMore = full + L"!";
     Set(L"full", REG_SZ, fullAndMore.c_str(), static_cast<DWORD>(full.size() * 2));
