@@ -219,7 +219,10 @@ unsigned LicenseCodePage(const std::wstring& localeID) {
     return CP_ACP;
 }
 
-bool SystemHasCodePage(unsigned codePage) { return ::IsValidCodePage(codePage) != FALSE; }
+bool SystemHasCodePage(unsigned codePage) {
+    CPINFO info;
+    return ::GetCPInfo(codePage, &info) != FALSE;
+}
 
 unsigned LicenseDecodingCodePage(const std::wstring& localeID, CodePageAvailable available) {
     const unsigned codePage = LicenseCodePage(localeID);

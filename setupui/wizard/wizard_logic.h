@@ -133,7 +133,7 @@ LoadPaths FormLoadPaths(const std::wstring& programFolder, const std::wstring& l
 // The code page a license file of this locale is written in; 0 (the
 // system's ANSI code page) for locales outside the shipped ones.
 unsigned LicenseCodePage(const std::wstring& localeID);
-// Whether the system can convert from a code page (IsValidCodePage by default).
+// Whether the system can convert from a code page (asks the system by default).
 using CodePageAvailable = bool (*)(unsigned codePage);
 bool SystemHasCodePage(unsigned codePage);
 // The code page a license of this locale is decoded with: the locale's own,
