@@ -179,7 +179,10 @@ ExitQuestion ExitQuestionSpec() {
                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1};
 }
 
-bool ConfirmExitResult(int messageBoxAnswer) { return messageBoxAnswer != IDNO; }
+// A Yes/No box has no Cancel button, yet Wine lets Esc, Alt+F4 and the close
+// box end it with IDCANCEL: the user turned the question away, which must
+// not leave the installation.
+bool ConfirmExitResult(int messageBoxAnswer) { return messageBoxAnswer != IDNO && messageBoxAnswer != IDCANCEL; }
 
 std::vector<LoadText> LoadTimeTexts() {
     return {

@@ -113,7 +113,7 @@ struct ExitQuestion {
     unsigned style;  // MB_YESNO | MB_ICONQUESTION, Yes the default button
 };
 ExitQuestion ExitQuestionSpec();
-bool ConfirmExitResult(int messageBoxAnswer);  // True unless the answer is No
+bool ConfirmExitResult(int messageBoxAnswer);  // True unless the answer is No (or the box was dismissed)
 
 // loadTexts: the load-time captions, in the order they are set.
 struct LoadText {

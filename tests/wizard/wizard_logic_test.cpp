@@ -282,6 +282,7 @@ TEST(WizardClose, CancelAndExitQuestion) {
               Screen::Compose(q.message));
     EXPECT_TRUE(ConfirmExitResult(IDYES));
     EXPECT_FALSE(ConfirmExitResult(IDNO));
+    EXPECT_FALSE(ConfirmExitResult(IDCANCEL));  // dismissed with Esc or Alt+F4: the user stays
     EXPECT_TRUE(ConfirmExitResult(0));  // a box that could not be shown does not keep the user in
 }
 
