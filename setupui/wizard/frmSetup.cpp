@@ -540,11 +540,13 @@ struct frmSetup::Impl : Reentrant {
         case ID_CancelButton:
             if (usable(ctl(ID_CancelButton))) CancelButton_Click();
             break;
+        // A click forced onto a hidden choice (the ready page, the installing
+        // state) must not enable Next behind the user's back.
         case ID_optAgree:
-            apply(OptAgreeClick());
+            if (usable(ctl(ID_optAgree))) apply(OptAgreeClick());
             break;
         case ID_optDisagree:
-            apply(OptDisagreeClick(ownVisible(ctl(ID_optAgree))));
+            if (usable(ctl(ID_optDisagree))) apply(OptDisagreeClick(ownVisible(ctl(ID_optAgree))));
             break;
         default:
             break;
