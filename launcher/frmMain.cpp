@@ -138,18 +138,18 @@ void FrmMain::Form_Load() {
     ExtractResource(nullptr, kFileListResource, filesListPath,
                     [this](const std::wstring& t, UINT icon) { showMessage(t, icon); });
 
-    // A list that is not there (its extraction has said why) is left to the
-    // activation's check, which reports it; one that is there but cannot be
-    // read ends the load step.
-    if (FileExists(filesListPath)) {
-        std::string bytes;
-        if (!ReadWholeFile(filesListPath, &bytes)) {
-            DWORD error = ::GetLastError();
-            throw LoadFailure(L"The file list " + filesListPath + L" could not be read.\r\n\r\n" +
-                              SystemErrorText(error));
-        }
-        fileNames = SplitListLines(bytes, CP_ACP);
+    // The list is the run's plan: without it nothing else can be written,
+    // so a list that cannot be opened (its extraction has already said why
+    // when that failed) ends the load step before the window is shown.
+    std::string bytes;
+    if (!ReadWholeFile(filesListPath, &bytes)) {
+        DWORD error = ::GetLastError();
+        // The system's word for a folder in the list's place is only "access denied".
+        std::wstring reason = FolderExists(filesListPath) ? std::wstring(L"A folder of that name is in its place.")
+                                                          : SystemErrorText(error);
+        throw LoadFailure(L"The file list " + filesListPath + L" could not be read.\r\n\r\n" + reason);
     }
+    fileNames = SplitListLines(bytes, CP_ACP);
 
     // Without a line of that name the search ends on the list's last line,
     // whose resource is then written under the catalogue's name; the lookups

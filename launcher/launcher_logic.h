@@ -14,8 +14,8 @@ namespace launcher {
 // "the installation was not started".
 enum ExitCode : int {
     kExitScriptStarted = 0,      // the script was handed to the shell
-    kExitLoadFailed = 1,         // the load step failed (working folder, list unreadable, window)
-    kExitFileListMissing = 2,    // "Error loading listfile": nothing extracted, no script
+    kExitLoadFailed = 1,         // the load step failed (working folder, list not opened or read, window)
+    kExitFileListMissing = 2,    // "Error loading listfile": the list vanished after the load step
     kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
 };
 
@@ -30,7 +30,11 @@ extern const wchar_t kLocaleValue1[];
 extern const wchar_t kLocaleKeyPath2[];
 extern const wchar_t kLocaleValue2[];
 constexpr int kFileListResource = 100;
-constexpr DWORD kRegistryBufferBytes = 1024;
+// The registry read's limit: 1024 characters, terminator included, so values
+// of up to 1023 characters are read (1024 without a stored terminator). The
+// wide calls need two bytes a character for the same limit.
+constexpr DWORD kRegistryBufferChars = 1024;
+constexpr DWORD kRegistryBufferBytes = kRegistryBufferChars * sizeof(wchar_t);
 
 // The argument text: the command line without the program's own path (quoted
 // or not) and the blanks that separate it; the rest is kept unchanged.

@@ -22,7 +22,7 @@ using Reporter = std::function<void(const std::wstring& text, UINT icon)>;
 void ExtractResource(HMODULE module, int id, const std::wstring& target, const Reporter& report);
 
 // The text of a registry value: the key opened with full access (0xF003F),
-// a 1024-byte buffer, REG_SZ (trimmed) and REG_DWORD (decimal) only; the
+// a buffer of 1024 characters, REG_SZ (trimmed) and REG_DWORD (decimal) only; the
 // empty text whenever anything fails.
 std::wstring ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 

@@ -30,6 +30,16 @@ public:
 std::wstring LanguageQuery(const std::wstring& locale);
 std::wstring ResourceValueQuery(const std::wstring& resourceId);
 
+// True when a file's markup declares a DTD ("<!DOCTYPE", or "<!ENTITY"
+// outside one), which a catalogue never needs and which opens the door to
+// entity expansion and external entities; also when the file is in a form
+// this scan cannot read (a NUL character, or no "<" first: an encoding some
+// parsers still accept), so nothing unscanned reaches the parser. Comments,
+// processing instructions and CDATA sections hold no markup and are
+// skipped, so a comment that mentions either word is harmless. Reads UTF-8
+// (with or without byte-order mark), UTF-16 (with or without) and ASCII.
+bool MayDeclareDtd(const std::string& fileBytes);
+
 // Lookup state of one window: catalogue path, locale, document and language
 // element. Never fails: every lookup gives the catalogue text or the fallback.
 class CatalogueLookup {

@@ -1,7 +1,8 @@
 // XML 3.0 DOM backend of the catalogue lookup. The catalogue sits in a
 // user-writable folder, so the file is read here, refused if it is too large
-// or declares a DTD (entity expansion, external entities), and only then
-// handed to the parser with DTD processing and external resolution off.
+// or its markup declares a DTD (entity expansion, external entities), and
+// only then handed to the parser with DTD processing and external
+// resolution off.
 #include <windows.h>
 #include <msxml2.h>
 #include <objbase.h>
@@ -37,20 +38,6 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
     return true;
 }
 
-bool DeclaresDtd(const std::string& bytes) {
-    if (bytes.size() >= 2 && ((unsigned char)bytes[0] == 0xFF || (unsigned char)bytes[0] == 0xFE)) {
-        // UTF-16 text: look for the markup in either byte order.
-        std::wstring w;
-        bool le = (unsigned char)bytes[0] == 0xFF;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            unsigned char a = bytes[i], b = bytes[i + 1];
-            w.push_back(static_cast<wchar_t>(le ? (a | (b << 8)) : ((a << 8) | b)));
-        }
-        return w.find(L"<!DOCTYPE") != std::wstring::npos || w.find(L"<!ENTITY") != std::wstring::npos;
-    }
-    return bytes.find("<!DOCTYPE") != std::string::npos || bytes.find("<!ENTITY") != std::string::npos;
-}
-
 class MsxmlBackend : public XmlBackend {
 public:
     bool hasDocument() const override { return static_cast<bool>(doc_); }
@@ -65,14 +52,18 @@ public:
         doc_->put_async(VARIANT_FALSE);
         doc_->put_validateOnParse(VARIANT_FALSE);
         doc_->put_resolveExternals(VARIANT_FALSE);
+        // Where the parser has its own DTD refusal it is used as well; the
+        // scan in load() is what holds where it has none.
         SetBoolProperty(L"ProhibitDTD", true);
+        // Texts are taken as written: a translation may begin or end with a blank.
+        doc_->put_preserveWhiteSpace(VARIANT_TRUE);
     }
 
     bool load(const std::wstring& path) override {
         language_.reset();
         if (!doc_) return false;
         std::string bytes;
-        if (!ReadWholeFile(path, &bytes) || bytes.empty() || DeclaresDtd(bytes)) return false;
+        if (!ReadWholeFile(path, &bytes) || bytes.empty() || MayDeclareDtd(bytes)) return false;
         SAFEARRAY* sa = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
         if (!sa) return false;
         void* data = nullptr;

@@ -70,14 +70,10 @@ void SizeClientAndCenter(HWND window, int widthTwips, int heightTwips, int dpi) 
     DWORD ex = static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE));
     ::AdjustWindowRectEx(&r, style, FALSE, ex);
     int w = r.right - r.left, h = r.bottom - r.top;
-    RECT work;
-    if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
-        work.left = work.top = 0;
-        work.right = ::GetSystemMetrics(SM_CXSCREEN);
-        work.bottom = ::GetSystemMetrics(SM_CYSCREEN);
-    }
-    int x = work.left + ((work.right - work.left) - w) / 2;
-    int y = work.top + ((work.bottom - work.top) - h) / 2;
+    // Centred on the screen itself, not on the work area a taskbar leaves.
+    const int screenW = ::GetSystemMetrics(SM_CXSCREEN), screenH = ::GetSystemMetrics(SM_CYSCREEN);
+    int x = (screenW - w) / 2;
+    int y = (screenH - h) / 2;
     ::SetWindowPos(window, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

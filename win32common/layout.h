@@ -39,7 +39,7 @@ HFONT DefaultGuiFont();
 bool CreateControls(HWND window, const ControlSpec* controls, int count, int dpi,
                     const HFONT* fonts, HFONT defaultFont, HWND* hwnds);
 
-// Gives a window the client size in twips and centres it on the work area.
+// Gives a window the client size in twips and centres it on the (primary) screen.
 void SizeClientAndCenter(HWND window, int widthTwips, int heightTwips, int dpi);
 
 }  // namespace vellum

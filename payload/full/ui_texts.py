@@ -373,7 +373,8 @@ IT_IT = [
     "Attendere. Installazione di Quillfeather in corso...",
     "Completamento dell'installazione di Quillfeather",
     "L'installazione di Quillfeather è stata completata. Per avviare l'applicazione, fare clic sull'icona 'Guida in linea e supporto tecnico' nel menu Start.",
-    "Fare clic su Fine per uscire dall'installazione",
+    # Ends with a blank, as a few translated texts do: readers keep it.
+    "Fare clic su Fine per uscire dall'installazione ",
     "Windows XP non è presente nel sistema. Impossibile installare Quillfeather nel sistema.",
     "Quillfeather è aggiornato.",
     "Verifica dell'integrità dei componenti installati. Attendere...",

@@ -111,7 +111,7 @@ ULONG Controller::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&r
 
 ULONG Controller::Release() {
     LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
+    if (n == 0) Reentrant::Release(this);
     return static_cast<ULONG>(n);
 }
 
@@ -138,6 +138,7 @@ HRESULT Controller::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID
 HRESULT Controller::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                            EXCEPINFO* excep, UINT* argErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    Reentrant::Call call(this);
     lastError_.clear();
     ::SetErrorInfo(0, nullptr);
     HRESULT hr = ::DispInvoke(static_cast<_controller*>(this), typeInfo_.get(), id, flags, params, result,
@@ -182,7 +183,10 @@ HRESULT Controller::NeedProgress(const wchar_t* operation) {
 }
 
 void Controller::PutCaption(const std::wstring& value) {
-    if (!progressForm) progressForm = std::make_unique<progress::frmMain>();
+    if (!progressForm) {
+        progressForm = std::make_unique<progress::frmMain>();
+        ++progressSerial_;
+    }
     progressForm->setCaption(value);
 }
 
@@ -196,6 +200,7 @@ HWND Controller::MessageOwner() const {
 // ---- _controller -------------------------------------------------------
 
 HRESULT Controller::showComplete(BSTR completeString, VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     if (HRESULT hr = NeedProgress(L"showComplete"); FAILED(hr)) return hr;
     auto& bar = progressForm->ProgressBar1;
     bar.setValue(bar.Max());
@@ -244,6 +249,7 @@ HRESULT Controller::setInterval(short interval, VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::setProgress(short progressValue, VARIANT_BOOL progressSlow, VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     if (HRESULT hr = NeedProgress(L"setProgress"); FAILED(hr)) return hr;
     auto& form = *progressForm;
     auto& bar = form.ProgressBar1;
@@ -260,9 +266,12 @@ HRESULT Controller::setProgress(short progressValue, VARIANT_BOOL progressSlow, 
         if (previous > bar.Max()) previous = bar.Max();
         if (previous < bar.Min()) previous = bar.Min();
         bar.setValue(previous);
+        unsigned serial = progressSerial_;
         PumpPendingMessages();
-        // A call served while messages were processed may have closed the window.
-        if (progressForm.get() != &form) return Fail(kErrNoProgressWindow, L"setProgress: the progress window was closed.");
+        // A call served while messages were processed may have closed the
+        // window (and another may have opened a new one at the same address).
+        if (!progressForm || progressSerial_ != serial)
+            return Fail(kErrNoProgressWindow, L"setProgress: the progress window was closed.");
         bar.setValue(previous);
         form.Timer1.setEnabled(true);
         form.setCurrentMaxValue(progressValue);
@@ -296,6 +305,7 @@ HRESULT Controller::showProgress(short* showMode, VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::Confirm(BSTR captionString, BSTR questionString, VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     PutCaption(FromBstr(captionString));
     std::wstring title = progressForm->caption();
     int answer = ::MessageBoxW(MessageOwner(), FromBstr(questionString).c_str(), title.c_str(), kStyleQuestion);
@@ -324,6 +334,7 @@ HRESULT Controller::readyToInstall(VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::userAborted(VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     if (HRESULT hr = NeedWizard(L"userAborted"); FAILED(hr)) return hr;
     bool ended = wizardForm->installFinished;
     if (ended) {
@@ -335,6 +346,7 @@ HRESULT Controller::userAborted(VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::showWizardComplete(VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     if (HRESULT hr = NeedWizard(L"showWizardComplete"); FAILED(hr)) return hr;
     if (HRESULT hr = NeedProgress(L"showWizardComplete"); FAILED(hr)) return hr;
     progressForm->Timer1.setEnabled(false);
@@ -350,6 +362,7 @@ HRESULT Controller::showWizardComplete(VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::showUptodate(VARIANT_BOOL* result) {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     if (HRESULT hr = NeedWizard(L"showUptodate"); FAILED(hr)) return hr;
     if (HRESULT hr = NeedProgress(L"showUptodate"); FAILED(hr)) return hr;
     progressForm->Timer1.setEnabled(false);
@@ -361,6 +374,7 @@ HRESULT Controller::showUptodate(VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::closeAll() {
+    Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
     // Every failure is ignored; the server ends whatever happened.
     progressForm.reset();
     if (wizardForm) {

@@ -12,6 +12,7 @@
 #include "frmMain.h"
 #include "frmSetup.h"
 #include "handles.h"
+#include "reentrant.h"
 
 namespace vellum {
 namespace controller {
@@ -31,7 +32,10 @@ struct ServerHooks {
     void (*endAfterCall)() = nullptr;
 };
 
-class Controller final : public _controller, public ISupportErrorInfo {
+// A call can wait in a nested loop (a message box, the finish page) while
+// another apartment of the client releases the object: it is then deleted
+// once that call has returned (Reentrant).
+class Controller final : public _controller, public ISupportErrorInfo, public Reentrant {
 public:
     // Creates an object and returns the interface asked for.
     static HRESULT Create(const ServerHooks& hooks, REFIID riid, void** out);
@@ -86,6 +90,7 @@ private:
     ComPtr<ITypeInfo> typeInfo_;
     std::wstring lastError_;
     std::unique_ptr<progress::frmMain> progressForm;
+    unsigned progressSerial_ = 0;  // counts the progress windows created
     std::unique_ptr<wizard::frmSetup> wizardForm;
 };
 

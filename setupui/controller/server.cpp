@@ -97,6 +97,44 @@ void CALLBACK WatchLauncher(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
+BOOL CALLBACK HideWindow(HWND h, LPARAM) {
+    ::ShowWindow(h, SW_HIDE);
+    return TRUE;
+}
+
+// The server is ending, but COM still owes the client the reply to the call
+// that ended it (closeAll, closeProgress, the last Release): its own thread
+// sends it once the call has returned. A client that has its reply releases
+// what it holds. CoUninitialize waits for such calls without limit and was
+// seen to wait for good on one still coming in, so instead the process
+// serves what comes in until the client has let go, has ended, or
+// kLastCallsMs have passed, and then ends without tearing COM down.
+void ServeLastCalls() {
+    // Whatever window is left closes now, as far as the user can tell.
+    ::EnumThreadWindows(::GetCurrentThreadId(), HideWindow, 0);
+    const DWORD start = ::GetTickCount();
+    DWORD releasedAt = 0;
+    bool released = false;
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;  // ending already
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        DWORD now = ::GetTickCount();
+        if (!released && g_locks <= 0) {
+            released = true;
+            releasedAt = now;
+        }
+        if (g_launcher && ::WaitForSingleObject(g_launcher, 0) == WAIT_OBJECT_0) break;  // nobody to answer
+        // The reply to the last release is on its way; give it a moment to leave.
+        if (released && now - releasedAt >= kReleaseReplyMs) break;
+        if (now - start >= kLastCallsMs) break;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
 }  // namespace
 
 int RunServer() {
@@ -112,10 +150,11 @@ int RunServer() {
     g_launcher = OpenLauncherProcess();
     if (g_launcher) ::SetTimer(nullptr, 0, kLauncherPollMs, &WatchLauncher);
     RunMessageLoop();
-    if (g_launcher) ::CloseHandle(g_launcher);
     ::CoRevokeClassObject(cookie);
-    // Disconnects what clients still hold; the controller's windows close with it.
-    ::CoUninitialize();
+    ServeLastCalls();
+    if (g_launcher) ::CloseHandle(g_launcher);
+    // No CoUninitialize (see ServeLastCalls): the process ends, and what
+    // clients still hold is disconnected with it.
     return 0;
 }
 

@@ -13,7 +13,9 @@
 // client's process and never runs a dead client's references down, as Wine
 // does), or after closeAll / closeProgress once their call has returned; a
 // process that COM started but no client ever connected to ends after
-// kConnectTimeoutMs. Ending destroys the windows with the controller.
+// kConnectTimeoutMs. Ending hides the windows at once; the process then
+// serves the calls still under way (the reply to the last one, the client's
+// release) for at most kLastCallsMs and ends without waiting on COM.
 #pragma once
 
 namespace vellum {
@@ -21,6 +23,8 @@ namespace controller {
 
 constexpr unsigned kConnectTimeoutMs = 60000;
 constexpr unsigned kLauncherPollMs = 1000;
+constexpr unsigned kLastCallsMs = 5000;
+constexpr unsigned kReleaseReplyMs = 200;
 
 // Serves the class until the process is to end; returns the exit code.
 int RunServer();

@@ -34,6 +34,7 @@ private:
     HWND hwnd_ = nullptr;
     HWND command1_ = nullptr;
     bool timer1Enabled_ = false;
+    bool inTick_ = false;  // a tick is running (it processes messages itself)
     std::unique_ptr<wizard::frmSetup> wizardForm;
     std::unique_ptr<progress::frmMain> progressForm_;
     short tickCount = 0;

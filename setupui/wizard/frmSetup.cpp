@@ -12,6 +12,7 @@
 #include "handles.h"
 #include "layout.h"
 #include "messages.h"
+#include "reentrant.h"
 #include "strings.h"
 #include "wizard_layout.h"
 #include "wizard_logic.h"
@@ -28,7 +29,11 @@ const wchar_t kPanelClass[] = L"VellumSetupWizardPanel";
 HINSTANCE ModuleInstance() { return ::GetModuleHandleW(nullptr); }
 
 // Panels are borderless containers. Their controls' notifications and colour
-// requests go to the wizard window, which owns every handler.
+// requests go to the wizard window, which owns every handler. So does what a
+// control asks of its container as navigation (a multi-line edit in dialog
+// mode turns Esc into WM_CLOSE, Tab into WM_NEXTDLGCTL and Enter into
+// DM_GETDEFID): none of it may reach the default handler, which answers
+// WM_CLOSE by destroying the panel and the page on it.
 LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_COMMAND:
@@ -39,9 +44,33 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
         return ::SendMessageW(::GetParent(hwnd), msg, wp, lp);
+    case WM_CLOSE: {
+        // Esc: a press of Cancel, which the window refuses while Cancel is not usable.
+        HWND dialog = ::GetAncestor(hwnd, GA_ROOT);
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
+        return 0;
+    }
+    case WM_NEXTDLGCTL:
+        return ::SendMessageW(::GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
+    case DM_GETDEFID:
+        // The default button is not the panel's child: the asking control
+        // could only move the focus away and press nothing.
+        return 0;
     default:
         return ::DefWindowProcW(hwnd, msg, wp, lp);
     }
+}
+
+// The license box keeps the arrow keys (scrolling) and characters, and
+// leaves Tab, Enter and Esc to the dialog manager like every other control
+// of the page; a multi-line edit would otherwise keep Tab and Enter to
+// itself and turn Esc into a close request to its container.
+WNDPROC g_editProc = nullptr;
+
+LRESULT CALLBACK LicenseBoxProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_GETDLGCODE) return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    return ::CallWindowProcW(g_editProc, hwnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK WizardProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -167,12 +196,26 @@ std::string ReadLicenseBytes(const std::wstring& path, bool* cut) {
 
 }  // namespace
 
-struct frmSetup::Impl {
+// The window's state and handlers. It outlives its frmSetup while one of its
+// handlers waits in a nested loop (the exit question, a modal show), so that
+// the handler resumes on live memory, finds its window gone and returns.
+struct frmSetup::Impl : Reentrant {
     explicit Impl(frmSetup* owner) : self(owner), lookup(MakeMsxmlBackend()) {}
-    ~Impl() {
+    ~Impl() override {
         destroyWindow();
         lookupReleased();
     }
+
+    // The frmSetup is being destroyed: the window goes now, the rest when
+    // no handler is left on the stack.
+    void ownerGone() {
+        destroyWindow();
+        self = nullptr;
+    }
+
+    // Nothing to act on: the window was closed or its owner dropped it
+    // while a handler waited.
+    bool gone() const { return !window || !self; }
 
     frmSetup* self;
     CatalogueLookup lookup;
@@ -228,6 +271,7 @@ struct frmSetup::Impl {
     }
 
     std::wstring lookupText(const std::wstring& key, const std::wstring& fallback) {
+        if (!self) return fallback;
         if (!comTried) {
             // The host initialises COM on this thread; if it has not, the
             // lookup still needs an apartment.
@@ -276,6 +320,9 @@ struct frmSetup::Impl {
             controls[r.id] = h;
             if (r.settings & Checked) ::SendMessageW(h, BM_SETCHECK, BST_CHECKED, 0);
             if (r.kind == Kind::TextBox) {
+                WNDPROC previous = reinterpret_cast<WNDPROC>(
+                    ::SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LicenseBoxProc)));
+                if (!g_editProc) g_editProc = previous;
                 // The default limit (32 K characters) would refuse a long
                 // license; the text shown is bounded by kMaxLicenseBytes.
                 ::SendMessageW(h, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
@@ -390,6 +437,7 @@ struct frmSetup::Impl {
 
     void apply(const Effects& effects) {
         for (const Effect& e : effects) {
+            if (gone()) return;  // an effect's side effect unloaded the window
             HWND h = ctl(e.control);
             switch (e.kind) {
             case Effect::Show:
@@ -426,9 +474,8 @@ struct frmSetup::Impl {
                 if (window) ::ShowWindow(window, SW_HIDE);
                 break;
             }
-            if (!window) return;  // an effect's side effect unloaded the window
         }
-        keepFocusUsable();
+        if (!gone()) keepFocusUsable();
     }
 
     // ---- handlers ----
@@ -456,7 +503,11 @@ struct frmSetup::Impl {
         return ConfirmExitResult(answer);
     }
 
-    void CancelButton_Click() { apply(CancelAnswered(confirmExit())); }
+    void CancelButton_Click() {
+        bool yes = confirmExit();
+        if (gone()) return;  // closed while the question was open
+        apply(CancelAnswered(yes));
+    }
 
     // Form_QueryUnload. Returns true when the unload may proceed.
     bool queryUnload(CloseReason reason) {
@@ -465,7 +516,9 @@ struct frmSetup::Impl {
             // One exit question at a time: a second request while it is on
             // screen is refused without asking again.
             if (asking) return false;
-            if (confirmExit()) apply(d.onConfirmed);
+            bool yes = confirmExit();
+            if (gone()) return true;  // closed while the question was open: nothing left to unload
+            if (yes) apply(d.onConfirmed);
         }
         apply(d.effects);
         return !d.refuseUnload;
@@ -487,11 +540,13 @@ struct frmSetup::Impl {
         case ID_CancelButton:
             if (usable(ctl(ID_CancelButton))) CancelButton_Click();
             break;
+        // A click forced onto a hidden choice (the ready page, the installing
+        // state) must not enable Next behind the user's back.
         case ID_optAgree:
-            apply(OptAgreeClick());
+            if (usable(ctl(ID_optAgree))) apply(OptAgreeClick());
             break;
         case ID_optDisagree:
-            apply(OptDisagreeClick(ownVisible(ctl(ID_optAgree))));
+            if (usable(ctl(ID_optDisagree))) apply(OptDisagreeClick(ownVisible(ctl(ID_optAgree))));
             break;
         default:
             break;
@@ -523,6 +578,9 @@ LRESULT CALLBACK WizardProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return ::DefDlgProcW(hwnd, msg, wp, lp);
     }
     if (!impl) return ::DefDlgProcW(hwnd, msg, wp, lp);
+    // A handler may wait in a nested loop (the exit question) while the
+    // window's owner drops it; the state stays until the handler is back.
+    Reentrant::Call call(impl);
     switch (msg) {
     case WM_COMMAND:
         impl->onCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
@@ -587,7 +645,12 @@ BOOL CALLBACK DisableOthers(HWND h, LPARAM lp) {
 // ---- public interface ----
 
 frmSetup::frmSetup() : impl_(new Impl(this)) {}
-frmSetup::~frmSetup() = default;
+
+frmSetup::~frmSetup() {
+    Impl* impl = impl_.release();
+    impl->ownerGone();
+    Reentrant::Release(impl);
+}
 
 std::wstring frmSetup::getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString) {
     return impl_->lookupText(resourceId, defaultString);
@@ -601,16 +664,21 @@ void frmSetup::show() {
 }
 
 void frmSetup::showModal() {
-    impl_->ensureLoaded();
-    HWND w = impl_->window;
+    // The wait may outlive this object (its owner drops it meanwhile): only
+    // the state kept alive here is used after it.
+    Impl* impl = impl_.get();
+    Reentrant::Call call(impl);
+    impl->ensureLoaded();
+    HWND w = impl->window;
     if (!w) return;
     // Like a modal form: the thread's other windows take no input meanwhile.
     ModalDisable guard{w, {}};
     ::EnumThreadWindows(::GetCurrentThreadId(), DisableOthers, reinterpret_cast<LPARAM>(&guard));
-    show();
-    while (impl_->window == w && ::IsWindowVisible(w)) {
+    ::ShowWindow(w, SW_SHOW);
+    ::SetForegroundWindow(w);
+    while (impl->window == w && ::IsWindowVisible(w)) {
         if (!PumpPendingMessages()) break;
-        if (impl_->window == w && ::IsWindowVisible(w)) ::WaitMessage();
+        if (impl->window == w && ::IsWindowVisible(w)) ::WaitMessage();
     }
     for (HWND h : guard.disabled)
         if (::IsWindow(h)) ::EnableWindow(h, TRUE);
@@ -641,9 +709,12 @@ void frmSetup::pressNext() {
 }
 
 bool frmSetup::unload() {
-    if (!impl_->window) return true;
-    if (!impl_->queryUnload(CloseReason::Code)) return false;
-    impl_->destroyWindow();
+    // The exit question may be asked; see showModal.
+    Impl* impl = impl_.get();
+    Reentrant::Call call(impl);
+    if (!impl->window) return true;
+    if (!impl->queryUnload(CloseReason::Code)) return false;
+    impl->destroyWindow();
     return true;
 }
 

@@ -179,7 +179,10 @@ ExitQuestion ExitQuestionSpec() {
                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1};
 }
 
-bool ConfirmExitResult(int messageBoxAnswer) { return messageBoxAnswer != IDNO; }
+// A Yes/No box has no Cancel button, yet Wine lets Esc, Alt+F4 and the close
+// box end it with IDCANCEL: the user turned the question away, which must
+// not leave the installation.
+bool ConfirmExitResult(int messageBoxAnswer) { return messageBoxAnswer != IDNO && messageBoxAnswer != IDCANCEL; }
 
 std::vector<LoadText> LoadTimeTexts() {
     return {
@@ -219,8 +222,20 @@ unsigned LicenseCodePage(const std::wstring& localeID) {
     return CP_ACP;
 }
 
-std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut) {
+bool SystemHasCodePage(unsigned codePage) {
+    CPINFO info;
+    return ::GetCPInfo(codePage, &info) != FALSE;
+}
+
+unsigned LicenseDecodingCodePage(const std::wstring& localeID, CodePageAvailable available) {
     const unsigned codePage = LicenseCodePage(localeID);
+    const CodePageAvailable check = available ? available : SystemHasCodePage;
+    return codePage == CP_ACP || check(codePage) ? codePage : CP_ACP;
+}
+
+std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut,
+                           CodePageAvailable available) {
+    const unsigned codePage = LicenseDecodingCodePage(localeID, available);
     if (!cut) return BytesToWide(bytes, codePage);
     // Only the start of the file: end at the last whole character.
     size_t end = 0;

@@ -113,7 +113,7 @@ struct ExitQuestion {
     unsigned style;  // MB_YESNO | MB_ICONQUESTION, Yes the default button
 };
 ExitQuestion ExitQuestionSpec();
-bool ConfirmExitResult(int messageBoxAnswer);  // True unless the answer is No
+bool ConfirmExitResult(int messageBoxAnswer);  // True unless the answer is No (or the box was dismissed)
 
 // loadTexts: the load-time captions, in the order they are set.
 struct LoadText {
@@ -133,10 +133,18 @@ LoadPaths FormLoadPaths(const std::wstring& programFolder, const std::wstring& l
 // The code page a license file of this locale is written in; 0 (the
 // system's ANSI code page) for locales outside the shipped ones.
 unsigned LicenseCodePage(const std::wstring& localeID);
+// Whether the system can convert from a code page (asks the system by default).
+using CodePageAvailable = bool (*)(unsigned codePage);
+bool SystemHasCodePage(unsigned codePage);
+// The code page a license of this locale is decoded with: the locale's own,
+// or the system's ANSI code page when the system lacks the locale's (an
+// approximate text rather than an empty box).
+unsigned LicenseDecodingCodePage(const std::wstring& localeID, CodePageAvailable available = SystemHasCodePage);
 // The license bytes as text, neither trimmed nor reflowed. cut says that
 // the bytes are only the start of a longer file, so they may end in half of
 // a double-byte character, which is then left out.
-std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut = false);
+std::wstring DecodeLicense(const std::string& bytes, const std::wstring& localeID, bool cut = false,
+                           CodePageAvailable available = SystemHasCodePage);
 
 // How much of a license file is shown. License files are 3 to 13 KB; a
 // multi-line box lays out all its text at once, which for megabytes takes

@@ -38,6 +38,23 @@ def wait_finish_page(test, wizard, timeout=15):
     test.fail("the finish page did not appear")
 
 
+def creep(test, hwnd, timeout=60):
+    """Samples the bar until it has moved, then a few times more. The bar
+    moves only on a show tick (one tick in five, drawn at random), so a
+    fixed sampling time would miss every show tick now and then; the time
+    limit is far beyond any real wait."""
+    seen = [bar(hwnd)["progress"]["pos"]]
+    end = time.time() + timeout
+    while seen[-1] == seen[0]:
+        test.assertLess(time.time(), end, "the bar never moved: %r" % seen)
+        time.sleep(0.2)
+        seen.append(bar(hwnd)["progress"]["pos"])
+    for _ in range(3):
+        time.sleep(0.2)
+        seen.append(bar(hwnd)["progress"]["pos"])
+    return seen
+
+
 def walk_to_install(wizard):
     click(wizard, NEXT)
     click(wizard, OPT_AGREE)
@@ -126,10 +143,7 @@ class ControllerSessions(winetest.WineTestCase):
         s.resume()
 
         s.checkpoint("creep")
-        seen = []
-        for _ in range(8):
-            seen.append(bar(hwnd)["progress"]["pos"])
-            time.sleep(0.4)
+        seen = creep(self, hwnd)
         self.assertEqual(seen, sorted(seen), "the creep only moves forward: %r" % seen)
         self.assertGreaterEqual(seen[0], 30)
         self.assertGreater(seen[-1], seen[0], "the bar creeps toward 60: %r" % seen)
@@ -270,10 +284,7 @@ class ControllerSessions(winetest.WineTestCase):
         s.resume()
 
         s.checkpoint("creeping")
-        seen = []
-        for _ in range(6):
-            seen.append(bar(progress["hwnd"])["progress"]["pos"])
-            time.sleep(0.4)
+        seen = creep(self, progress["hwnd"])
         self.assertGreater(seen[-1], seen[0], "the bar creeps after Install: %r" % seen)
         s.resume()
 

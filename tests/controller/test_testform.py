@@ -33,8 +33,9 @@ class DeveloperTestForm(winetest.WineTestCase):
         d = dump(progress["hwnd"])
         self.assertEqual(control(d, LBL_PROGRESS)["text"], "Please wait while Quillfeather is being installed...")
 
-        # Twenty ticks of 500 ms, then the finish page, shown modal.
-        end = time.time() + 25
+        # Twenty ticks of 500 ms, then the finish page, shown modal (the
+        # limit leaves room for a loaded machine).
+        end = time.time() + 90
         while time.time() < end and not control(dump(wizard), CHK_LAUNCH)["visible"]:
             time.sleep(0.5)
         self.assertTrue(control(dump(wizard), CHK_LAUNCH)["visible"], "the finish page appears")
@@ -43,7 +44,7 @@ class DeveloperTestForm(winetest.WineTestCase):
         self.assertEqual(control(d, PROGRESS_BAR)["progress"]["pos"], 190, "the cap of the nineteenth tick")
 
         click(wizard, NEXT)  # Finish
-        end = time.time() + 10
+        end = time.time() + 30
         while time.time() < end and dump(wizard)["visible"]:
             time.sleep(0.3)
         self.assertFalse(dump(wizard)["visible"], "Finish hides the wizard")

@@ -56,6 +56,22 @@ class Robot:
         except Exception as e:  # a missing screenshot must not stop the walk
             self.log("  screenshot %s failed: %s" % (name, e))
 
+    def shot_while_visible(self, name, hwnd):
+        """A short-lived window (the progress window lives a few seconds),
+        cropped to the window: kept only when the window was still on screen
+        after the picture was taken, so it shows that stage and not the one
+        after it."""
+        self.n += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.n, name))
+        wt.screenshot(path, hwnd=hwnd)
+        after = wt.inspector("dump", "--hwnd", hwnd, check=False)
+        if not (after and after.get("visible")):
+            os.unlink(path)
+            self.log("  screenshot %s: the window was gone before the picture was complete; not kept" % name)
+            return False
+        self.log("  screenshot:      %s" % path)
+        return True
+
     def button(self, key, suffix="", seconds=60):
         label = text(self.locale, key) + suffix
         end = time.time() + seconds
@@ -91,8 +107,7 @@ class Robot:
         # The progress window: caught while the cabinets are extracted.
         try:
             win = wt.wait_window(text(self.locale, "loc_UI_Title"), timeout=60, cls="VellumProgressWindow")
-            time.sleep(2.0)
-            self.shot("progress", win["hwnd"])
+            self.shot_while_visible("progress", win["hwnd"])
         except Exception as e:
             self.log("  progress window not caught: %s" % e)
         dump = self.button("loc_UI_Finish_Button", seconds=timeout)

@@ -55,6 +55,16 @@ Running programs (output always goes to files, never pipes)
                           registry values with exact bytes (inspector regset)
     wineserver_wait(timeout=60), wineserver_kill()
 
+Heap checking
+    HEAPCHECK             True when VELLUM_HEAPCHECK=1 (the ctest label
+                          heapcheck sets it): every Windows program then runs
+                          with Wine's heap checking (WINEDEBUG warn+heap:
+                          freed memory is filled and blocks are validated,
+                          so a use after free faults instead of passing by
+                          luck)
+    heap_faults(text)     the lines of Wine output that tell of heap
+                          corruption or a crash (an unhandled exception)
+
 Test base class
     WineTestCase          unittest.TestCase with setup() done, a private
                           scratch folder self.tmp (unix path; self.wtmp as
@@ -64,6 +74,10 @@ Test base class
                           running, then (by pid) every other Windows process
                           that appeared during the test, such as programs
                           those started, Wine's own services excepted.
+                          Under HEAPCHECK the test fails when the output of
+                          a process it started (programs those started, a
+                          COM server included, write to the same place)
+                          tells of heap corruption or a crash.
 
 Running one module by hand (from tests/, with a built tree):
     VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_inspector.py
@@ -84,6 +98,7 @@ program a chosen, empty ("TEMP": "") or missing TEMP, or non-ASCII values.
 import atexit
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -92,6 +107,8 @@ import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+HEAPCHECK = os.environ.get("VELLUM_HEAPCHECK") == "1"
+HEAPCHECK_DEBUG = "-all,err+heap,warn+heap"
 
 _env = None
 _xvfb = None
@@ -128,7 +145,19 @@ def env():
         out = subprocess.run(["bash", "-c", '. "$0/scripts/wine-env.sh"; env -0', ROOT],
                              env=base, stdout=subprocess.PIPE, check=True).stdout
         _env = dict(item.split("=", 1) for item in out.decode("utf-8", "replace").split("\0") if "=" in item)
+        if HEAPCHECK:
+            _env["WINEDEBUG"] = HEAPCHECK_DEBUG
     return _env
+
+
+# Wine's report of heap corruption (err:heap, warn:heap), of a fault that
+# no handler caught, and winedbg's crash report.
+_FAULT = re.compile(r"(^|:)(err|warn):heap:|Unhandled (page fault|exception|illegal|privileged|stack overflow)"
+                    r"|^Unhandled exception|wine: Unhandled|^Backtrace:", re.M)
+
+
+def heap_faults(text):
+    return [line for line in text.splitlines() if _FAULT.search(line)]
 
 
 def _display_usable(display):
@@ -529,6 +558,14 @@ class WineTestCase(unittest.TestCase):
                 killed.append(p)
         return killed
 
+    def heap_report(self):
+        """Fault lines in the output of the processes this test started."""
+        faults = []
+        for p in self._host_processes:
+            out, err = p.output()
+            faults += heap_faults(out + "\n" + err)
+        return faults
+
     def _cleanup(self):
         for pid in self._windows_pids:
             try:
@@ -541,9 +578,13 @@ class WineTestCase(unittest.TestCase):
             pass
         for p in self._host_processes:
             p.kill()
+        faults = self.heap_report() if HEAPCHECK else []
+        for p in self._host_processes:
             for path in (p.out_path, p.err_path):
                 try:
                     os.unlink(path)
                 except OSError:
                     pass
         shutil.rmtree(self.tmp, ignore_errors=True)
+        if faults:
+            raise AssertionError("heap corruption or a crash under heap checking:\n" + "\n".join(faults[:40]))

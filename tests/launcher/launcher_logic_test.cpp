@@ -39,7 +39,7 @@ TEST(Locale, SourceOneWinsUnchangedThenNormalizedSourceTwoThenEnUs) {
 
 namespace {
 std::wstring RegText(DWORD type, const std::wstring& chars, DWORD sizeBytes) {
-    unsigned char buf[1024] = {};
+    unsigned char buf[L::kRegistryBufferBytes] = {};
     memcpy(buf, chars.data(), chars.size() * sizeof(wchar_t));
     return L::RegistryDataToText(type, buf, sizeof buf, sizeBytes);
 }
@@ -60,8 +60,8 @@ TEST(RegistryText, TrimsOneTerminatorCountingCharacters) {
     EXPECT_EQ(L"", RegText(REG_EXPAND_SZ, std::wstring(L"en-us\0", 6), 12));
     EXPECT_EQ(L"", RegText(REG_MULTI_SZ, std::wstring(L"en-us\0\0", 7), 14));
     EXPECT_EQ(L"", RegText(REG_BINARY, L"en", 4));
-    // a full buffer without a terminator keeps all 512 characters
-    EXPECT_EQ(std::wstring(512, L'x'), RegText(REG_SZ, std::wstring(512, L'x'), 1024));
+    // a full buffer without a terminator keeps all 1024 characters
+    EXPECT_EQ(std::wstring(1024, L'x'), RegText(REG_SZ, std::wstring(1024, L'x'), 2048));
 }
 
 TEST(RegistryText, DwordIsItsUnsignedDecimal) {
@@ -229,16 +229,25 @@ protected:
 TEST_F(RegistryTest, ReadsStringsAndNumbersAndNothingElse) {
     EXPECT_EQ(L"", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"localeId"));  // no key
     Set(L"withNul", REG_SZ, L"en-gb", 12);
-    Set(L"noNul", REG_SZ, L"fr-ca", 10);
+    // Without a terminator: the system adds one the count left out when it
+    // follows in memory, so something else must follow.
+    Set(L"noNul", REG_SZ, L"fr-ca!", 10);
     Set(L"wide", REG_SZ, L"\u0142\u00f3-pl", 12);
     Set(L"expand", REG_EXPAND_SZ, L"de-de", 12);
     Set(L"empty", REG_SZ, L"", 0);
     DWORD n = 1031;
     Set(L"number", REG_DWORD, &n, 4);
-    std::wstring big(600, L'x');  // 1202 bytes with the terminator: too large for the buffer
+    // The limit is 1024 characters with the terminator, whatever a character's size.
+    std::wstring big(1024, L'x');  // 1025 characters with the terminator: too large
     Set(L"big", REG_SZ, big.c_str(), static_cast<DWORD>((big.size() + 1) * 2));
-    std::wstring fits(511, L'y');  // 1024 bytes with the terminator: fits exactly
+    std::wstring fits(1023, L'y');  // 1024 characters with the terminator: fits exactly
     Set(L"fits", REG_SZ, fits.c_str(), static_cast<DWORD>((fits.size() + 1) * 2));
+    std::wstring mid(600, L'm');  // read as empty while the buffer held only 511 wide characters
+    Set(L"mid", REG_SZ, mid.c_str(), static_cast<DWORD>((mid.size() + 1) * 2));
+    // Stored without a terminator, it fills the buffer exactly.
+    std::wstring full(1024, L'z');
+    std::wstring fullAndMore = full + L"!";
+    Set(L"full", REG_SZ, fullAndMore.c_str(), static_cast<DWORD>(full.size() * 2));
 
     EXPECT_EQ(L"en-gb", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"withNul"));
     EXPECT_EQ(L"fr-ca", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"noNul"));
@@ -248,6 +257,8 @@ TEST_F(RegistryTest, ReadsStringsAndNumbersAndNothingElse) {
     EXPECT_EQ(L"1031", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"number"));
     EXPECT_EQ(L"", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"big"));
     EXPECT_EQ(fits, L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"fits"));
+    EXPECT_EQ(mid, L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"mid"));
+    EXPECT_EQ(full, L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"full"));
     EXPECT_EQ(L"", L::ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, L"missing"));
 }
 

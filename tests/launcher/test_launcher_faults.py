@@ -72,17 +72,20 @@ class LauncherFaultsTest(LauncherCase):
         self.assertIsNotNone(record, "the script did not run")
         self.assertEqual(["VellumInstall"], record["args"])
 
-    def test_missing_file_list_ends_with_its_message_and_code(self):
+    def test_file_list_that_cannot_be_written_ends_the_load_step(self):
         self.obstacle("filesList.txt")
         proc = self.start(self.dev)
         self.expect_boxes([("", CANNOT_OPEN, "stop")])  # in the load step: no caption yet
         box = self.next_box()
-        self.assertEqual(("Setup", "Error loading listfile", "exclamation"),
-                         (box["title"], box["text"], box["icon"]))
-        # The activation had begun: the bar stands at its starting 5.
-        self.assertEqual(5, self.control(self.main_window(), 1002)["progress"]["pos"])
+        self.assertEqual(("", "stop"), (box["title"], box["icon"]))
+        self.assertEqual("The file list %s\\_hsc_Vellum\\filesList.txt could not be read.\r\n\r\n"
+                         "A folder of that name is in its place." % self.wtemp,
+                         box["text"].replace("\r\n", "\n").replace("\n", "\r\n"))
+        # The run ended in the load step: its window was never shown.
+        windows = wt.inspector("list", "--all")
+        self.assertFalse([w for w in windows if w["class"] == "VellumInstallerMain" and w["visible"]])
         self.answer()
-        self.assertEqual(2, self.wait_exit(proc))
+        self.assertEqual(1, self.wait_exit(proc))
         self.assertEqual(["filesList.txt"], os.listdir(self.workdir))
 
     def test_file_list_in_use_ends_the_load_step(self):

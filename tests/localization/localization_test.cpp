@@ -235,3 +235,102 @@ TEST_F(RealCatalogue, ApostrophesInLocaleOrKeyGiveTheFallbackWithoutHarm) {
     EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup' or '1'='1", L"Setup"), L"Setup");
     EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup X");
 }
+
+// ---- Catalogues of awkward shape on the real parser ------------------------
+
+namespace {
+std::string Doc(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + body;
+}
+std::string Res(const std::string& name, const std::string& value) {
+    return "<resource><name>" + name + "</name><value>" + value + "</value></resource>";
+}
+}  // namespace
+
+TEST_F(RealCatalogue, LanguageIsTheFirstMatchingChildOfTheRootOnly) {
+    // Two language elements: each locale finds its own; of two with the same
+    // locale the first wins. The root's name is not checked.
+    auto two = Write(L"two.xml", Doc("<anyRoot><language localeId=\"en-us\">" + Res("loc_UI_Setup", "first") +
+                                     "</language><language localeId=\"de-de\">" + Res("loc_UI_Setup", "zweite") +
+                                     "</language><language localeId=\"en-us\">" + Res("loc_UI_Setup", "third") +
+                                     "</language></anyRoot>"));
+    EXPECT_EQ(Lookup(two, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"first");
+    EXPECT_EQ(Lookup(two, L"de-de").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"zweite");
+
+    // A language element one level further down is not a child of the root.
+    auto deep = Write(L"deep.xml", Doc("<uiStrings><group><language localeId=\"en-us\">" +
+                                       Res("loc_UI_Setup", "deep") + "</language></group></uiStrings>"));
+    auto l = Lookup(deep, L"en-us");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+    EXPECT_FALSE(l.holdsLanguage());
+}
+
+TEST_F(RealCatalogue, ResourcesDuplicatedOrWithoutValueOrWithBlanks) {
+    auto path = Write(L"odd.xml", Doc(
+        "<uiStrings><language localeId=\"en-us\">" +
+        Res("loc_UI_Setup", "first") + Res("loc_UI_Setup", "second") +
+        "<resource><name>loc_UI_Title</name></resource>" +
+        "<resource><name>loc_UI_BackButton</name><value></value></resource>" +
+        Res("loc_UI_NextButton", "  Next  ") + Res("loc_UI_CancelButton", " Cancel") +
+        Res("loc_UI_Launch_box", "Launch\t") +
+        // A resource whose children come in the other order still has its value.
+        "<resource><value>Finish!</value><name>loc_UI_Finish_Button</name></resource>" +
+        "</language></uiStrings>"));
+    auto l = Lookup(path, L"en-us");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"first");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Title", L"Title fallback"), L"Title fallback");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_BackButton", L"Back"), L"") << "an empty value is a text";
+    // Leading and trailing blanks are the translator's and survive.
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_NextButton", L"x"), L"  Next  ");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_CancelButton", L"x"), L" Cancel");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Launch_box", L"x"), L"Launch\t");
+    EXPECT_EQ(l.getLocalizedMsg(L"loc_UI_Finish_Button", L"x"), L"Finish!");
+}
+
+TEST(DtdGuard, RefusesDeclarationsInMarkupOnly) {
+    using vellum::MayDeclareDtd;
+    const std::string body = "<uiStrings><language localeId=\"en-us\"/></uiStrings>";
+    // Harmless: the words in a comment, a processing instruction, a CDATA
+    // section or escaped in a text.
+    EXPECT_FALSE(MayDeclareDtd(Doc("<!-- no <!DOCTYPE or <!ENTITY here, translators -->\r\n" + body)));
+    EXPECT_FALSE(MayDeclareDtd(Doc("<?note <!DOCTYPE x> ?>" + body)));
+    EXPECT_FALSE(MayDeclareDtd(Doc("<uiStrings><![CDATA[<!ENTITY a \"b\">]]>&lt;!DOCTYPE</uiStrings>")));
+    EXPECT_FALSE(MayDeclareDtd("\xEF\xBB\xBF" + Doc(body)));
+    EXPECT_FALSE(MayDeclareDtd("\r\n  " + body));
+    // Hostile: a declaration after a comment or in a comment's shadow, in any
+    // letter case, in UTF-16 with or without a byte-order mark.
+    EXPECT_TRUE(MayDeclareDtd(Doc("<!-- c --><!DOCTYPE r [<!ENTITY a \"b\">]>" + body)));
+    EXPECT_TRUE(MayDeclareDtd(Doc("<!-- <!DOCTYPE --><!doctype r>" + body)));
+    EXPECT_TRUE(MayDeclareDtd(Doc("<?pi?><!ENTITY a \"b\">" + body)));
+    const std::string doctype = Doc("<!DOCTYPE r [<!ENTITY a \"b\">]>" + body);
+    std::string le, be;
+    for (char c : doctype) {
+        le += c, le += '\0';
+        be += '\0', be += c;
+    }
+    EXPECT_TRUE(MayDeclareDtd("\xFF\xFE" + le));
+    EXPECT_TRUE(MayDeclareDtd("\xFE\xFF" + be));
+    EXPECT_TRUE(MayDeclareDtd(le));
+    EXPECT_TRUE(MayDeclareDtd(be));
+    // UTF-16 of a harmless document is read, not refused.
+    std::string harmless;
+    for (char c : Doc("<!-- <!DOCTYPE -->" + body)) harmless += c, harmless += '\0';
+    EXPECT_FALSE(MayDeclareDtd("\xFF\xFE" + harmless));
+    // Forms the scan cannot read are refused: four-byte characters, text first.
+    std::string utf32;
+    for (char c : doctype) utf32 += c, utf32 += std::string(3, '\0');
+    EXPECT_TRUE(MayDeclareDtd(utf32));
+    EXPECT_TRUE(MayDeclareDtd("\x4C\x6F\xA7\x94"));  // "<?xm" in an EBCDIC code page
+}
+
+TEST_F(RealCatalogue, CommentMentioningADtdIsReadAndADeclarationIsNot) {
+    const std::string res = Res("loc_UI_Setup", "Setup X");
+    auto harmless = Write(L"comment.xml", Doc("<!-- Do not add a <!DOCTYPE> or <!ENTITY> declaration. -->\r\n"
+                                              "<uiStrings><language localeId=\"en-us\">" + res +
+                                              "</language></uiStrings>"));
+    EXPECT_EQ(Lookup(harmless, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup X");
+    auto hostile = Write(L"declared.xml", Doc("<!-- harmless --><!DOCTYPE uiStrings [<!ENTITY x \"Setup X\">]>"
+                                              "<uiStrings><language localeId=\"en-us\">" + res +
+                                              "</language></uiStrings>"));
+    EXPECT_EQ(Lookup(hostile, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+}

@@ -16,7 +16,7 @@ import shutil  # noqa: E402
 import time  # noqa: E402
 import ui_texts  # noqa: E402
 from harness import winetest  # noqa: E402
-from wizard.wizardtest import NEXT, OPT_AGREE, Host  # noqa: E402
+from wizard.wizardtest import LBL_DESC, NEXT, OPT_AGREE, Host, control  # noqa: E402
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 
@@ -81,6 +81,14 @@ class ClippingTest(winetest.WineTestCase):
                     host.command("press-next")  # Install: the installing state
                     host.command("press-next")  # the finish page
                     self.measure(host, "finish", loc)
+                    # The catalogue's texts reach the screen as written,
+                    # it-it's trailing blank included.
+                    texts = ui_texts.TEXTS[loc]
+                    shown = control(host.dump(), LBL_DESC)["text"]
+                    self.assertEqual(texts[ui_texts.KEYS.index("loc_UI_Finish_Desc")] + "\r\n\r\n" +
+                                     texts[ui_texts.KEYS.index("loc_UI_Finish_Prompt")], shown)
+                    if loc == "it-it":
+                        self.assertTrue(shown.endswith("dall'installazione "), repr(shown[-30:]))
                 finally:
                     host.quit()
 

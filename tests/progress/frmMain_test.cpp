@@ -39,7 +39,28 @@ RECT ChildRect(HWND parent, HWND child) {
     return r;
 }
 
+// A work area smaller than the screen, as a taskbar leaves it, for the
+// length of one test.
+class ShrunkWorkArea {
+public:
+    ShrunkWorkArea() {
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &saved_, 0);
+        RECT r = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN) - 120};
+        set_ = ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &r, 0) != FALSE;
+    }
+    ~ShrunkWorkArea() {
+        if (set_) ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &saved_, 0);
+    }
+    bool set() const { return set_; }
+
+private:
+    RECT saved_ = {};
+    bool set_ = false;
+};
+
 TEST(ProgressWindow, DesignSettingsAtLoad) {
+    ShrunkWorkArea taskbar;
+    ASSERT_TRUE(taskbar.set());
     frmMain f;
     ASSERT_TRUE(f.hwnd());
     EXPECT_FALSE(f.isVisible());
@@ -77,11 +98,11 @@ TEST(ProgressWindow, DesignSettingsAtLoad) {
     EXPECT_GE(timer.top, client.bottom) << "lblTimer lies below the client area";
     EXPECT_TRUE(::GetWindowLongPtrW(f.lblProgress.hwnd, GWL_STYLE) & SS_CENTER);
 
-    RECT win, work;
+    // Centred on the screen, not on the work area above the taskbar.
+    RECT win;
     ::GetWindowRect(f.hwnd(), &win);
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    EXPECT_NEAR((win.left + win.right) / 2, (work.left + work.right) / 2, 1);
-    EXPECT_NEAR((win.top + win.bottom) / 2, (work.top + work.bottom) / 2, 1);
+    EXPECT_NEAR(win.left + win.right, ::GetSystemMetrics(SM_CXSCREEN), 2);
+    EXPECT_NEAR(win.top + win.bottom, ::GetSystemMetrics(SM_CYSCREEN), 2);
 }
 
 TEST(ProgressWindow, BarRefusesValuesOutsideItsRange) {

@@ -229,7 +229,7 @@ class WizardPagesTest(winetest.WineTestCase):
         key("Return")  # default button: Next
         host.wait(lambda s: s["currentStep"] == "1", what="Enter to press Next")
         key("Up")  # arrow keys move inside the option group and select
-        deadline = time.time() + 10
+        deadline = time.time() + 30
         while control(host.dump(), OPT_AGREE)["checked"] != 1:
             self.assertLess(time.time(), deadline, "Up did not select optAgree")
         self.assertTrue(control(host.dump(), NEXT)["enabled"])
@@ -243,11 +243,11 @@ class WizardPagesTest(winetest.WineTestCase):
         # Tab order over the visible controls: Next, Cancel, Back.
         self.assertEqual(d["focus_id"], NEXT)
         key("Tab")
-        deadline = time.time() + 10
+        deadline = time.time() + 30
         while host.dump()["focus_id"] != CANCEL:
             self.assertLess(time.time(), deadline, "Tab did not reach Cancel")
         key("Tab")
-        deadline = time.time() + 10
+        deadline = time.time() + 30
         while host.dump()["focus_id"] != BACK:
             self.assertLess(time.time(), deadline, "Tab did not reach Back")
 

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "strings.h"
 #include "wizard_layout.h"
 #include "wizard_logic.h"
 
@@ -282,6 +283,7 @@ TEST(WizardClose, CancelAndExitQuestion) {
               Screen::Compose(q.message));
     EXPECT_TRUE(ConfirmExitResult(IDYES));
     EXPECT_FALSE(ConfirmExitResult(IDNO));
+    EXPECT_FALSE(ConfirmExitResult(IDCANCEL));  // dismissed with Esc or Alt+F4: the user stays
     EXPECT_TRUE(ConfirmExitResult(0));  // a box that could not be shown does not keep the user in
 }
 
@@ -390,6 +392,30 @@ TEST(WizardLicense, CodePageOfTheLocaleNotOfTheSystem) {
     EXPECT_EQ(L"\uC548\uB155", DecodeLicense("\xBE\xC8\xB3\xE7", L"ko-kr", true));
     EXPECT_EQ(L"A\u4E2D", DecodeLicense("A\xA4\xA4\xA4", L"zh-tw", true));
     EXPECT_EQ(L"ab\u00E9", DecodeLicense("ab\xE9", L"fr-fr", true));
+}
+
+// A system without the locale's code page shows the license in its own
+// code page (approximate, but not an empty box).
+TEST(WizardLicense, MissingCodePageFallsBackToTheSystemOne) {
+    auto none = [](unsigned) { return false; };
+    auto all = [](unsigned) { return true; };
+    EXPECT_EQ(949u, LicenseDecodingCodePage(L"ko-kr", all));
+    EXPECT_EQ(0u, LicenseDecodingCodePage(L"ko-kr", none));
+    EXPECT_EQ(0u, LicenseDecodingCodePage(L"ja-jp", none));
+    // Every shipped code page is there on this system.
+    for (const wchar_t* loc : {L"en-us", L"ko-kr", L"zh-cn", L"zh-tw"})
+        EXPECT_EQ(LicenseCodePage(loc), LicenseDecodingCodePage(loc)) << loc;
+    // A code page no system has is not taken.
+    EXPECT_FALSE(vellum::wizard::SystemHasCodePage(65432));
+
+    const std::string korean = "\xBE\xC8\xB3\xE7 Text";  // "안녕 Text" in code page 949
+    EXPECT_EQ(vellum::BytesToWide(korean, CP_ACP), DecodeLicense(korean, L"ko-kr", false, none));
+    EXPECT_FALSE(DecodeLicense(korean, L"ko-kr", false, none).empty());
+    EXPECT_EQ(L"\uC548\uB155 Text", DecodeLicense(korean, L"ko-kr", false, all));
+    // The start of a longer file is cut by the code page actually used: in
+    // 950 the last byte begins a character, in the system's 1252 it is one.
+    EXPECT_EQ(L"ab", DecodeLicense("ab\xE9", L"zh-tw", true, all));
+    if (::GetACP() == 1252) EXPECT_EQ(L"ab\u00E9", DecodeLicense("ab\xE9", L"zh-tw", true, none));
 }
 
 // The dialog manager tabs through the controls in creation order: the

@@ -7,7 +7,7 @@
 // Every 50 ms it writes wizardhost.state next to itself when anything
 // changed (UTF-8 key=value lines: currentStep, proceedInstall,
 // installFinished, visible, loaded, chkLaunch, localeID, uiStringsFileName,
-// licFile, hwnd, pid, done, result.N) and reads wizardhost.cmd next to itself: one
+// licFile, hwnd, pid, keyups, done, result.N) and reads wizardhost.cmd next to itself: one
 // command a line, "<number> <command> [argument]", each number run once:
 //
 //   open             the controller's opening sequence
@@ -22,7 +22,9 @@
 //   quit
 //
 // "done" is the number of the last command finished, "result.N" the answer
-// of command N.
+// of command N. "keyups" counts the key releases the thread has taken from
+// its queue (any loop, message boxes included): a test that sends keys waits
+// for it, so it knows every key before has reached the wizard.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -48,6 +50,13 @@ std::string g_result;
 std::map<long, std::string> g_results;  // by command number
 long g_done = 0;
 bool g_busy = false;
+long g_keyUps = 0;
+
+LRESULT CALLBACK CountKeys(int code, WPARAM wp, LPARAM lp) {
+    // Bit 31: the key is being released; HC_ACTION: the message leaves the queue.
+    if (code == HC_ACTION && (lp & 0x80000000)) ++g_keyUps;
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
 
 std::wstring Here(const wchar_t* name) { return g_folder + L"\\" + name; }
 
@@ -81,6 +90,7 @@ void WriteState() {
       << "hwnd=" << reinterpret_cast<UINT_PTR>(g_wizard->hwnd()) << "\n"
       << "pid=" << ::GetCurrentProcessId() << "\n"
       << "busy=" << (g_busy ? 1 : 0) << "\n"
+      << "keyups=" << g_keyUps << "\n"
       << "done=" << g_done << "\n";
     for (const auto& r : g_results) o << "result." << r.first << "=" << Escape(r.second) << "\n";
     std::string state = o.str();
@@ -194,6 +204,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     int code;
     {
+        ::SetWindowsHookExW(WH_KEYBOARD, CountKeys, nullptr, ::GetCurrentThreadId());
         frmSetup wizard;
         g_wizard = &wizard;
         if (open) Open(locale);
