@@ -116,7 +116,10 @@ FNWRITE(FdiWrite) {
     const DWORD error = ok ? 0 : ::GetLastError();
     if (g_session && reinterpret_cast<HANDLE>(hf) == g_session->openFile) {
         g_session->written += put;
-        if (!ok || put != cb) g_session->writeError = error ? error : ERROR_DISK_FULL;
+        if (!ok || put != cb) {
+            g_session->writeError = error ? error : ERROR_DISK_FULL;
+            Fail(kWriteFailed, L"cannot write " + g_session->finalPath + L": " + SystemMessage(g_session->writeError));
+        }
     }
     if (!ok || put != cb) return static_cast<UINT>(-1);
     return put;
@@ -167,6 +170,9 @@ void DiscardOpenFile() {
 }
 
 INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
+    // After a failure no further file is begun (the cabinet functions may
+    // go on to the next one).
+    if (g_session->exitCode != kOk) return -1;
     std::wstring member = MemberName(n);
     std::wstring relative;
     if (!vellum::extract::SafeRelativePath(member, &relative)) {

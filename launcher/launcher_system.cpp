@@ -54,9 +54,18 @@ ExtractOutcome ExtractResource(HMODULE module, int id, const std::wstring& targe
         fail(FailureText(kMsgCannotOpen, target, SystemErrorText(error)), MB_ICONSTOP, FailureRepeats(f));
         return out;
     }
+    // One write call; only when the system takes part of it is the rest
+    // offered again, which either completes the file or names the reason.
     DWORD written = 0;
-    const BOOL wrote = ::WriteFile(file.get(), bytes, size, &written, nullptr);
-    DWORD error = wrote ? 0 : ::GetLastError();
+    BOOL wrote = TRUE;
+    DWORD error = 0;
+    while (written < size || size == 0) {
+        DWORD put = 0;
+        wrote = ::WriteFile(file.get(), static_cast<const char*>(bytes) + written, size - written, &put, nullptr);
+        written += put;
+        if (!wrote) error = ::GetLastError();
+        if (!wrote || put == 0 || size == 0) break;
+    }
     WriteStep step = WriteStep::Write;
     std::wstring what = ShortWriteText(written);
     if (wrote && written == size) {
