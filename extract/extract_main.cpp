@@ -204,18 +204,18 @@ INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
     // stays on one volume) and put in place only when complete.
     size_t cut = path.find_last_of(L'\\');
     std::wstring folder = path.substr(0, cut + 1);
-    wchar_t temp[MAX_PATH + 16] = {};
-    if (folder.size() + 14 > MAX_PATH || !::GetTempFileNameW(folder.c_str(), L"~vx", 0, temp)) {
-        DWORD err = folder.size() + 14 > MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ::GetLastError();
-        Fail(kWriteFailed, L"cannot create a file in " + folder + L": " + SystemMessage(err));
-        return -1;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_EXISTS;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS; ++attempt) {
+        g_session->openPath = folder + vellum::Format(L"~vx%lx%x.tmp", ::GetCurrentProcessId(), ++counter);
+        h = ::CreateFileW(g_session->openPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
     }
-    g_session->openPath = temp;
-    HANDLE h = ::CreateFileW(temp, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(::GetLastError()));
-        DiscardOpenFile();
+        g_session->openPath.clear();  // not ours: never removed
+        Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(error));
         return -1;
     }
     g_session->openFile = h;

@@ -99,14 +99,14 @@ int FrmMain::runWindow(HINSTANCE instance) {
         PumpPendingMessages();
         return s.code();
     } catch (const LoadFailure& f) {
-        showMessage(f.text(), MB_ICONSTOP);
+        showMessage(f.text(), f.icon());
         if (hwnd_) {
             closingFromProgram_ = true;
             ::DestroyWindow(hwnd_);
         }
         return kExitLoadFailed;
     } catch (const std::exception& e) {
-        showMessage(L"The setup could not start: " + BytesToWide(e.what(), CP_ACP), MB_ICONSTOP);
+        showMessage(L"The setup could not start: " + BytesToWide(e.what(), CP_ACP), MB_ICONEXCLAMATION);
         return kExitLoadFailed;
     }
     if (!silentMode && hwnd_ && ::IsWindow(hwnd_)) {
@@ -173,7 +173,8 @@ void FrmMain::Form_Load() {
     if (!FolderExists(extractDir) && !::CreateDirectoryW(extractDir.c_str(), nullptr)) {
         DWORD error = ::GetLastError();
         throw LoadFailure(L"The working folder " + extractDir + L" could not be created.\r\n\r\n" +
-                          SystemErrorText(error));
+                              SystemErrorText(error),
+                          MB_ICONSTOP);
     }
 
     localeID = ChooseLocale(ReadRegistryValue(HKEY_LOCAL_MACHINE, kLocaleKeyPath1, kLocaleValue1),

@@ -16,13 +16,17 @@
 namespace vellum {
 namespace launcher {
 
-// A failure of the load step: its description ends the program.
+// A failure of the load step: its description ends the program. The stop
+// icon marks what could not be created, the exclamation icon the rest.
 class LoadFailure : public std::runtime_error {
 public:
-    explicit LoadFailure(const std::wstring& text) : std::runtime_error("load failure"), text_(text) {}
+    explicit LoadFailure(const std::wstring& text, UINT icon = MB_ICONEXCLAMATION)
+        : std::runtime_error("load failure"), text_(text), icon_(icon) {}
     const std::wstring& text() const { return text_; }
+    UINT icon() const { return icon_; }
 private:
     std::wstring text_;
+    UINT icon_;
 };
 
 // The run ends early with an exit code and one message (a refusal, or a
