@@ -269,6 +269,17 @@ class Launcher(unittest.TestCase):
             results.append((state.get("pid"), state.get("exit_code") if state.get("exited") else None))
         return results, boxes
 
+    def test_launcher_waits_for_its_script(self):
+        # The script pauses, then leaves a file and ends. The launcher holds
+        # the run until then (or until the script takes its lock): when it
+        # has ended, the file is there.
+        slow = os.path.join(BIN, "tests", "hostile", "hostile_slowscript.exe")
+        t = self.temp()
+        tw = winerun.winpath(t)
+        code, boxes = winerun.drive([winerun.winpath(slow), "/q"], {"TEMP": tw, "TMP": tw}, timeout=90)
+        self.assertEqual((0, []), (code, boxes))
+        self.assertEqual(b"ended\r\n", read(os.path.join(t, "_hsc_Vellum", "ended.txt")))
+
     def test_second_launcher_while_one_runs(self):
         # The first is held at a box (a folder stands in for one file) and
         # so holds the run: the second refuses at once and writes nothing.
