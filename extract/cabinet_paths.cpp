@@ -20,7 +20,10 @@ const wchar_t kUsage[] =
     L"\r\n"
     L"Exit code 0 when every file was extracted (or listed), 1 for a usage\r\n"
     L"error, 2 when the cabinet cannot be read or is damaged, 3 when a file\r\n"
-    L"cannot be written, 4 when the cabinet names a file outside the folder.\r\n";
+    L"cannot be written, 4 when the cabinet names a file outside the folder,\r\n"
+    L"a device (CON, NUL, COM1, ...) or a name ending in a dot or a blank.\r\n"
+    L"A file is written under a temporary name and takes its own name only\r\n"
+    L"when complete: a file that fails never replaces an existing one.\r\n";
 
 namespace {
 
@@ -87,6 +90,9 @@ bool SafeRelativePath(const std::wstring& memberName, std::wstring* out) {
         // Windows drops trailing dots and blanks, so "..." or ".. " would
         // also climb; refuse any component made of dots and blanks only.
         if (part.find_first_not_of(L". ") == std::wstring::npos) return false;
+        // Windows drops them as well, so the file would land under another name.
+        if (part.back() == L'.' || part.back() == L' ') return false;
+        if (IsDeviceName(part)) return false;
         if (!result.empty()) result += L'\\';
         result += part;
         part.clear();
@@ -104,6 +110,18 @@ bool SafeRelativePath(const std::wstring& memberName, std::wstring* out) {
     if (result.empty()) return false;
     *out = result;
     return true;
+}
+
+bool IsDeviceName(const std::wstring& component) {
+    // The system looks at the name before the first dot, blanks at its end ignored.
+    std::wstring base = component.substr(0, component.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    for (wchar_t& c : base) c = static_cast<wchar_t>(std::towupper(c));
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
 }
 
 unsigned long CabinetChecksum(const unsigned char* data, size_t size, unsigned long seed) {
@@ -159,11 +177,11 @@ bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error) 
     r.Get(4);
     unsigned long cabinetSize = r.Get(4);
     r.Get(4);
-    r.Get(4);  // offset of the file table
+    unsigned long fileTable = r.Get(4);
     r.Get(4);
     r.Get(2);  // version
     unsigned long folders = r.Get(2);
-    r.Get(2);  // files
+    unsigned long files = r.Get(2);
     unsigned long flags = r.Get(2);
     r.Get(4);  // set id, index
     if (cabinetSize > size) {
@@ -179,10 +197,10 @@ bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error) 
     }
     if (flags & 0x0001) { r.SkipString(); r.SkipString(); }
     if (flags & 0x0002) { r.SkipString(); r.SkipString(); }
-    struct Folder { unsigned long start, blocks; };
+    struct Folder { unsigned long start, blocks; unsigned long long bytes = 0; };
     std::vector<Folder> list;
     for (unsigned long f = 0; f < folders && r.ok; ++f) {
-        Folder folder;
+        Folder folder{};
         folder.start = r.Get(4);
         folder.blocks = r.Get(2);
         r.Get(2);  // compression
@@ -199,7 +217,7 @@ bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error) 
             size_t at = block.pos;
             unsigned long stored = block.Get(4);
             block.Get(2);  // compressed size
-            block.Get(2);  // uncompressed size
+            list[f].bytes += block.Get(2);  // uncompressed size
             if (!block.ok) break;
             unsigned long compressed = data[at + 4] | (data[at + 5] << 8);
             block.Skip(dataReserve + compressed);
@@ -215,6 +233,24 @@ bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error) 
         }
         if (!block.ok) {
             *error = L"the cabinet's data is truncated";
+            return false;
+        }
+    }
+    Reader table{data, size, fileTable};
+    for (unsigned long i = 0; i < files; ++i) {
+        unsigned long long length = table.Get(4);
+        unsigned long long offset = table.Get(4);
+        unsigned long folder = table.Get(2);
+        table.Skip(6);  // date, time, attributes
+        table.SkipString();
+        if (!table.ok) {
+            *error = L"the cabinet's file table is damaged";
+            return false;
+        }
+        // Files continued from or into another cabinet are refused later on.
+        if (folder >= 0xFFFD) continue;
+        if (folder >= list.size() || offset + length > list[folder].bytes) {
+            *error = L"the cabinet names a file longer than the data it holds";
             return false;
         }
     }

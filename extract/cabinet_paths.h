@@ -24,15 +24,24 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
 // destination (separators made backslashes). Returns false, and leaves *out
 // unchanged, for a name that could reach outside the destination or is not
 // a plain relative path: empty, absolute, with a drive or stream colon, or
-// with a ".." component. Empty components ("a\\\\b") and "." are dropped.
+// with a ".." component; also for a component that Windows would not take as
+// the file it names: a device name (see IsDeviceName) or one ending in a dot
+// or a blank. Empty components ("a\\\\b") and "." are dropped.
 bool SafeRelativePath(const std::wstring& memberName, std::wstring* out);
+
+// True for a path component that opens a device instead of a file: CON, PRN,
+// AUX, NUL, COM1-COM9, LPT1-LPT9 (also CONIN$ and CONOUT$), in any letter
+// case, alone or followed by an extension ("nul.txt") or blanks.
+bool IsDeviceName(const std::wstring& component);
 
 // The folders to create, outermost first, for a relative file path
 // ("a\\b\\c.txt" gives "a", "a\\b").
 std::vector<std::wstring> ParentFolders(const std::wstring& relativePath);
 
-// Checks the structure of a whole cabinet file held in memory and the
-// checksum of every data block that carries one. The cabinet functions of
+// Checks the structure of a whole cabinet file held in memory, the checksum
+// of every data block that carries one, and that every file the file table
+// names lies within its folder's data (a cabinet may claim more bytes than it
+// holds). The cabinet functions of
 // some systems skip the checksums, so damaged stored data would otherwise be
 // written out as if it were sound. Returns false with *error set.
 bool VerifyCabinet(const unsigned char* data, size_t size, std::wstring* error);

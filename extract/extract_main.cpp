@@ -33,16 +33,19 @@ enum ExitCode : int {
     kUnsafeName = 4,
 };
 
-void Print(DWORD stdHandle, const std::wstring& text) {
+// False when the text did not all get out (a listing read by the
+// installation script must never be cut short silently).
+bool Print(DWORD stdHandle, const std::wstring& text) {
     HANDLE h = ::GetStdHandle(stdHandle);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
     DWORD mode = 0, written = 0;
     if (::GetConsoleMode(h, &mode)) {
-        ::WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    } else {
-        std::string bytes = vellum::WideToBytes(text, CP_ACP);
-        ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        return ::WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+               written == text.size();
     }
+    std::string bytes = vellum::WideToBytes(text, CP_ACP);
+    return ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 void Error(const std::wstring& text) { Print(STD_ERROR_HANDLE, L"EXTRACT: " + text + L"\r\n"); }
@@ -57,6 +60,32 @@ std::wstring SystemMessage(DWORD code) {
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return text;
+}
+
+// ---- extraction state shared with the callbacks ----
+
+struct Session {
+    Options options;
+    std::wstring destination;  // with a trailing backslash
+    bool checkNamesOnly = false;  // the first pass: names are checked, nothing is written
+    int exitCode = kOk;
+    std::wstring failure;
+    HANDLE openFile = INVALID_HANDLE_VALUE;  // file being written, for clean-up
+    std::wstring openPath;     // its temporary name
+    std::wstring finalPath;    // the name it takes once complete
+    unsigned long long expected = 0;  // the size the cabinet gives for it
+    unsigned long long written = 0;
+    DWORD writeError = 0;
+    unsigned files = 0;
+};
+
+Session* g_session = nullptr;
+
+void Fail(int code, const std::wstring& message) {
+    if (g_session->exitCode == kOk) {
+        g_session->exitCode = code;
+        g_session->failure = message;
+    }
 }
 
 // ---- FDI file callbacks: handles are Win32 file handles ----
@@ -83,8 +112,16 @@ FNREAD(FdiRead) {
 
 FNWRITE(FdiWrite) {
     DWORD put = 0;
-    if (!::WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &put, nullptr) || put != cb)
-        return static_cast<UINT>(-1);
+    const BOOL ok = ::WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &put, nullptr);
+    const DWORD error = ok ? 0 : ::GetLastError();
+    if (g_session && reinterpret_cast<HANDLE>(hf) == g_session->openFile) {
+        g_session->written += put;
+        if (!ok || put != cb) {
+            g_session->writeError = error ? error : ERROR_DISK_FULL;
+            Fail(kWriteFailed, L"cannot write " + g_session->finalPath + L": " + SystemMessage(g_session->writeError));
+        }
+    }
+    if (!ok || put != cb) return static_cast<UINT>(-1);
     return put;
 }
 
@@ -94,27 +131,6 @@ FNSEEK(FdiSeek) {
     DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END : FILE_BEGIN;
     DWORD pos = ::SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
     return pos == INVALID_SET_FILE_POINTER ? -1 : static_cast<long>(pos);
-}
-
-// ---- extraction state shared with the notification callback ----
-
-struct Session {
-    Options options;
-    std::wstring destination;  // with a trailing backslash
-    int exitCode = kOk;
-    std::wstring failure;
-    HANDLE openFile = INVALID_HANDLE_VALUE;  // file being written, for clean-up
-    std::wstring openPath;
-    unsigned files = 0;
-};
-
-Session* g_session = nullptr;
-
-void Fail(int code, const std::wstring& message) {
-    if (g_session->exitCode == kOk) {
-        g_session->exitCode = code;
-        g_session->failure = message;
-    }
 }
 
 std::wstring MemberName(const FDINOTIFICATION* n) {
@@ -139,15 +155,37 @@ bool CreateFolders(const std::wstring& relative) {
     return true;
 }
 
+// Closes and removes the file being written: a file that failed never
+// stays behind, and never takes the place of the one it was to replace.
+void DiscardOpenFile() {
+    if (g_session->openFile != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(g_session->openFile);
+        g_session->openFile = INVALID_HANDLE_VALUE;
+    }
+    if (!g_session->openPath.empty()) {
+        ::SetFileAttributesW(g_session->openPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(g_session->openPath.c_str());
+        g_session->openPath.clear();
+    }
+}
+
 INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
+    // After a failure no further file is begun (the cabinet functions may
+    // go on to the next one).
+    if (g_session->exitCode != kOk) return -1;
     std::wstring member = MemberName(n);
     std::wstring relative;
     if (!vellum::extract::SafeRelativePath(member, &relative)) {
-        Fail(kUnsafeName, L"the cabinet names a file outside the destination folder: " + member);
+        Fail(kUnsafeName, L"the cabinet names a file outside the destination folder, a device, or a name "
+                          L"ending in a dot or a blank: " + member);
         return -1;
     }
+    if (g_session->checkNamesOnly) return 0;
     if (g_session->options.listOnly) {
-        Print(STD_OUTPUT_HANDLE, vellum::Format(L"%10ld  ", n->cb) + relative + L"\r\n");
+        if (!Print(STD_OUTPUT_HANDLE, vellum::Format(L"%10ld  ", n->cb) + relative + L"\r\n")) {
+            Fail(kWriteFailed, L"the listing could not be written: " + SystemMessage(::GetLastError()));
+            return -1;
+        }
         ++g_session->files;
         return 0;  // skip the file
     }
@@ -161,32 +199,69 @@ INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
                                            : L" exists already (use /Y to replace it)"));
             return -1;
         }
-        if (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Written under a temporary name in the same folder (so that the rename
+    // stays on one volume) and put in place only when complete.
+    size_t cut = path.find_last_of(L'\\');
+    std::wstring folder = path.substr(0, cut + 1);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_EXISTS;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS; ++attempt) {
+        g_session->openPath = folder + vellum::Format(L"~vx%lx%x.tmp", ::GetCurrentProcessId(), ++counter);
+        h = ::CreateFileW(g_session->openPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    }
     if (h == INVALID_HANDLE_VALUE) {
-        Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(::GetLastError()));
+        g_session->openPath.clear();  // not ours: never removed
+        Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(error));
         return -1;
     }
     g_session->openFile = h;
-    g_session->openPath = path;
+    g_session->finalPath = path;
+    g_session->expected = static_cast<unsigned long>(n->cb);
+    g_session->written = 0;
+    g_session->writeError = 0;
     return reinterpret_cast<INT_PTR>(h);
 }
 
 INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
+    Session& s = *g_session;
     HANDLE h = reinterpret_cast<HANDLE>(n->hf);
+    if (s.written != s.expected) {
+        // Fewer (or more) bytes than the cabinet declares: a lying or damaged cabinet.
+        Fail(kBadCabinet, std::to_wstring(s.written) + L" of " + std::to_wstring(s.expected) +
+                              L" bytes could be extracted for " + s.finalPath);
+        DiscardOpenFile();
+        return FALSE;
+    }
     FILETIME local, utc;
     if (::DosDateTimeToFileTime(n->date, n->time, &local) && ::LocalFileTimeToFileTime(&local, &utc))
         ::SetFileTime(h, nullptr, nullptr, &utc);
-    ::CloseHandle(h);
-    g_session->openFile = INVALID_HANDLE_VALUE;
+    s.openFile = INVALID_HANDLE_VALUE;
+    if (!::CloseHandle(h)) {
+        Fail(kWriteFailed, L"cannot complete " + s.finalPath + L": " + SystemMessage(::GetLastError()));
+        DiscardOpenFile();
+        return FALSE;
+    }
+    DWORD old = ::GetFileAttributesW(s.finalPath.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        ::SetFileAttributesW(s.finalPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!::MoveFileExW(s.openPath.c_str(), s.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD err = ::GetLastError();
+        if (old != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(s.finalPath.c_str(), old);
+        Fail(kWriteFailed, L"cannot put " + s.finalPath + L" in place: " + SystemMessage(err));
+        DiscardOpenFile();
+        return FALSE;
+    }
+    s.openPath.clear();
     DWORD keep = n->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (keep) ::SetFileAttributesW(g_session->openPath.c_str(), keep);
-    g_session->openPath.clear();
-    ++g_session->files;
+    if (keep) ::SetFileAttributesW(s.finalPath.c_str(), keep);
+    s.finalPath.clear();
+    ++s.files;
     return TRUE;
 }
 
@@ -344,13 +419,15 @@ int Run(const Options& options) {
         }
     }
     if (code == kOk) {
+        // First every name is checked, so that a cabinet with one unsafe name
+        // writes nothing at all.
+        session.checkNamesOnly = true;
         BOOL ok = fdiCopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr);
-        if (session.openFile != INVALID_HANDLE_VALUE) {
-            // A file was left half written: remove it, nothing partial stays.
-            ::CloseHandle(session.openFile);
-            ::DeleteFileW(session.openPath.c_str());
-            session.openFile = INVALID_HANDLE_VALUE;
-        }
+        session.checkNamesOnly = false;
+        if (ok && session.exitCode == kOk)
+            ok = fdiCopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr);
+        // A file left half written is removed: nothing partial stays.
+        DiscardOpenFile();
         if (session.exitCode != kOk) {
             Error(session.failure);
             code = session.exitCode;

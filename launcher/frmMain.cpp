@@ -13,15 +13,38 @@ namespace vellum {
 namespace launcher {
 namespace {
 
+struct ShellStart {
+    long long result;  // above 32 when started, else the shell's error code
+    DWORD error;       // the system's error when not started
+    HANDLE process;    // the started process, when the shell knows it
+};
+
 // The shell is loaded from the system folder when the script is started,
 // not imported: its own dependencies would otherwise be bound at start-up,
-// where a DLL dropped next to the installer could stand in for them.
-HINSTANCE StartWithShell(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
-    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+// where a DLL dropped next to the installer could stand in for them. The
+// process handle lets the launcher wait for the script to take its lock.
+ShellStart StartWithShell(const std::wstring& file, const std::wstring& parameters, const std::wstring& folder) {
+    using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
     HMODULE shell = LoadSystemLibrary(L"shell32.dll");
-    auto run = shell ? reinterpret_cast<ShellExecuteFn>(::GetProcAddress(shell, "ShellExecuteW")) : nullptr;
-    if (!run) return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_DLLNOTFOUND));
-    return run(nullptr, nullptr, file.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    auto run = shell ? reinterpret_cast<ShellExecuteExFn>(::GetProcAddress(shell, "ShellExecuteExW")) : nullptr;
+    if (!run) return {SE_ERR_DLLNOTFOUND, ERROR_PROC_NOT_FOUND, nullptr};
+    SHELLEXECUTEINFOW sei = {};
+    sei.cbSize = sizeof sei;
+    // No shell dialog of its own: a failure is reported in the launcher's box.
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    sei.lpFile = file.c_str();
+    sei.lpParameters = parameters.c_str();
+    sei.lpDirectory = folder.c_str();
+    sei.nShow = SW_SHOWNORMAL;
+    const BOOL ok = run(&sei);
+    const DWORD error = ok ? 0 : ::GetLastError();
+    long long result = static_cast<long long>(reinterpret_cast<INT_PTR>(sei.hInstApp));
+    if (!ok && result > 32) result = 0;  // failed without a shell code: never taken for a start
+    if (!ok && sei.hProcess) {
+        ::CloseHandle(sei.hProcess);
+        sei.hProcess = nullptr;
+    }
+    return {result, error, sei.hProcess};
 }
 
 const wchar_t kWindowClass[] = L"VellumInstallerMain";
@@ -51,18 +74,39 @@ FrmMain::FrmMain() : lookup_(MakeMsxmlBackend()) {}
 
 int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
     argumentText_ = argumentText;
+    // Two launchers would write into one working folder and start two
+    // installations: the second refuses before anything is written.
+    if (!AcquireRunMutex(&runMutex_)) {
+        ::MessageBoxW(nullptr, kMsgAlreadyRunning, L"Setup", MB_OK | MB_ICONEXCLAMATION);
+        return kExitAlreadyRunning;
+    }
+    const int code = runWindow(instance);
+    // The mutex is released only once the started script holds its own lock.
+    waitForScriptLock();
+    return code;
+}
+
+int FrmMain::runWindow(HINSTANCE instance) {
     try {
         createWindow(instance);
         Form_Load();
+    } catch (const RunStop& s) {
+        showMessage(s.text(), s.icon());
+        if (hwnd_) {
+            closingFromProgram_ = true;
+            ::DestroyWindow(hwnd_);
+        }
+        PumpPendingMessages();
+        return s.code();
     } catch (const LoadFailure& f) {
-        showMessage(f.text(), MB_ICONSTOP);
+        showMessage(f.text(), f.icon());
         if (hwnd_) {
             closingFromProgram_ = true;
             ::DestroyWindow(hwnd_);
         }
         return kExitLoadFailed;
     } catch (const std::exception& e) {
-        showMessage(L"The setup could not start: " + BytesToWide(e.what(), CP_ACP), MB_ICONSTOP);
+        showMessage(L"The setup could not start: " + BytesToWide(e.what(), CP_ACP), MB_ICONEXCLAMATION);
         return kExitLoadFailed;
     }
     if (!silentMode && hwnd_ && ::IsWindow(hwnd_)) {
@@ -122,10 +166,15 @@ void FrmMain::Form_Load() {
     // The window is still hidden here; in silent mode it is never shown.
 
     extractDir = WorkingFolder(EnvironmentValue(L"temp"));
+    // An installation started from this folder is still running: writing
+    // now would change its files under it.
+    if (ScriptLockHeld(extractDir + kScriptLockName))
+        throw RunStop(kExitAlreadyRunning, kMsgAlreadyRunning, MB_ICONEXCLAMATION);
     if (!FolderExists(extractDir) && !::CreateDirectoryW(extractDir.c_str(), nullptr)) {
         DWORD error = ::GetLastError();
         throw LoadFailure(L"The working folder " + extractDir + L" could not be created.\r\n\r\n" +
-                          SystemErrorText(error));
+                              SystemErrorText(error),
+                          MB_ICONSTOP);
     }
 
     localeID = ChooseLocale(ReadRegistryValue(HKEY_LOCAL_MACHINE, kLocaleKeyPath1, kLocaleValue1),
@@ -135,8 +184,12 @@ void FrmMain::Form_Load() {
     uiStringsFileName = catalogueName;
     filesListPath = extractDir + L"filesList.txt";
 
-    ExtractResource(nullptr, kFileListResource, filesListPath,
-                    [this](const std::wstring& t, UINT icon) { showMessage(t, icon); });
+    // Without the whole list nothing can be written, and an older list left
+    // in the folder must not be followed.
+    const ExtractOutcome list = ExtractResource(
+        nullptr, kFileListResource, filesListPath, [this](const std::wstring& t, UINT icon) { showMessage(t, icon); },
+        true);
+    if (list.stop) throw RunStop(kExitStopped, stoppedText(list.message), MB_ICONSTOP);
 
     // The list is the run's plan: without it nothing else can be written,
     // so a list that cannot be opened (its extraction has already said why
@@ -156,9 +209,16 @@ void FrmMain::Form_Load() {
     // find no language element in it and give their defaults.
     const int catalogueResource = CatalogueSearch(fileNames, catalogueName);
     uiStringsFileName = extractDir + catalogueName;
-    if (catalogueResource != 0) extractPayloadFile(catalogueResource, catalogueName);
+    bool catalogueWritten = false;
+    if (catalogueResource != 0) {
+        const ExtractOutcome catalogue = extractPayloadFile(catalogueResource, catalogueName);
+        if (catalogue.stop) throw RunStop(kExitStopped, stoppedText(catalogue.message), MB_ICONSTOP);
+        catalogueWritten = catalogue.written;
+    }
 
-    lookup_.setCataloguePath(uiStringsFileName);
+    // A catalogue this run did not write is not read: the one in the folder
+    // may be an earlier run's. The lookups then give their defaults.
+    lookup_.setCataloguePath(catalogueWritten ? uiStringsFileName : std::wstring());
     lookup_.setLocale(localeID);
     setupCaption = getLocalizedMsg(L"loc_UI_Setup", L"Setup");
     ::SetWindowTextW(hwnd_, setupCaption.c_str());
@@ -195,26 +255,48 @@ void FrmMain::Form_Activate() {
         return;
     }
 
+    // A failure that will repeat for every file, or one of the script, ends
+    // the run with one message: no further file, no script.
+    std::wstring stop;
     step([&] {
         for (int i = 1; i <= static_cast<int>(fileNames.size()); ++i) {
             const std::wstring& name = fileNames[static_cast<size_t>(i - 1)];
             setProgress(ProgressValue(i, static_cast<int>(fileNames.size())));
-            extractPayloadFile(kFileListResource + i, name);
+            const ExtractOutcome o = extractPayloadFile(kFileListResource + i, name);
+            if (o.stop) {
+                stop = o.message;
+                return;
+            }
             PumpPendingMessages();
         }
     });
+    if (!stop.empty()) {
+        showMessage(stoppedText(stop), MB_ICONSTOP);
+        exitCode_ = kExitStopped;
+        closeFromProgram();
+        return;
+    }
 
     std::wstring file;
     step([&] { file = ScriptFileArgument(extractDir); });
-    long result = 0;
-    step([&] {
-        HINSTANCE h = StartWithShell(file, ScriptParameters(argumentText_), extractDir);
-        result = static_cast<long>(reinterpret_cast<INT_PTR>(h));
-    });
-    if (ShellResultIsFailure(result)) {
-        showMessage(ShellErrorText(file, result), MB_ICONSTOP);
+    // The shell opens a folder of that name in a file window: only a file is started.
+    const DWORD scriptAttributes = ::GetFileAttributesW((extractDir + L"VellumSetup.jse").c_str());
+    if (scriptAttributes != INVALID_FILE_ATTRIBUTES && (scriptAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        showMessage(FailureText(L"error executing " + file, L"", kMsgNotAFile), MB_ICONSTOP);
+        exitCode_ = kExitScriptNotStarted;
+        closeFromProgram();
+        return;
+    }
+    ShellStart started = {0, 0, nullptr};
+    step([&] { started = StartWithShell(file, ScriptParameters(argumentText_), extractDir); });
+    if (ShellResultIsFailure(started.result)) {
+        std::wstring text = ShellErrorText(file, started.result);
+        if (started.error) text += L"\r\n\r\n" + SystemErrorText(started.error);
+        showMessage(text, MB_ICONSTOP);
         exitCode_ = kExitScriptNotStarted;
     } else {
+        scriptProcess_.reset(started.process);
+        scriptStarted_ = true;
         exitCode_ = kExitScriptStarted;
     }
     closeFromProgram();
@@ -227,14 +309,38 @@ void FrmMain::closeFromProgram() {
     if (hwnd_ && ::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
 }
 
-void FrmMain::extractPayloadFile(int id, const std::wstring& name) {
+ExtractOutcome FrmMain::extractPayloadFile(int id, const std::wstring& name) {
     auto report = [this](const std::wstring& t, UINT icon) { showMessage(t, icon); };
     // Only a bare name stays inside the working folder.
     if (!IsBareFileName(name)) {
-        report(kMsgCannotOpen, MB_ICONSTOP);
-        return;
+        report(FailureText(kMsgCannotOpen, name, L"The name does not name a file inside the working folder."),
+               MB_ICONSTOP);
+        return ExtractOutcome();
     }
-    ExtractResource(nullptr, id, extractDir + name, report);
+    return ExtractResource(nullptr, id, extractDir + name, report, IsScriptName(name));
+}
+
+std::wstring FrmMain::stoppedText(const std::wstring& failure) {
+    return failure + L"\r\n\r\n" + getLocalizedMsg(L"loc_UI_Setup_Stopped", kMsgStopped);
+}
+
+void FrmMain::waitForScriptLock() {
+    if (!scriptStarted_) return;
+    // Bounded: a script that never takes its lock (or a shell that ran
+    // something else) must not keep the launcher alive.
+    const std::wstring lock = extractDir + kScriptLockName;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (ScriptLockHeld(lock)) return;
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= kLockWaitMs) return;
+        const DWORD slice = kLockWaitMs - elapsed < 100 ? kLockWaitMs - elapsed : 100;
+        HANDLE process = scriptProcess_.get();
+        const DWORD r = ::MsgWaitForMultipleObjects(process ? 1 : 0, process ? &process : nullptr, FALSE, slice,
+                                                    QS_ALLINPUT);
+        if (process && r == WAIT_OBJECT_0) return;  // the script has ended
+        PumpPendingMessages();
+    }
 }
 
 void FrmMain::showMessage(const std::wstring& text, UINT icon) {

@@ -9,18 +9,39 @@
 #include <vector>
 
 #include "catalogue_lookup.h"
+#include "handles.h"
 #include "launcher_logic.h"
+#include "launcher_system.h"
 
 namespace vellum {
 namespace launcher {
 
-// A failure of the load step: its description ends the program.
+// A failure of the load step: its description ends the program. The stop
+// icon marks what could not be created, the exclamation icon the rest.
 class LoadFailure : public std::runtime_error {
 public:
-    explicit LoadFailure(const std::wstring& text) : std::runtime_error("load failure"), text_(text) {}
+    explicit LoadFailure(const std::wstring& text, UINT icon = MB_ICONEXCLAMATION)
+        : std::runtime_error("load failure"), text_(text), icon_(icon) {}
     const std::wstring& text() const { return text_; }
+    UINT icon() const { return icon_; }
 private:
     std::wstring text_;
+    UINT icon_;
+};
+
+// The run ends early with an exit code and one message (a refusal, or a
+// failure that makes the rest pointless).
+class RunStop : public std::runtime_error {
+public:
+    RunStop(int code, const std::wstring& text, UINT icon)
+        : std::runtime_error("run stopped"), code_(code), text_(text), icon_(icon) {}
+    int code() const { return code_; }
+    const std::wstring& text() const { return text_; }
+    UINT icon() const { return icon_; }
+private:
+    int code_;
+    std::wstring text_;
+    UINT icon_;
 };
 
 class FrmMain {
@@ -34,6 +55,7 @@ private:
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
 
+    int runWindow(HINSTANCE instance);
     void createWindow(HINSTANCE instance);
     void Form_Load();
     void Form_Activate();
@@ -41,7 +63,9 @@ private:
     bool Form_QueryUnload();
     void closeFromProgram();
 
-    void extractPayloadFile(int id, const std::wstring& name);
+    ExtractOutcome extractPayloadFile(int id, const std::wstring& name);
+    std::wstring stoppedText(const std::wstring& failure);
+    void waitForScriptLock();
     void showMessage(const std::wstring& text, UINT icon);
     std::wstring getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString);
     void setProgress(int value);
@@ -64,6 +88,9 @@ private:
     std::vector<std::wstring> fileNames;
     std::wstring setupCaption;
     CatalogueLookup lookup_;
+    UniqueHandle runMutex_;
+    UniqueHandle scriptProcess_;
+    bool scriptStarted_ = false;
 };
 
 }  // namespace launcher

@@ -141,5 +141,65 @@ std::wstring ShortWriteText(unsigned long written) {
     return L"only " + std::to_wstring(written) + L" are written to the file";
 }
 
+const wchar_t kRunMutexName[] = L"VellumInstaller.Run";
+const wchar_t kScriptLockName[] = L"VellumSetup.lock";
+const wchar_t kMsgAlreadyRunning[] =
+    L"Another Quillfeather installation is running.\r\n\r\nWait until it has finished, then start Setup again.";
+const wchar_t kMsgStopped[] = L"Setup has stopped: no further file is written and the installation is not started.";
+const wchar_t kMsgNotAFile[] = L"It is not a file.";
+
+namespace {
+// Not in every SDK's headers for the systems this program targets.
+constexpr DWORD kErrorDiskQuotaExceeded = 1295;
+}  // namespace
+
+bool FailureRepeats(const WriteFailure& f) {
+    // Without its folder no file can be written.
+    if (!f.folderExists) return true;
+    switch (f.error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kErrorDiskQuotaExceeded:
+    case ERROR_NOT_ENOUGH_QUOTA:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return true;
+    // Another program holds this one file.
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return false;
+    default:
+        break;
+    }
+    if (f.step == WriteStep::Create) {
+        // Refused for a name that is not there: the folder takes no new
+        // file. A folder or a read-only file in the way concerns this name.
+        return f.error == ERROR_ACCESS_DENIED && !f.targetExists;
+    }
+    // The file was created but its bytes did not all reach the disk: that is
+    // the disk's doing and will happen again.
+    return true;
+}
+
+bool IsScriptName(const std::wstring& line) { return ToLowerInvariant(line) == L"vellumsetup.jse"; }
+
+std::wstring ErrorReason(const std::wstring& description, DWORD error) {
+    return description + L" (error " + std::to_wstring(static_cast<unsigned long>(error)) + L")";
+}
+
+std::wstring FailureText(const std::wstring& what, const std::wstring& path, const std::wstring& reason) {
+    std::wstring text = what;
+    if (!path.empty()) text += L"\r\n\r\n" + path;
+    if (!reason.empty()) text += L"\r\n\r\n" + reason;
+    return text;
+}
+
 }  // namespace launcher
 }  // namespace vellum

@@ -17,6 +17,8 @@ enum ExitCode : int {
     kExitLoadFailed = 1,         // the load step failed (working folder, list not opened or read, window)
     kExitFileListMissing = 2,    // "Error loading listfile": the list vanished after the load step
     kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
+    kExitStopped = 4,            // a write failed in a way that makes the rest pointless: stopped, no script
+    kExitAlreadyRunning = 5,     // another launcher or installation is running: nothing written
 };
 
 // Texts shown by the launcher; the system's own words, used exactly.
@@ -88,6 +90,46 @@ std::wstring ScriptParameters(const std::wstring& argumentText);
 std::wstring ShellErrorText(const std::wstring& fileArgument, long long result);
 bool ShellResultIsFailure(long long result);
 std::wstring ShortWriteText(unsigned long written);
+
+// The name under which the one-run-at-a-time mutex is created (session namespace).
+extern const wchar_t kRunMutexName[];
+// The file the running installation script holds open without sharing.
+extern const wchar_t kScriptLockName[];
+// How long the launcher waits, after starting the script, for it to take its lock.
+constexpr unsigned long kLockWaitMs = 15000;
+
+// Where a write of one payload file failed.
+enum class WriteStep { Create, Write, Close };
+
+// What is known about one failed write of a payload file.
+struct WriteFailure {
+    WriteStep step;
+    DWORD error;          // GetLastError() of the failing call; 0 for a short count without an error
+    bool targetExists;    // something of that name is there (a folder, a file held or read-only)
+    bool folderExists;    // the working folder is still there
+};
+
+// True when the failure will come back for every further file (the disk or
+// the working folder is the cause, not this one file), so that going on
+// would only repeat the same message.
+bool FailureRepeats(const WriteFailure& failure);
+
+// True for the list line that names the installation script, in any letter
+// case: the file system takes "Vellumsetup.jse" for it too.
+bool IsScriptName(const std::wstring& line);
+
+// The system's description of an error followed by its number, as failure
+// boxes name a reason: "There is not enough space on the disk. (error 112)".
+std::wstring ErrorReason(const std::wstring& description, DWORD error);
+
+// Paragraphs of a failure box: what failed, the path, and the reason.
+std::wstring FailureText(const std::wstring& what, const std::wstring& path, const std::wstring& reason);
+
+// The text of a refusal because another installation runs, and of the
+// closing paragraph when the run stops early.
+extern const wchar_t kMsgAlreadyRunning[];
+extern const wchar_t kMsgStopped[];
+extern const wchar_t kMsgNotAFile[];
 
 }  // namespace launcher
 }  // namespace vellum

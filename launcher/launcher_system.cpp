@@ -6,31 +6,104 @@
 namespace vellum {
 namespace launcher {
 
-void ExtractResource(HMODULE module, int id, const std::wstring& target, const Reporter& report) {
+namespace {
+
+std::wstring ParentFolder(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+ExtractOutcome ExtractResource(HMODULE module, int id, const std::wstring& target, const Reporter& report,
+                               bool essential) {
+    ExtractOutcome out;
+    auto fail = [&](const std::wstring& text, UINT icon, bool repeats) {
+        if (essential || repeats) {
+            out.stop = true;
+            out.message = text;
+        } else {
+            report(text, icon);
+        }
+    };
     HRSRC hres = ::FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
     HGLOBAL data = nullptr;
     DWORD size = 0;
     if (!hres) {
+        if (essential) {
+            fail(FailureText(kMsgCouldNotLoad, target, SystemErrorText(::GetLastError())), MB_ICONEXCLAMATION, true);
+            return out;
+        }
         report(kMsgNoResource, MB_ICONEXCLAMATION);
     } else {
         data = ::LoadResource(module, hres);
         size = ::SizeofResource(module, hres);
     }
     if (!data) {
-        report(kMsgCouldNotLoad, MB_ICONEXCLAMATION);
-        return;
+        fail(kMsgCouldNotLoad, MB_ICONEXCLAMATION, false);
+        return out;
     }
     const void* bytes = ::LockResource(data);
     UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        report(kMsgCannotOpen, MB_ICONSTOP);
-        return;
+        const DWORD error = ::GetLastError();
+        const WriteFailure f{WriteStep::Create, error,
+                             ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES,
+                             FolderExists(ParentFolder(target))};
+        fail(FailureText(kMsgCannotOpen, target, SystemErrorText(error)), MB_ICONSTOP, FailureRepeats(f));
+        return out;
     }
+    // One write call; only when the system takes part of it is the rest
+    // offered again, which either completes the file or names the reason.
     DWORD written = 0;
-    // Only the count is consulted: a failed write shows as a short one.
-    ::WriteFile(file.get(), bytes, size, &written, nullptr);
-    if (written != size) report(ShortWriteText(written), MB_ICONEXCLAMATION);
+    BOOL wrote = TRUE;
+    DWORD error = 0;
+    while (written < size || size == 0) {
+        DWORD put = 0;
+        wrote = ::WriteFile(file.get(), static_cast<const char*>(bytes) + written, size - written, &put, nullptr);
+        written += put;
+        if (!wrote) error = ::GetLastError();
+        if (!wrote || put == 0 || size == 0) break;
+    }
+    WriteStep step = WriteStep::Write;
+    std::wstring what = ShortWriteText(written);
+    if (wrote && written == size) {
+        // Data the system could not put on the disk may show only here.
+        if (::CloseHandle(file.release())) {
+            out.written = true;
+            return out;
+        }
+        error = ::GetLastError();
+        step = WriteStep::Close;
+        what = L"The file could not be completed.";
+    }
+    // Part of a file is of no use to the installation and must not pass for
+    // the whole one.
+    file.reset();
+    ::DeleteFileW(target.c_str());
+    const WriteFailure f{step, error, true, FolderExists(ParentFolder(target))};
+    fail(FailureText(what, target, error ? SystemErrorText(error) : std::wstring()), MB_ICONSTOP, FailureRepeats(f));
+    return out;
+}
+
+bool ScriptLockHeld(const std::wstring& lockPath) {
+    HANDLE h = ::CreateFileW(lockPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    ::CloseHandle(h);
+    return false;
+}
+
+bool AcquireRunMutex(UniqueHandle* mutex) {
+    mutex->reset(::CreateMutexW(nullptr, TRUE, kRunMutexName));
+    const DWORD error = ::GetLastError();
+    if (*mutex && error == ERROR_ALREADY_EXISTS) {
+        mutex->reset();
+        return false;
+    }
+    // A mutex of that name that this account may not open is another run's too.
+    return *mutex || error != ERROR_ACCESS_DENIED;
 }
 
 std::wstring ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName) {
@@ -93,8 +166,8 @@ std::wstring SystemErrorText(DWORD error) {
         ::LocalFree(text);
         while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ')) out.pop_back();
     }
-    if (out.empty()) out = L"Error " + std::to_wstring(error) + L".";
-    return out;
+    if (out.empty()) out = L"Unknown error.";
+    return ErrorReason(out, error);
 }
 
 }  // namespace launcher

@@ -31,6 +31,24 @@ TEST(SafeRelativePath, RefusesEverythingThatLeavesTheFolder) {
     }
 }
 
+TEST(SafeRelativePath, RefusesDevicesAndNamesWindowsWouldChange) {
+    // A device in any component, with or without an extension, any case;
+    // a component ending in a dot or a blank.
+    for (const wchar_t* name : {L"NUL", L"nul.txt", L"aux.txt", L"COM1", L"a\\con\\b", L"a/Lpt9.log/b",
+                                L"prn", L"CON .txt", L"com3.tar.gz", L"conout$", L"name.", L"name ",
+                                L"dir.\\x.txt", L"dir \\x.txt"}) {
+        std::wstring out = L"unchanged";
+        EXPECT_FALSE(SafeRelativePath(name, &out)) << name;
+        EXPECT_EQ(out, L"unchanged");
+    }
+    // Names that only start like a device, or carry a number outside 1-9.
+    std::wstring out;
+    for (const wchar_t* name : {L"console.txt", L"nul_x.txt", L"com10", L"COM0", L"lpt", L"auxiliary\\a",
+                                L"a\\connect.htm", L".nul", L"my con.txt"}) {
+        EXPECT_TRUE(SafeRelativePath(name, &out)) << name;
+    }
+}
+
 TEST(ParentFolders, OutermostFirst) {
     EXPECT_EQ(ParentFolders(L"a\\b\\c.txt"), (std::vector<std::wstring>{L"a", L"a\\b"}));
     EXPECT_TRUE(ParentFolders(L"c.txt").empty());
@@ -80,7 +98,39 @@ std::vector<unsigned char> Cabinet(const std::string& payload, bool withChecksum
     return v;
 }
 
+// Adds one file-table entry (the cabinet's file table starts where the data ends).
+std::vector<unsigned char> WithFile(std::vector<unsigned char> v, unsigned long length, unsigned long offset,
+                                    unsigned folder) {
+    v[28] = 1;  // one file
+    Put(v, length, 4); Put(v, offset, 4); Put(v, folder, 2); Put(v, 0, 6);
+    for (char c : std::string("member.txt")) v.push_back(static_cast<unsigned char>(c));
+    v.push_back(0);
+    const unsigned long total = static_cast<unsigned long>(v.size());
+    for (int i = 0; i < 4; ++i) v[8 + i] = static_cast<unsigned char>(total >> (8 * i));
+    return v;
+}
+
 }  // namespace
+
+TEST(VerifyCabinet, RejectsFilesLongerThanTheDataHeld) {
+    std::wstring error;
+    const std::string data = "twenty bytes of data";
+    auto exact = WithFile(Cabinet(data, true), 20, 0, 0);
+    EXPECT_TRUE(VerifyCabinet(exact.data(), exact.size(), &error)) << error;
+    auto tail = WithFile(Cabinet(data, true), 5, 15, 0);
+    EXPECT_TRUE(VerifyCabinet(tail.data(), tail.size(), &error)) << error;
+    auto longer = WithFile(Cabinet(data, true), 21, 0, 0);
+    EXPECT_FALSE(VerifyCabinet(longer.data(), longer.size(), &error));
+    EXPECT_NE(error.find(L"longer than the data"), std::wstring::npos);
+    auto beyond = WithFile(Cabinet(data, true), 5, 16, 0);
+    EXPECT_FALSE(VerifyCabinet(beyond.data(), beyond.size(), &error));
+    auto noFolder = WithFile(Cabinet(data, true), 1, 0, 1);
+    EXPECT_FALSE(VerifyCabinet(noFolder.data(), noFolder.size(), &error));
+    auto cut = WithFile(Cabinet(data, true), 1, 0, 0);
+    cut.resize(cut.size() - 4);  // the name's end is missing
+    for (int i = 0; i < 4; ++i) cut[8 + i] = static_cast<unsigned char>(cut.size() >> (8 * i));
+    EXPECT_FALSE(VerifyCabinet(cut.data(), cut.size(), &error));
+}
 
 TEST(VerifyCabinet, AcceptsSoundAndRejectsDamagedData) {
     std::wstring error;

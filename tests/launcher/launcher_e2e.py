@@ -14,6 +14,11 @@ FAULTS_PAYLOAD = os.path.join(wt.ROOT, "tests", "launcher", "faults")
 CANNOT_OPEN = "Couldn't open file for writing."
 
 
+def headline(text):
+    """The first paragraph of a box: what failed (the path and the reason follow)."""
+    return text.replace("\r\n", "\n").split("\n\n")[0]
+
+
 def list_names(folder):
     with open(os.path.join(folder, "filesList.txt"), "rb") as f:
         return [line.decode("ascii") for line in f.read().split(b"\r\n")[:-1]]
@@ -103,11 +108,11 @@ class LauncherCase(wt.WineTestCase):
 
     def expect_boxes(self, expected, timeout=20):
         """Reads and answers message boxes one by one; expected is a list of
-        (title, text, icon)."""
+        (title, first paragraph of the text, icon)."""
         seen = []
         for _ in expected:
             box = self.next_box(timeout)
-            seen.append((box["title"], box["text"], box["icon"]))
+            seen.append((box["title"], headline(box["text"]), box["icon"]))
             self.answer()
         self.assertEqual(expected, seen)
 

@@ -157,13 +157,50 @@ TEST(WorkingFolder, TempOrTheDriveRoot) {
 }
 
 TEST(ExitCodes, DistinctAndZeroOnlyForAStartedScript) {
-    const int codes[] = {L::kExitScriptStarted, L::kExitLoadFailed, L::kExitFileListMissing, L::kExitScriptNotStarted};
+    const int codes[] = {L::kExitScriptStarted, L::kExitLoadFailed, L::kExitFileListMissing,
+                         L::kExitScriptNotStarted, L::kExitStopped, L::kExitAlreadyRunning};
     EXPECT_EQ(0, codes[0]);
-    for (int a = 0; a < 4; ++a)
-        for (int b = a + 1; b < 4; ++b) EXPECT_NE(codes[a], codes[b]);
+    for (int a = 0; a < 6; ++a)
+        for (int b = a + 1; b < 6; ++b) EXPECT_NE(codes[a], codes[b]);
     EXPECT_EQ(1, L::kExitLoadFailed);
     EXPECT_EQ(2, L::kExitFileListMissing);
     EXPECT_EQ(3, L::kExitScriptNotStarted);
+    EXPECT_EQ(4, L::kExitStopped);
+    EXPECT_EQ(5, L::kExitAlreadyRunning);
+}
+
+TEST(RepeatingFailure, TheDiskOrTheFolderRepeatsOneFileDoesNot) {
+    using S = L::WriteStep;
+    // The disk or the working folder: every further file would fail alike.
+    for (DWORD e : std::vector<DWORD>{ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_WRITE_PROTECT, ERROR_NOT_READY,
+                                      ERROR_NETNAME_DELETED, ERROR_IO_DEVICE, 1295})
+        for (S step : {S::Create, S::Write, S::Close})
+            EXPECT_TRUE(L::FailureRepeats({step, e, true, true})) << e;
+    EXPECT_TRUE(L::FailureRepeats({S::Create, ERROR_PATH_NOT_FOUND, false, false}));   // the folder is gone
+    EXPECT_TRUE(L::FailureRepeats({S::Create, ERROR_ACCESS_DENIED, false, true}));     // folder takes no new file
+    EXPECT_TRUE(L::FailureRepeats({S::Write, 0, true, true}));                         // short count, no error
+    EXPECT_TRUE(L::FailureRepeats({S::Close, ERROR_INVALID_PARAMETER, true, true}));  // bytes lost on the way
+    // This one file: held by another program, a folder or read-only file in
+    // its place, a name too long or not valid here.
+    EXPECT_FALSE(L::FailureRepeats({S::Create, ERROR_SHARING_VIOLATION, true, true}));
+    EXPECT_FALSE(L::FailureRepeats({S::Write, ERROR_LOCK_VIOLATION, true, true}));
+    EXPECT_FALSE(L::FailureRepeats({S::Create, ERROR_ACCESS_DENIED, true, true}));
+    EXPECT_FALSE(L::FailureRepeats({S::Create, ERROR_FILENAME_EXCED_RANGE, false, true}));
+    EXPECT_FALSE(L::FailureRepeats({S::Create, ERROR_INVALID_NAME, false, true}));
+    EXPECT_FALSE(L::FailureRepeats({S::Create, ERROR_PATH_NOT_FOUND, false, true}));
+}
+
+TEST(FailureBoxes, NameTheScriptAndTheReason) {
+    EXPECT_TRUE(L::IsScriptName(L"VellumSetup.jse"));
+    EXPECT_TRUE(L::IsScriptName(L"vellumsetup.JSE"));
+    EXPECT_FALSE(L::IsScriptName(L"VellumSetup.jse.bak"));
+    EXPECT_FALSE(L::IsScriptName(L"VellumSetup.exe"));
+    EXPECT_EQ(L"There is not enough space on the disk. (error 112)",
+              L::ErrorReason(L"There is not enough space on the disk.", 112));
+    EXPECT_EQ(L"Couldn't open file for writing.\r\n\r\nC:\\T\\a.txt\r\n\r\nwhy (error 5)",
+              L::FailureText(L"Couldn't open file for writing.", L"C:\\T\\a.txt", L"why (error 5)"));
+    EXPECT_EQ(L"only 0 are written to the file\r\n\r\nC:\\T\\a.txt",
+              L::FailureText(L::ShortWriteText(0), L"C:\\T\\a.txt", L""));
 }
 
 // ---- System services against the real registry and this program's resources.
@@ -288,18 +325,61 @@ TEST(ExtractResource, WritesTheBytesAndReportsEachFailure) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((dir + L"missing.bin").c_str()));
     r.messages.clear();
 
-    // the target cannot be created: a folder in its place, a missing folder,
-    // a file held open without sharing
+    // this one target cannot be created: a folder in its place, a file held
+    // open without sharing; each is reported with its reason and the call
+    // asks for no stop
     ::CreateDirectoryW((dir + L"taken").c_str(), nullptr);
-    L::ExtractResource(nullptr, 201, dir + L"taken", r.reporter());
-    L::ExtractResource(nullptr, 201, dir + L"no such folder\\x.bin", r.reporter());
+    L::ExtractOutcome taken = L::ExtractResource(nullptr, 201, dir + L"taken", r.reporter());
+    EXPECT_FALSE(taken.written || taken.stop);
     {
         vellum::UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(static_cast<bool>(held));
-        L::ExtractResource(nullptr, 201, target, r.reporter());
+        L::ExtractOutcome h = L::ExtractResource(nullptr, 201, target, r.reporter());
+        EXPECT_FALSE(h.written || h.stop);
     }
-    EXPECT_EQ((std::vector<Message>(3, Message{L"Couldn't open file for writing.", MB_ICONSTOP})), r.messages);
+    ASSERT_EQ(2u, r.messages.size());
+    for (const Message& m : r.messages) {
+        EXPECT_EQ(0u, m.text.find(L"Couldn't open file for writing.\r\n\r\n" + dir)) << m.text;
+        EXPECT_NE(std::wstring::npos, m.text.find(L"(error ")) << m.text;
+        EXPECT_EQ(static_cast<UINT>(MB_ICONSTOP), m.icon);
+    }
+    EXPECT_NE(std::wstring::npos, r.messages[1].text.find(L"(error 32)"));  // sharing violation
     EXPECT_EQ(payload, ReadAll(target));
+    r.messages.clear();
+
+    // a missing folder fails for every file: handed back for one message
+    L::ExtractOutcome gone = L::ExtractResource(nullptr, 201, dir + L"no such folder\\x.bin", r.reporter());
+    EXPECT_TRUE(gone.stop);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(0u, gone.message.find(L"Couldn't open file for writing."));
+
+    // an essential file (list, script) hands back even a failure of its own
+    {
+        vellum::UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        L::ExtractOutcome h = L::ExtractResource(nullptr, 201, target, r.reporter(), true);
+        EXPECT_TRUE(h.stop);
+        EXPECT_NE(std::wstring::npos, h.message.find(L"(error 32)"));
+    }
+    L::ExtractOutcome none = L::ExtractResource(nullptr, 477, dir + L"none.bin", r.reporter(), true);
+    EXPECT_TRUE(none.stop);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((dir + L"none.bin").c_str()));
+    EXPECT_TRUE(L::ExtractResource(nullptr, 201, target, r.reporter(), true).written);
+}
+
+TEST(ScriptLock, HeldOnlyWhileAnotherHandleHasItWithoutSharing) {
+    const std::wstring lock = TempDir() + L"VellumSetup.lock";
+    ::DeleteFileW(lock.c_str());
+    EXPECT_FALSE(L::ScriptLockHeld(lock));  // no file
+    WriteAll(lock, "");
+    EXPECT_FALSE(L::ScriptLockHeld(lock));  // left by an ended run
+    {
+        vellum::UniqueFile held(::CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(static_cast<bool>(held));
+        EXPECT_TRUE(L::ScriptLockHeld(lock));
+    }
+    EXPECT_FALSE(L::ScriptLockHeld(lock));
+    ::DeleteFileW(lock.c_str());
 }
 
 TEST(FileServices, ExistenceAndEnvironment) {

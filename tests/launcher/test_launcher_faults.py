@@ -3,12 +3,13 @@ text, title and icon and the run goes on; list lines that are not bare names
 never leave the working folder; the close box is refused during extraction;
 the exit code tells a failed start from a started script."""
 import os
+import shutil
 import time
 import unittest
 
 from harness import winetest as wt
-from launcher.launcher_e2e import (CANNOT_OPEN, DEV_PAYLOAD, FAULTS_PAYLOAD, LauncherCase, payload_bytes,
-                                   read_record)
+from launcher.launcher_e2e import (CANNOT_OPEN, DEV_PAYLOAD, FAULTS_PAYLOAD, LauncherCase, headline,
+                                   payload_bytes, read_record)
 
 TITLE = "Faulty Setup"  # the faulty payload's catalogue caption
 
@@ -38,7 +39,7 @@ class LauncherFaultsTest(LauncherCase):
         # Line 2, "..\escape.txt": held at its message box, the window refuses
         # to close by the close box, by WM_CLOSE and at the end of the session.
         box = self.next_box()
-        self.assertEqual((TITLE, CANNOT_OPEN, "stop"), (box["title"], box["text"], box["icon"]))
+        self.assertEqual((TITLE, CANNOT_OPEN, "stop"), (box["title"], headline(box["text"]), box["icon"]))
         window = self.main_window()
         self.assertEqual(TITLE, window["title"])
         self.assertEqual(25, self.control(window, 1002)["progress"]["pos"])  # 2 of 8
@@ -72,33 +73,34 @@ class LauncherFaultsTest(LauncherCase):
         self.assertIsNotNone(record, "the script did not run")
         self.assertEqual(["VellumInstall"], record["args"])
 
-    def test_file_list_that_cannot_be_written_ends_the_load_step(self):
+    def test_file_list_that_cannot_be_written_stops_the_run(self):
+        # A folder in its place, or the file held by another program: an
+        # older list must not be followed. One box, exit 4, nothing written.
         self.obstacle("filesList.txt")
         proc = self.start(self.dev)
-        self.expect_boxes([("", CANNOT_OPEN, "stop")])  # in the load step: no caption yet
         box = self.next_box()
-        self.assertEqual(("", "stop"), (box["title"], box["icon"]))
-        self.assertEqual("The file list %s\\_hsc_Vellum\\filesList.txt could not be read.\r\n\r\n"
-                         "A folder of that name is in its place." % self.wtemp,
-                         box["text"].replace("\r\n", "\n").replace("\n", "\r\n"))
         # The run ended in the load step: its window was never shown.
         windows = wt.inspector("list", "--all")
         self.assertFalse([w for w in windows if w["class"] == "VellumInstallerMain" and w["visible"]])
         self.answer()
-        self.assertEqual(1, self.wait_exit(proc))
+        self.assertEqual(("", CANNOT_OPEN, "stop"), (box["title"], headline(box["text"]), box["icon"]))
+        self.assertIn("filesList.txt", box["text"])
+        self.assertRegex(box["text"], r"\(error \d+\)")
+        self.assertIn("Setup has stopped", box["text"])
+        self.assertEqual(4, self.wait_exit(proc))
         self.assertEqual(["filesList.txt"], os.listdir(self.workdir))
 
-    def test_file_list_in_use_ends_the_load_step(self):
+        shutil.rmtree(self.workdir)
         os.makedirs(self.workdir)
+        with open(self.work("filesList.txt"), "wb") as f:
+            f.write(b"left by an earlier run\r\n")
         self.hold("filesList.txt")
         proc = self.start(self.dev, ["/q"])
-        self.expect_boxes([("", CANNOT_OPEN, "stop")])
         box = self.next_box()
         self.answer()
-        self.assertEqual(("", "stop"), (box["title"], box["icon"]))
-        self.assertTrue(box["text"].startswith("The file list %s\\_hsc_Vellum\\filesList.txt could not be read."
-                                               % self.wtemp), box["text"])
-        self.assertEqual(1, self.wait_exit(proc))
+        self.assertEqual(("", CANNOT_OPEN, "stop"), (box["title"], headline(box["text"]), box["icon"]))
+        self.assertIn("(error 32)", box["text"])  # the sharing violation, named
+        self.assertEqual(4, self.wait_exit(proc))
         self.assertEqual(["filesList.txt", "filesList.txt.held"], sorted(os.listdir(self.workdir)))
 
     def test_script_that_cannot_be_started(self):
@@ -110,7 +112,8 @@ class LauncherFaultsTest(LauncherCase):
         self.answer()
         expected = 'error executing "%s\\_hsc_Vellum\\Vellumsetup.jse "\r\nerrorcode=31' % self.wtemp
         self.assertEqual(("Setup", expected.replace("\r\n", "\n"), "stop"),
-                         (box["title"], box["text"].replace("\r\n", "\n"), box["icon"]))
+                         (box["title"], headline(box["text"]), box["icon"]))
+        self.assertRegex(box["text"], r"\r?\n\r?\n.+ \(error \d+\)$")  # the system's reason
         self.assertEqual(3, self.wait_exit(proc))
         self.assert_payload_written(DEV_PAYLOAD)
 

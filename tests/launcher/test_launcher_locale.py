@@ -6,7 +6,7 @@ import os
 import shutil
 import unittest
 
-from launcher.launcher_e2e import DEV_PAYLOAD, SOURCE1, SOURCE2, CANNOT_OPEN, LauncherCase, payload_bytes
+from launcher.launcher_e2e import DEV_PAYLOAD, SOURCE1, SOURCE2, CANNOT_OPEN, LauncherCase, headline, payload_bytes
 
 EN = ("Setup", "Starting Quillfeather Installation...")
 DE = ("Installation", "Die Installation von Quillfeather wird gestartet...")
@@ -28,7 +28,7 @@ class LauncherLocaleTest(LauncherCase):
     def check(self, expected, catalogue):
         box, dump = self.held_run()
         caption, label = expected
-        self.assertEqual((caption, CANNOT_OPEN, "stop"), (box["title"], box["text"], box["icon"]))
+        self.assertEqual((caption, CANNOT_OPEN, "stop"), (box["title"], headline(box["text"]), box["icon"]))
         self.assertEqual(caption, dump["title"])
         self.assertEqual(label, self.control(dump, 1001)["text"])
         bar = self.control(dump, 1002)["progress"]
