@@ -12,6 +12,14 @@
 //      (HKCU\Software\Classes) instead
 //   2  failed: nothing is left registered by this attempt (/RegServer), or
 //      some registration could not be removed (/UnregServer)
+//
+// A registration for one installation run (/RegServer /Run:<token>) carries
+// the token in the class key. It never takes a scope over from another copy
+// of the server whose file still exists: with the machine-wide scope taken
+// it registers for the user; with the user's scope taken it fails. The
+// server started from such a registration removes it when it ends, if it
+// still names this file and this token. Unregistration, with or without a
+// token, removes only registrations that name this file (and that token).
 #pragma once
 #include <windows.h>
 
@@ -55,10 +63,26 @@ public:
     // E_NOTIMPL: this system has no way to register a type library in that scope.
     virtual HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) = 0;
     virtual HRESULT unregisterTypeLib(Scope scope) = 0;
+    // A string value; ERROR_FILE_NOT_FOUND when the key or value is missing.
+    virtual LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) = 0;
+    // Whether a registered server file is still there (a copy that is gone
+    // has nothing left to protect).
+    virtual bool fileExists(const std::wstring& path) = 0;
 };
 
-int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
-int UnregisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
+// The class key's value that marks a registration made for one run.
+constexpr const wchar_t* kRunValueName = L"InstallationRun";
+
+// runToken empty: a lasting registration, as made by hand.
+int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64,
+                   const std::wstring& runToken = std::wstring());
+// runToken empty: every registration naming exePath; otherwise only the one
+// made with that token.
+int UnregisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64,
+                     const std::wstring& runToken = std::wstring());
+// The token of the run registration that names exePath; empty when there is
+// none (a lasting registration, or none at all).
+std::wstring RunTokenOf(RegistryBackend& registry, const std::wstring& exePath);
 
 // The real registry and the system's type library registration.
 class Win32Registry : public RegistryBackend {
@@ -67,6 +91,8 @@ public:
     LONG deleteTree(Scope scope, const std::wstring& key) override;
     HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) override;
     HRESULT unregisterTypeLib(Scope scope) override;
+    LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) override;
+    bool fileExists(const std::wstring& path) override;
 };
 
 }  // namespace controller
