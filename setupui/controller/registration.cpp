@@ -111,7 +111,9 @@ enum class Holder { None, Self, Other, Gone };
 
 struct ScopeState {
     Holder holder = Holder::None;
-    std::wstring token;  // of a registration of this file for one run
+    std::wstring path;      // the registered server
+    std::wstring token;     // of a registration of this file for one run
+    std::wstring replaced;  // the copy that registration replaced
 };
 
 // Whose registration a scope holds: this file's, another copy's that still
@@ -121,12 +123,14 @@ ScopeState StateOf(RegistryBackend& reg, Scope scope, const std::wstring& exePat
     std::wstring value;
     if (reg.getValue(scope, ClsidKey() + L"\\LocalServer32", L"", &value) == ERROR_SUCCESS &&
         !ServerPath(value).empty()) {
-        const std::wstring path = ServerPath(value);
-        if (SamePath(path, exePath)) {
+        st.path = ServerPath(value);
+        if (SamePath(st.path, exePath)) {
             st.holder = Holder::Self;
             if (reg.getValue(scope, ClsidKey(), kRunValueName, &st.token) != ERROR_SUCCESS) st.token.clear();
+            if (reg.getValue(scope, ClsidKey(), kReplacedValueName, &st.replaced) != ERROR_SUCCESS)
+                st.replaced.clear();
         } else {
-            st.holder = reg.fileExists(path) ? Holder::Other : Holder::Gone;
+            st.holder = reg.fileExists(st.path) ? Holder::Other : Holder::Gone;
         }
         return st;
     }
@@ -136,13 +140,20 @@ ScopeState StateOf(RegistryBackend& reg, Scope scope, const std::wstring& exePat
     return st;
 }
 
+// A failed machine-wide attempt may have overwritten another copy's
+// registration before it was rolled back: that copy registers itself again.
+void RestoreReplaced(RegistryBackend& reg, const RegistrationData& machineCls) {
+    for (const RegEntry& e : machineCls.entries)
+        if (e.name == kReplacedValueName && reg.fileExists(e.data)) reg.reRegister(e.data);
+}
+
 }  // namespace
 
 int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64, const std::wstring& runToken) {
     RegistrationData cls = ClassEntries(exePath);
     const RegistrationData lib = TypeLibEntries(exePath, win64);
 
-    bool machineAllowed = true;
+    RegistrationData machineCls = cls;
     if (!runToken.empty()) {
         cls.entries.push_back({ClsidKey(), kRunValueName, runToken});
         const ScopeState machine = StateOf(reg, Scope::Machine, exePath, win64);
@@ -150,30 +161,38 @@ int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64
         // The user's classes win over the machine's: with another copy
         // registered there, no registration of ours would ever be used.
         if (user.holder == Holder::Other) return kExitFailed;
-        machineAllowed = machine.holder != Holder::Other;
-        if (machineAllowed && user.holder == Holder::Self) {
+        if (user.holder == Holder::Self) {
             // A leftover of this file for the user would shadow the new one.
             RemoveAll(reg, Scope::User, cls);
             RemoveAll(reg, Scope::User, lib);
         }
+        machineCls = cls;
+        // Another copy registered machine-wide gets its registration back
+        // when this run's goes; a killed run's note of it is carried on.
+        const std::wstring replaced = machine.holder == Holder::Other ? machine.path
+                                      : machine.holder == Holder::Self ? machine.replaced
+                                                                       : std::wstring();
+        if (!replaced.empty()) machineCls.entries.push_back({ClsidKey(), kReplacedValueName, replaced});
     }
 
-    if (machineAllowed) {
-        // Machine-wide first: every user of the computer runs the installation.
-        LONG rc = WriteAll(reg, Scope::Machine, cls);
-        if (rc == ERROR_SUCCESS) {
-            HRESULT hr = reg.registerTypeLib(Scope::Machine, exePath);
-            if (SUCCEEDED(hr)) return kExitMachineWide;
-            RemoveAll(reg, Scope::Machine, cls);
-            RemoveAll(reg, Scope::Machine, lib);
-            if (!IsAccessDenied(hr)) return kExitFailed;
-        } else if (rc != ERROR_ACCESS_DENIED) {
+    // Machine-wide first: every user of the computer runs the installation.
+    LONG rc = WriteAll(reg, Scope::Machine, machineCls);
+    if (rc == ERROR_SUCCESS) {
+        HRESULT hr = reg.registerTypeLib(Scope::Machine, exePath);
+        if (SUCCEEDED(hr)) return kExitMachineWide;
+        RemoveAll(reg, Scope::Machine, cls);
+        RemoveAll(reg, Scope::Machine, lib);
+        if (!IsAccessDenied(hr)) {
+            RestoreReplaced(reg, machineCls);
             return kExitFailed;
         }
+    } else if (rc != ERROR_ACCESS_DENIED) {
+        RestoreReplaced(reg, machineCls);
+        return kExitFailed;
     }
+    RestoreReplaced(reg, machineCls);
 
-    // Refused machine-wide (a limited account), or another copy holds it:
-    // register for this user.
+    // Refused machine-wide (a limited account): register for this user.
     if (WriteAll(reg, Scope::User, cls) != ERROR_SUCCESS) return kExitFailed;
     // A run writes the per-user type library entries itself: some systems'
     // per-user call writes machine-wide, over another copy's registration.
@@ -206,13 +225,19 @@ int UnregisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win
                             SamePath(libPath, exePath);
         if (libOwn && (scope == Scope::Machine || states[0].holder != Holder::Other))
             reg.unregisterTypeLib(scope);  // then the trees, whatever it left
+        bool removed = true;
         for (const RegistrationData* d : {&cls, &lib}) {
             if (d == &lib && !libOwn) continue;
             for (const std::wstring& k : d->ownedKeys) {
                 LONG rc = reg.deleteTree(scope, k);
-                if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) ok = false;
+                if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) removed = false;
             }
         }
+        ok = ok && removed;
+        // The copy this run's registration replaced registers itself again.
+        if (removed && scope == Scope::Machine && !st.replaced.empty() && reg.fileExists(st.replaced) &&
+            !reg.reRegister(st.replaced))
+            ok = false;
     }
     return ok ? kExitMachineWide : kExitFailed;
 }
@@ -298,6 +323,22 @@ LONG Win32Registry::getValue(Scope scope, const std::wstring& keyPath, const std
     buffer.back() = L'\0';  // stored without its terminator
     data->assign(buffer.data());
     return ERROR_SUCCESS;
+}
+
+bool Win32Registry::reRegister(const std::wstring& exePath) {
+    std::wstring commandLine = L"\"" + exePath + L"\" /RegServer";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    DWORD code = 2;
+    // Registration is a few registry writes; a copy that hangs is not waited for.
+    if (::WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0 || !::GetExitCodeProcess(pi.hProcess, &code))
+        code = 2;
+    ::CloseHandle(pi.hProcess);
+    return code == 0 || code == 1;
 }
 
 bool Win32Registry::fileExists(const std::wstring& path) {

@@ -14,12 +14,15 @@
 //      some registration could not be removed (/UnregServer)
 //
 // A registration for one installation run (/RegServer /Run:<token>) carries
-// the token in the class key. It never takes a scope over from another copy
-// of the server whose file still exists: with the machine-wide scope taken
-// it registers for the user; with the user's scope taken it fails. The
-// server started from such a registration removes it when it ends, if it
-// still names this file and this token. Unregistration, with or without a
-// token, removes only registrations that name this file (and that token).
+// the token in the class key. Where another copy of the server whose file
+// still exists is registered machine-wide, the run's registration replaces
+// it and keeps its path; removing the run's registration has that copy
+// register itself again (/RegServer), so it is as it was. With another copy
+// registered for the user the run's registration fails (the user's would
+// win over it). The server started from a run's registration removes it
+// when it ends, if it still names this file and this token. Unregistration,
+// with or without a token, removes only registrations that name this file
+// (and that token).
 #pragma once
 #include <windows.h>
 
@@ -68,10 +71,15 @@ public:
     // Whether a registered server file is still there (a copy that is gone
     // has nothing left to protect).
     virtual bool fileExists(const std::wstring& path) = 0;
+    // Has another copy of the server register itself (/RegServer); true
+    // when it did.
+    virtual bool reRegister(const std::wstring& exePath) = 0;
 };
 
 // The class key's value that marks a registration made for one run.
 constexpr const wchar_t* kRunValueName = L"InstallationRun";
+// The class key's value that names the copy a run's registration replaced.
+constexpr const wchar_t* kReplacedValueName = L"InstallationRunReplaced";
 
 // runToken empty: a lasting registration, as made by hand.
 int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64,
@@ -93,6 +101,7 @@ public:
     HRESULT unregisterTypeLib(Scope scope) override;
     LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) override;
     bool fileExists(const std::wstring& path) override;
+    bool reRegister(const std::wstring& exePath) override;
 };
 
 }  // namespace controller

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 #include <objbase.h>
 
@@ -70,6 +71,13 @@ public:
         return ERROR_SUCCESS;
     }
     bool fileExists(const std::wstring& path) override { return existing.count(path) != 0; }
+    // The other copy registers itself as this build does.
+    bool reRegister(const std::wstring& exe) override {
+        reRegistered.push_back(exe);
+        int rc = RegisterServer(*this, exe, false);
+        return rc == kExitMachineWide || rc == kExitPerUser;
+    }
+    std::vector<std::wstring> reRegistered;
 
     std::wstring libPath[2];  // where the system's call registered the library
     std::set<std::wstring> existing;
@@ -162,32 +170,44 @@ TEST(RunRegistration, CarriesItsTokenAndGoesOnlyWithThatToken) {
     EXPECT_FALSE(reg.empty(Scope::Machine));
 }
 
-TEST(RunRegistration, LeavesAnotherCopysRegistrationAlone) {
+TEST(RunRegistration, GivesAnotherCopysRegistrationBack) {
     FakeRegistry reg;
     reg.existing.insert(kOther);
     EXPECT_EQ(RegisterServer(reg, kOther, false), kExitMachineWide);
     const auto machineBefore = reg.values[0];
 
-    // The machine-wide scope is taken: this run registers for the user.
-    EXPECT_EQ(RegisterServer(reg, kExe, false, L"7"), kExitPerUser);
-    EXPECT_EQ(reg.values[0], machineBefore);
-    EXPECT_EQ(reg.libPath[0], kOther);
-    EXPECT_EQ(reg.get(Scope::User, kClsidKey + L"\\LocalServer32"), L"\"" + kExe + L"\"");
-    EXPECT_EQ(reg.get(Scope::User, std::wstring(L"TypeLib\\") + kLibidString + L"\\1.0\\0\\win32"), kExe)
-        << "written by entries, not by a per-user call that may act machine-wide";
-    EXPECT_FALSE(reg.typeLibRegistered[1]);
-    EXPECT_EQ(RunTokenOf(reg, kExe), L"7");
-
-    EXPECT_EQ(UnregisterServer(reg, kExe, false, L"7"), kExitMachineWide);
+    // The run takes the class over and notes whose it was.
+    EXPECT_EQ(RegisterServer(reg, kExe, false, L"7"), kExitMachineWide);
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey + L"\\LocalServer32"), L"\"" + kExe + L"\"");
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey, kReplacedValueName), kOther);
     EXPECT_TRUE(reg.empty(Scope::User));
+
+    // A killed run's registration, taken over by the next run of this file,
+    // still knows whose it was.
+    EXPECT_EQ(RegisterServer(reg, kExe, false, L"8"), kExitMachineWide);
+    EXPECT_EQ(reg.get(Scope::Machine, kClsidKey, kReplacedValueName), kOther);
+
+    // Another token's end leaves it; this token's end gives it back.
+    EXPECT_EQ(UnregisterServer(reg, kExe, false, L"7"), kExitMachineWide);
+    EXPECT_TRUE(reg.reRegistered.empty());
+    EXPECT_EQ(UnregisterServer(reg, kExe, false, L"8"), kExitMachineWide);
+    EXPECT_EQ(reg.reRegistered, std::vector<std::wstring>{kOther});
     EXPECT_EQ(reg.values[0], machineBefore);
-    EXPECT_TRUE(reg.typeLibRegistered[0]);
     EXPECT_EQ(reg.libPath[0], kOther);
 
-    // Plain unregistration of this file does not touch the other copy either.
+    // Plain unregistration of this file does not touch the other copy.
     EXPECT_EQ(UnregisterServer(reg, kExe, false), kExitMachineWide);
     EXPECT_EQ(reg.values[0], machineBefore);
     EXPECT_TRUE(reg.typeLibRegistered[0]);
+}
+
+TEST(RunRegistration, AFailedAttemptHasAnotherCopyRegisterItselfAgain) {
+    FakeRegistry reg;
+    reg.existing.insert(kOther);
+    EXPECT_EQ(RegisterServer(reg, kOther, false), kExitMachineWide);
+    reg.typeLibMachine = TYPE_E_CANTLOADLIBRARY;
+    EXPECT_EQ(RegisterServer(reg, kExe, false, L"7"), kExitFailed);
+    EXPECT_EQ(reg.reRegistered, std::vector<std::wstring>{kOther});
 }
 
 TEST(RunRegistration, RefusedWhereAnotherCopyIsRegisteredForTheUser) {

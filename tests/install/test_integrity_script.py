@@ -84,7 +84,10 @@ class ScriptIntegrityTest(ti.InstallationTest):
             byte = f.read(1)
             f.seek(-100, os.SEEK_END)
             f.write(bytes([byte[0] ^ 0x01]))
-        return lambda: open(path, "wb").write(original)
+        def restore():
+            with open(path, "wb") as f:
+                f.write(original)
+        return restore
 
     def boxes_until_exit(self, proc, timeout=240):
         """Answers every message box with OK until proc ends; returns
@@ -135,8 +138,25 @@ class ScriptIntegrityTest(ti.InstallationTest):
         """What stands beside the install folder (staging, locks, ...)."""
         return sorted(n for n in os.listdir(self.parent) if n != "Quillfeather")
 
+    def wait_for_finish_page(self, seconds=240):
+        """Waits for the finish page; a message box instead fails with its text."""
+        deadline = time.time() + seconds
+        label = text("en-us", "loc_UI_Finish_Button")
+        while time.time() < deadline:
+            try:
+                box = wt.inspector("msgbox", "--timeout", "300")
+                if box and box.get("hwnd"):
+                    self.fail("a box instead of the finish page: %s" % box.get("text"))
+            except wt.InspectorError:
+                pass
+            try:
+                return self.wait_for_button(label, 1)
+            except AssertionError:
+                pass
+        self.fail("the wizard never showed %r" % label)
+
     def finish(self, proc):
-        self.wait_for_button(text("en-us", "loc_UI_Finish_Button"), 240)
+        self.wait_for_finish_page()
         self.click(text("en-us", "loc_UI_Launch_box"))
         self.click(text("en-us", "loc_UI_Finish_Button"))
         return proc.wait(60)
@@ -219,7 +239,7 @@ class ScriptIntegrityTest(ti.InstallationTest):
         self.walk_to_install("en-us")
         staging = self.target + ".VellumStaging"
         deadline = time.time() + 120
-        while not (os.path.isdir(staging) and any(os.scandir(staging))):
+        while not (os.path.isdir(staging) and os.listdir(staging)):
             self.assertLess(time.time(), deadline, "extraction never began")
             time.sleep(0.2)
         self.kill_script()
@@ -239,7 +259,7 @@ class ScriptIntegrityTest(ti.InstallationTest):
         # At the finish page: the installation is complete by then.
         proc = self.start_script()
         self.walk_to_install("en-us")
-        self.wait_for_button(text("en-us", "loc_UI_Finish_Button"), 240)
+        self.wait_for_finish_page()
         self.kill_script()
         self.assertIsNotNone(proc.wait(30))
         assert_other_copy_only()
