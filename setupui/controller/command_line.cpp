@@ -24,5 +24,29 @@ ServerSwitch ParseServerSwitch(const std::wstring& commandLine) {
     return ServerSwitch::None;
 }
 
+RunTokenKind ParseRunToken(const std::wstring& commandLine, std::wstring* token) {
+    token->clear();
+    size_t pos = 0;
+    while (pos < commandLine.size()) {
+        size_t start = commandLine.find_first_not_of(L" \t", pos);
+        if (start == std::wstring::npos) break;
+        size_t end = commandLine.find_first_of(L" \t", start);
+        if (end == std::wstring::npos) end = commandLine.size();
+        std::wstring word = commandLine.substr(start, end - start);
+        pos = end;
+        if (word.size() < 5 || (word[0] != L'-' && word[0] != L'/')) continue;
+        std::wstring name;
+        for (size_t i = 1; i < 5; ++i) name += static_cast<wchar_t>(std::towlower(word[i]));
+        if (name != L"run:") continue;
+        std::wstring value = word.substr(5);
+        if (value.empty() || value.size() > 64) return RunTokenKind::Invalid;
+        for (wchar_t c : value)
+            if (!(std::iswalnum(c) && c < 128) && c != L'-' && c != L'_' && c != L'.') return RunTokenKind::Invalid;
+        *token = value;
+        return RunTokenKind::Valid;
+    }
+    return RunTokenKind::None;
+}
+
 }  // namespace controller
 }  // namespace vellum

@@ -33,13 +33,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     vellum::HardenDllSearchPath();
     using namespace vellum::controller;
     Win32Registry registry;
-    switch (ParseServerSwitch(commandLine ? commandLine : L"")) {
+    const std::wstring line = commandLine ? commandLine : L"";
+    std::wstring token;
+    if (ParseRunToken(line, &token) == RunTokenKind::Invalid) return kExitFailed;
+    switch (ParseServerSwitch(line)) {
     case ServerSwitch::RegServer:
-        return RegisterServer(registry, ModulePath(), kWin64);
+        return RegisterServer(registry, ModulePath(), kWin64, token);
     case ServerSwitch::UnregServer:
-        return UnregisterServer(registry, ModulePath(), kWin64);
-    case ServerSwitch::Embedding:
-        return RunServer();
+        return UnregisterServer(registry, ModulePath(), kWin64, token);
+    case ServerSwitch::Embedding: {
+        // A registration made for one installation run goes with the server
+        // that served it, however its client ended (even killed); a later
+        // run's registration of this file carries another token and stays.
+        const std::wstring exe = ModulePath();
+        const std::wstring runToken = RunTokenOf(registry, exe);
+        int rc = RunServer();
+        if (!runToken.empty()) UnregisterServer(registry, exe, kWin64, runToken);
+        return rc;
+    }
     case ServerSwitch::None:
         break;
     }

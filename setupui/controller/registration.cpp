@@ -2,6 +2,10 @@
 
 #include <oleauto.h>
 
+#include <cwctype>
+
+#include <vector>
+
 #include "handles.h"
 #include "identity.h"
 
@@ -76,25 +80,123 @@ RegistrationData TypeLibEntries(const std::wstring& exePath, bool win64) {
     return d;
 }
 
-int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64) {
-    const RegistrationData cls = ClassEntries(exePath);
+namespace {
+
+std::wstring Lower(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
+    return s;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return Lower(a) == Lower(b); }
+
+// The program path of a LocalServer32 value: quoted, or the whole value.
+std::wstring ServerPath(const std::wstring& value) {
+    size_t start = value.find_first_not_of(L" \t");
+    if (start == std::wstring::npos) return std::wstring();
+    if (value[start] == L'"') {
+        size_t end = value.find(L'"', start + 1);
+        return value.substr(start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
+    }
+    size_t end = value.find_last_not_of(L" \t");
+    return value.substr(start, end - start + 1);
+}
+
+std::wstring ClsidKey() { return std::wstring(L"CLSID\\") + kClsidString; }
+
+std::wstring LibPathKey(bool win64) {
+    return std::wstring(L"TypeLib\\") + kLibidString + L"\\1.0\\0\\" + (win64 ? L"win64" : L"win32");
+}
+
+enum class Holder { None, Self, Other, Gone };
+
+struct ScopeState {
+    Holder holder = Holder::None;
+    std::wstring path;      // the registered server
+    std::wstring token;     // of a registration of this file for one run
+    std::wstring replaced;  // the copy that registration replaced
+};
+
+// Whose registration a scope holds: this file's, another copy's that still
+// exists, one whose file is gone, or none.
+ScopeState StateOf(RegistryBackend& reg, Scope scope, const std::wstring& exePath, bool win64) {
+    ScopeState st;
+    std::wstring value;
+    if (reg.getValue(scope, ClsidKey() + L"\\LocalServer32", L"", &value) == ERROR_SUCCESS &&
+        !ServerPath(value).empty()) {
+        st.path = ServerPath(value);
+        if (SamePath(st.path, exePath)) {
+            st.holder = Holder::Self;
+            if (reg.getValue(scope, ClsidKey(), kRunValueName, &st.token) != ERROR_SUCCESS) st.token.clear();
+            if (reg.getValue(scope, ClsidKey(), kReplacedValueName, &st.replaced) != ERROR_SUCCESS)
+                st.replaced.clear();
+        } else {
+            st.holder = reg.fileExists(st.path) ? Holder::Other : Holder::Gone;
+        }
+        return st;
+    }
+    // No class: a type library left by a partial registration of this file is still its own.
+    if (reg.getValue(scope, LibPathKey(win64), L"", &value) == ERROR_SUCCESS && SamePath(value, exePath))
+        st.holder = Holder::Self;
+    return st;
+}
+
+// A failed machine-wide attempt may have overwritten another copy's
+// registration before it was rolled back: that copy registers itself again.
+void RestoreReplaced(RegistryBackend& reg, const RegistrationData& machineCls) {
+    for (const RegEntry& e : machineCls.entries)
+        if (e.name == kReplacedValueName && reg.fileExists(e.data)) reg.reRegister(e.data);
+}
+
+}  // namespace
+
+int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64, const std::wstring& runToken) {
+    RegistrationData cls = ClassEntries(exePath);
     const RegistrationData lib = TypeLibEntries(exePath, win64);
 
+    RegistrationData machineCls = cls;
+    if (!runToken.empty()) {
+        cls.entries.push_back({ClsidKey(), kRunValueName, runToken});
+        const ScopeState machine = StateOf(reg, Scope::Machine, exePath, win64);
+        const ScopeState user = StateOf(reg, Scope::User, exePath, win64);
+        // The user's classes win over the machine's: with another copy
+        // registered there, no registration of ours would ever be used.
+        if (user.holder == Holder::Other) return kExitFailed;
+        if (user.holder == Holder::Self) {
+            // A leftover of this file for the user would shadow the new one.
+            RemoveAll(reg, Scope::User, cls);
+            RemoveAll(reg, Scope::User, lib);
+        }
+        machineCls = cls;
+        // Another copy registered machine-wide gets its registration back
+        // when this run's goes; a killed run's note of it is carried on.
+        const std::wstring replaced = machine.holder == Holder::Other ? machine.path
+                                      : machine.holder == Holder::Self ? machine.replaced
+                                                                       : std::wstring();
+        if (!replaced.empty()) machineCls.entries.push_back({ClsidKey(), kReplacedValueName, replaced});
+    }
+
     // Machine-wide first: every user of the computer runs the installation.
-    LONG rc = WriteAll(reg, Scope::Machine, cls);
+    LONG rc = WriteAll(reg, Scope::Machine, machineCls);
     if (rc == ERROR_SUCCESS) {
         HRESULT hr = reg.registerTypeLib(Scope::Machine, exePath);
         if (SUCCEEDED(hr)) return kExitMachineWide;
         RemoveAll(reg, Scope::Machine, cls);
         RemoveAll(reg, Scope::Machine, lib);
-        if (!IsAccessDenied(hr)) return kExitFailed;
+        if (!IsAccessDenied(hr)) {
+            RestoreReplaced(reg, machineCls);
+            return kExitFailed;
+        }
     } else if (rc != ERROR_ACCESS_DENIED) {
+        RestoreReplaced(reg, machineCls);
         return kExitFailed;
     }
+    RestoreReplaced(reg, machineCls);
 
     // Refused machine-wide (a limited account): register for this user.
     if (WriteAll(reg, Scope::User, cls) != ERROR_SUCCESS) return kExitFailed;
-    HRESULT hr = reg.registerTypeLib(Scope::User, exePath);
+    // A run writes the per-user type library entries itself: some systems'
+    // per-user call writes machine-wide, over another copy's registration.
+    HRESULT hr = runToken.empty() ? reg.registerTypeLib(Scope::User, exePath) : E_NOTIMPL;
     if (hr == E_NOTIMPL) hr = HRESULT_FROM_WIN32(WriteAll(reg, Scope::User, lib));
     if (FAILED(hr)) {
         RemoveAll(reg, Scope::User, cls);
@@ -104,19 +206,50 @@ int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64
     return kExitPerUser;
 }
 
-int UnregisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64) {
+int UnregisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64, const std::wstring& runToken) {
     const RegistrationData cls = ClassEntries(exePath);
     const RegistrationData lib = TypeLibEntries(exePath, win64);
+    const ScopeState states[2] = {StateOf(reg, Scope::Machine, exePath, win64),
+                                  StateOf(reg, Scope::User, exePath, win64)};
     bool ok = true;
     for (Scope scope : {Scope::Machine, Scope::User}) {
-        reg.unregisterTypeLib(scope);  // then the trees, whatever it left
-        for (const RegistrationData* d : {&cls, &lib})
+        const ScopeState& st = states[scope == Scope::Machine ? 0 : 1];
+        if (st.holder != Holder::Self) continue;             // another copy's, or nothing
+        if (!runToken.empty() && st.token != runToken) continue;  // a later run's
+        // The system's call removes the library by its identifier, whoever
+        // registered it: only where the library names this file, and never
+        // for the user where another copy holds the machine (the per-user
+        // call may act machine-wide).
+        std::wstring libPath;
+        const bool libOwn = reg.getValue(scope, LibPathKey(win64), L"", &libPath) != ERROR_SUCCESS ||
+                            SamePath(libPath, exePath);
+        if (libOwn && (scope == Scope::Machine || states[0].holder != Holder::Other))
+            reg.unregisterTypeLib(scope);  // then the trees, whatever it left
+        bool removed = true;
+        for (const RegistrationData* d : {&cls, &lib}) {
+            if (d == &lib && !libOwn) continue;
             for (const std::wstring& k : d->ownedKeys) {
                 LONG rc = reg.deleteTree(scope, k);
-                if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) ok = false;
+                if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) removed = false;
             }
+        }
+        ok = ok && removed;
+        // The copy this run's registration replaced registers itself again.
+        if (removed && scope == Scope::Machine && !st.replaced.empty() && reg.fileExists(st.replaced) &&
+            !reg.reRegister(st.replaced))
+            ok = false;
     }
     return ok ? kExitMachineWide : kExitFailed;
+}
+
+std::wstring RunTokenOf(RegistryBackend& reg, const std::wstring& exePath) {
+    // The user's registration is the one COM uses when both exist.
+    for (Scope scope : {Scope::User, Scope::Machine}) {
+        ScopeState st = StateOf(reg, scope, exePath, false);
+        if (st.holder == Holder::Self) return st.token;
+        if (st.holder == Holder::Other) return std::wstring();
+    }
+    return std::wstring();
 }
 
 // ---- the real registry -------------------------------------------------
@@ -171,6 +304,46 @@ LONG DeleteKeyTree(HKEY parent, const std::wstring& path) {
 LONG Win32Registry::deleteTree(Scope scope, const std::wstring& key) {
     LONG rc = DeleteKeyTree(RootOf(scope), ClassesPath(key));
     return rc == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : rc;
+}
+
+LONG Win32Registry::getValue(Scope scope, const std::wstring& keyPath, const std::wstring& name,
+                              std::wstring* data) {
+    UniqueHKey key;
+    LONG rc = ::RegOpenKeyExW(RootOf(scope), ClassesPath(keyPath).c_str(), 0, KEY_QUERY_VALUE, key.put());
+    if (rc != ERROR_SUCCESS) return rc;
+    const wchar_t* valueName = name.empty() ? nullptr : name.c_str();
+    DWORD type = 0, size = 0;
+    rc = ::RegQueryValueExW(key.get(), valueName, nullptr, &type, nullptr, &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    rc = ::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    buffer.back() = L'\0';  // stored without its terminator
+    data->assign(buffer.data());
+    return ERROR_SUCCESS;
+}
+
+bool Win32Registry::reRegister(const std::wstring& exePath) {
+    std::wstring commandLine = L"\"" + exePath + L"\" /RegServer";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    DWORD code = 2;
+    // Registration is a few registry writes; a copy that hangs is not waited for.
+    if (::WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0 || !::GetExitCodeProcess(pi.hProcess, &code))
+        code = 2;
+    ::CloseHandle(pi.hProcess);
+    return code == 0 || code == 1;
+}
+
+bool Win32Registry::fileExists(const std::wstring& path) {
+    DWORD attrs = ::GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 HRESULT Win32Registry::registerTypeLib(Scope scope, const std::wstring& exePath) {

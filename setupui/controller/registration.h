@@ -12,6 +12,17 @@
 //      (HKCU\Software\Classes) instead
 //   2  failed: nothing is left registered by this attempt (/RegServer), or
 //      some registration could not be removed (/UnregServer)
+//
+// A registration for one installation run (/RegServer /Run:<token>) carries
+// the token in the class key. Where another copy of the server whose file
+// still exists is registered machine-wide, the run's registration replaces
+// it and keeps its path; removing the run's registration has that copy
+// register itself again (/RegServer), so it is as it was. With another copy
+// registered for the user the run's registration fails (the user's would
+// win over it). The server started from a run's registration removes it
+// when it ends, if it still names this file and this token. Unregistration,
+// with or without a token, removes only registrations that name this file
+// (and that token).
 #pragma once
 #include <windows.h>
 
@@ -55,10 +66,31 @@ public:
     // E_NOTIMPL: this system has no way to register a type library in that scope.
     virtual HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) = 0;
     virtual HRESULT unregisterTypeLib(Scope scope) = 0;
+    // A string value; ERROR_FILE_NOT_FOUND when the key or value is missing.
+    virtual LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) = 0;
+    // Whether a registered server file is still there (a copy that is gone
+    // has nothing left to protect).
+    virtual bool fileExists(const std::wstring& path) = 0;
+    // Has another copy of the server register itself (/RegServer); true
+    // when it did.
+    virtual bool reRegister(const std::wstring& exePath) = 0;
 };
 
-int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
-int UnregisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64);
+// The class key's value that marks a registration made for one run.
+constexpr const wchar_t* kRunValueName = L"InstallationRun";
+// The class key's value that names the copy a run's registration replaced.
+constexpr const wchar_t* kReplacedValueName = L"InstallationRunReplaced";
+
+// runToken empty: a lasting registration, as made by hand.
+int RegisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64,
+                   const std::wstring& runToken = std::wstring());
+// runToken empty: every registration naming exePath; otherwise only the one
+// made with that token.
+int UnregisterServer(RegistryBackend& registry, const std::wstring& exePath, bool win64,
+                     const std::wstring& runToken = std::wstring());
+// The token of the run registration that names exePath; empty when there is
+// none (a lasting registration, or none at all).
+std::wstring RunTokenOf(RegistryBackend& registry, const std::wstring& exePath);
 
 // The real registry and the system's type library registration.
 class Win32Registry : public RegistryBackend {
@@ -67,6 +99,9 @@ public:
     LONG deleteTree(Scope scope, const std::wstring& key) override;
     HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) override;
     HRESULT unregisterTypeLib(Scope scope) override;
+    LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) override;
+    bool fileExists(const std::wstring& path) override;
+    bool reRegister(const std::wstring& exePath) override;
 };
 
 }  // namespace controller
