@@ -77,13 +77,15 @@ def _pick(rng, weighted):
     return weighted[-1][0]
 
 
-def actions(seed, count=220):
+def actions(seed, count=200):
     """The action list of a seed: tokens such as "key:Tab", "click:1001",
-    "answer:yes", "script:step:3", "script:setProgress:40:slow"."""
+    "answer:yes", "script:step:3", "script:setProgress:40:slow".
+    "click:forward" is a click on what a user who wants to install clicks
+    next on the page shown: "I accept" while it is clear, else Next."""
     rng = random.Random(seed)
     # Each seed has a temperament: how often the script side interrupts.
     rude = rng.choice((0.5, 1.0, 2.0))
-    kinds = [("step", 26), ("key", 24), ("click", 22), ("answer", 9), ("close", 3),
+    kinds = [("step", 26), ("forward", 12), ("key", 24), ("click", 20), ("answer", 9), ("close", 3),
              ("closeAll", 1.5 * rude), ("closeProgress", 0.8 * rude), ("release", 0.8 * rude),
              ("setProgress", 3), ("Confirm", 1.5), ("kill", 0.8 * rude)]
     out = []
@@ -96,7 +98,9 @@ def actions(seed, count=220):
         elif kind == "click":
             out.append("click:%d" % _pick(rng, CLICK_WEIGHTS))
         elif kind == "answer":
-            out.append("answer:" + _pick(rng, [("yes", 4), ("no", 5), ("ok", 3)]))
+            out.append("answer:" + _pick(rng, [("yes", 2), ("no", 5), ("ok", 3)]))
+        elif kind == "forward":
+            out.append("click:forward")
         elif kind == "close":
             out.append("close:" + rng.choice(("wizard", "wizard", "progress")))
         elif kind == "setProgress":
@@ -379,7 +383,7 @@ class Monkey:
         if kind == "key":
             self.press(snap, pid, rest)
         elif kind == "click":
-            self.click(snap, pid, int(rest))
+            self.click(snap, pid, self.forward(snap, pid) if rest == "forward" else int(rest))
         elif kind == "close":
             w = self.wizard(snap, pid) if rest == "wizard" else self.progress(snap, pid)
             if w and w["visible"]:
@@ -409,6 +413,13 @@ class Monkey:
         subprocess.run(["xdotool", "key", "--clearmodifiers", key], env=winetest.setup(), timeout=30, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def forward(self, snap, pid):
+        wiz = self.wizard(snap, pid)
+        agree = wiz and self.control(wiz, OPT_AGREE)
+        if agree and agree["visible"] and agree.get("checked") != 1:
+            return OPT_AGREE
+        return NEXT
+
     def click(self, snap, pid, cid):
         holder = self.progress(snap, pid) if cid in PROGRESS_CONTROLS else self.wizard(snap, pid)
         if not holder or not holder["visible"]:
@@ -417,7 +428,7 @@ class Monkey:
             if c["id"] == cid:
                 r = c["rect"]
                 x, y = r["left"] + r["width"] // 2, r["top"] + r["height"] // 2
-                subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"],
+                subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
                                env=winetest.setup(), timeout=30, check=True,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 return
@@ -436,6 +447,7 @@ class Monkey:
         self.sessions.append(s)
         self.decision = None
         self.launch_checked = None
+        self.page = None
         before = {p["pid"] for p in self.snapshot()["processes"]}
         n = s.send("create")
         r = s.wait_result(n, timeout=60)

@@ -5,7 +5,7 @@
     python3 tests/monkey/soak.py --replay-seed S       one seed again
     python3 tests/monkey/soak.py --replay "key:Tab click:1001 ..."
                                                        an action list as printed
-    --count K      actions per seed (default 220)
+    --count K      actions per seed (default 200)
     --verbose      print each action as it runs
 
 A failure prints the seed, what broke and the action list up to the step
@@ -40,7 +40,7 @@ def run_one(seed=None, action_list=None, verbose=False):
         original = m.do
 
         def do(action):
-            print("%4d %s" % (m.step, action), flush=True)
+            print("%7.2f %4d %s" % (time.time() - started, m.step, action), flush=True)
             return original(action)
         m.do = do
     started = time.time()
@@ -59,7 +59,7 @@ def main():
     p.add_argument("--seed", type=int)
     p.add_argument("--replay-seed", type=int)
     p.add_argument("--replay")
-    p.add_argument("--count", type=int, default=220)
+    p.add_argument("--count", type=int, default=200)
     p.add_argument("--verbose", action="store_true")
     a = p.parse_args()
     winetest.setup()
