@@ -84,7 +84,7 @@ def actions(seed, count=200):
     next on the page shown: "I accept" while it is clear, else Next."""
     rng = random.Random(seed)
     # Each seed has a temperament: how often the script side interrupts.
-    rude = rng.choice((0.5, 1.0, 2.0))
+    rude = rng.choice((0.3, 1.0, 2.0))
     kinds = [("step", 26), ("forward", 12), ("key", 24), ("click", 20), ("answer", 9), ("close", 3),
              ("closeAll", 1.5 * rude), ("closeProgress", 0.8 * rude), ("release", 0.8 * rude),
              ("setProgress", 3), ("Confirm", 1.5), ("kill", 0.8 * rude)]
@@ -284,6 +284,7 @@ class Monkey:
         self.launch_checked = None  # chkLaunch as last seen on the finish page
         self.page = None
         self.ended_servers = {}     # pid -> exit code
+        self.seen = set()           # pages and returned calls: what a run covered
 
     # ---- running ----
     def run(self):
@@ -563,6 +564,7 @@ class Monkey:
         ok = r.startswith("ok ")
         value = r[3:] if ok else r[4:]
         self.log("  %s -> %s" % (op, r))
+        self.seen.add(op)
         if not ok:
             code = value.split(" ", 1)[0]
             # The controller's own refusals (no window yet, out of range) are
@@ -764,6 +766,7 @@ class Monkey:
         if problems:
             self.fail("the %s page is broken: %s" % (page, "; ".join(problems)))
         self.page = page
+        self.seen.add(page)
 
     @staticmethod
     def ready_for(decision):

@@ -78,8 +78,8 @@ def main():
     for seed, action_list in jobs:
         error, m, took = run_one(seed, action_list, a.verbose)
         if error is None:
-            print("PASS seed %s: %d actions, %d sessions, %.0f s" % (seed, len(action_list), len(m.sessions), took),
-                  flush=True)
+            print("PASS seed %s: %d actions, %d sessions, %.0f s; covered %s" % (
+                seed, len(action_list), len(m.sessions), took, " ".join(sorted(m.seen))), flush=True)
             continue
         failed += 1
         print("FAIL seed %s after %.0f s: %s" % (seed, took, error), flush=True)
