@@ -72,5 +72,7 @@ int CmdWaitPid(const Args& args);
 int CmdRegSet(const Args& args);
 int CmdRegDelete(const Args& args);
 int CmdRegGet(const Args& args);
+int CmdHold(const Args& args);
+int CmdSnapshot(const Args& args);
 
 }  // namespace inspector

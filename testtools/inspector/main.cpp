@@ -76,6 +76,18 @@
 //   regdel --key ROOT\PATH [--name N]   deletes a value, or the key (tree)
 //   regget --key ROOT\PATH [--name N]   {type, hex}: the value's exact bytes
 //                                (exit 2 when the key or value is missing)
+//   hold --pid P                 keeps a handle of the process, so that a later
+//                                waitpid still tells its exit code: {pid,held}
+//   snapshot [--exe NAME]...     processes and, for the processes of those
+//                                program names, their top-level windows with
+//                                their controls in screen coordinates:
+//       {processes:[{pid,parent,exe}],windows:[{hwnd,pid,title,class,visible,
+//        enabled,owner,foreground,rect,client_rect,controls:[{id,class,text,
+//        visible,own_visible,enabled,focused,checked (buttons),rect}]}]}
+//   serve                        answers commands read from stdin, one per
+//                                line, arguments separated by tabs, without a
+//                                process start each: one line per command,
+//                                {code,out,err} (out: the command's JSON)
 //
 // Fonts and message box icons are read inside the target process by
 // inspector_probe.dll (next to inspector.exe), which a window hook loads
@@ -147,34 +159,107 @@ void WriteAll(DWORD which, const std::string& bytes) {
 }
 }  // namespace
 
+namespace {
+// In serve mode a command's answer and failure are collected for its line
+// instead of being written and ending the process.
+bool g_serving = false;
+std::string g_served;
+struct Served {
+    int code;
+    std::wstring message;
+};
+}  // namespace
+
 void Fail(int code, const std::wstring& message) {
+    if (g_serving) throw Served{code, message};
     WriteAll(STD_ERROR_HANDLE, "inspector: " + U8(message) + "\n");
     ::ExitProcess(static_cast<UINT>(code));
 }
 
-void Emit(const JsonWriter& json) { WriteAll(STD_OUTPUT_HANDLE, json.text() + "\n"); }
+void Emit(const JsonWriter& json) {
+    if (g_serving) g_served = json.text();
+    else WriteAll(STD_OUTPUT_HANDLE, json.text() + "\n");
+}
+
+struct Command {
+    const wchar_t* name;
+    int (*run)(const Args&);
+};
+int RunCommand(const Command* commands, size_t count, int argc, wchar_t** argv);
+
+namespace {
+// Reads tab-separated command lines from stdin until it ends.
+int Serve(const Command* commands, size_t count) {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    std::string pending;
+    char buf[4096];
+    for (;;) {
+        size_t eol;
+        while ((eol = pending.find('\n')) == std::string::npos) {
+            DWORD got = 0;
+            if (!::ReadFile(in, buf, sizeof(buf), &got, nullptr) || got == 0) return kOk;
+            pending.append(buf, got);
+        }
+        std::string line = pending.substr(0, eol);
+        pending.erase(0, eol + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::wstring> words{L"inspector"};
+        std::wstring wide = vellum::Utf8ToWide(line);
+        size_t start = 0;
+        for (;;) {
+            size_t tab = wide.find(L'\t', start);
+            words.push_back(wide.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+            if (tab == std::wstring::npos) break;
+            start = tab + 1;
+        }
+        std::vector<wchar_t*> argv;
+        for (auto& w : words) argv.push_back(&w[0]);
+        g_served.clear();
+        int code = kOk;
+        std::wstring message;
+        g_serving = true;
+        try {
+            code = RunCommand(commands, count, static_cast<int>(argv.size()), argv.data());
+        } catch (const Served& f) {
+            code = f.code;
+            message = f.message;
+        }
+        g_serving = false;
+        JsonWriter err;
+        err.str(U8(message));
+        WriteAll(STD_OUTPUT_HANDLE, "{\"code\":" + std::to_string(code) + ",\"out\":" +
+                                        (g_served.empty() ? std::string("null") : g_served) +
+                                        ",\"err\":" + err.text() + "}\n");
+    }
+}
+}  // namespace
+
+int RunCommand(const Command* commands, size_t count, int argc, wchar_t** argv) {
+    if (argc < 2) Fail(kFailed, L"usage: inspector <command> [options]; see main.cpp for the reference");
+    if (wcscmp(argv[1], L"serve") == 0) {
+        if (g_serving) Fail(kFailed, L"serve does not nest");
+        return Serve(commands, count);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (wcscmp(argv[1], commands[i].name) == 0) {
+            Args args(argc, argv, 2);
+            return commands[i].run(args);
+        }
+    }
+    Fail(kFailed, std::wstring(L"unknown command: ") + argv[1]);
+}
 
 }  // namespace inspector
 
 int wmain(int argc, wchar_t** argv) {
     using namespace inspector;
-    struct Command {
-        const wchar_t* name;
-        int (*run)(const Args&);
-    };
     static const Command kCommands[] = {
         {L"list", CmdList},       {L"wait", CmdWait},         {L"dump", CmdDump},
         {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate}, {L"watch", CmdWatch},
         {L"msgbox", CmdMsgBox},   {L"answer", CmdAnswer},     {L"measure", CmdMeasure},
         {L"run", CmdRun},         {L"env", CmdEnv},           {L"ps", CmdPs},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
         {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},
+        {L"hold", CmdHold},       {L"snapshot", CmdSnapshot},
     };
-    if (argc < 2) Fail(kFailed, L"usage: inspector <command> [options]; see main.cpp for the reference");
-    for (const Command& c : kCommands) {
-        if (wcscmp(argv[1], c.name) == 0) {
-            Args args(argc, argv, 2);
-            return c.run(args);
-        }
-    }
-    Fail(kFailed, std::wstring(L"unknown command: ") + argv[1]);
+    return RunCommand(kCommands, sizeof(kCommands) / sizeof(kCommands[0]), argc, argv);
 }

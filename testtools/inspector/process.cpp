@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <map>
 #include <vector>
 
 #include "handles.h"
@@ -175,10 +176,40 @@ int CmdPs(const Args&) {
     return kOk;
 }
 
+namespace {
+// Handles kept by "hold" (serve mode): an ended process's exit code stays
+// readable for as long as a handle to it is open.
+std::map<DWORD, HANDLE>& Held() {
+    static std::map<DWORD, HANDLE> held;
+    return held;
+}
+}  // namespace
+
+int CmdHold(const Args& args) {
+    DWORD pid = static_cast<DWORD>(args.number(L"pid", 0));
+    if (!pid) Fail(kFailed, L"hold needs --pid");
+    if (!Held().count(pid)) {
+        HANDLE h = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (!h) Fail(kTimedOut, vellum::Format(L"no process %lu", pid));
+        Held()[pid] = h;
+    }
+    JsonWriter j;
+    j.beginObject().field("pid", pid).flag("held", true).endObject();
+    Emit(j);
+    return kOk;
+}
+
 int CmdWaitPid(const Args& args) {
     DWORD pid = static_cast<DWORD>(args.number(L"pid", 0));
     if (!pid) Fail(kFailed, L"waitpid needs --pid");
-    vellum::UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
+    HANDLE h = nullptr;
+    auto held = Held().find(pid);
+    if (held != Held().end())
+        ::DuplicateHandle(::GetCurrentProcess(), held->second, ::GetCurrentProcess(), &h, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    else
+        h = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    vellum::UniqueHandle process(h);
     if (!process) {  // no such process (any more): it has ended, its code is lost
         EmitExit(pid, nullptr, true);
         return kOk;

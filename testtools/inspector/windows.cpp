@@ -4,11 +4,13 @@
 // is posted, so a modal box the target opens never blocks the inspector.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
 
+#include "handles.h"
 #include "inspector.h"
 #include "probe_client.h"
 #include "strings.h"
@@ -780,6 +782,89 @@ int CmdMeasure(const Args& args) {
             .endObject();
     }
     j.endArray().flag("all_fit", allFit).endObject();
+    Emit(j);
+    return kOk;
+}
+
+
+// ---- snapshot ---------------------------------------------------------------
+
+namespace {
+
+void WriteScreenRect(JsonWriter& j, const char* name, HWND w, bool client) {
+    RECT r;
+    if (client) {
+        ::GetClientRect(w, &r);
+        ::MapWindowPoints(w, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    } else {
+        ::GetWindowRect(w, &r);
+    }
+    WriteRect(j, name, r);
+}
+
+}  // namespace
+
+// One look at everything a robot user needs after each step, in one answer:
+// it runs many times a second, so it skips the font probe of "dump".
+int CmdSnapshot(const Args& args) {
+    std::vector<std::wstring> exes;
+    for (const auto& e : args.all(L"exe")) exes.push_back(vellum::ToLowerInvariant(e));
+    std::vector<DWORD> pids;
+    JsonWriter j;
+    j.beginObject().key("processes").beginArray();
+    vellum::UniqueHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap) Fail(kFailed, L"cannot list the processes");
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snap.get(), &entry); more; more = ::Process32NextW(snap.get(), &entry)) {
+        if (entry.th32ProcessID == ::GetCurrentProcessId()) continue;
+        j.beginObject().field("pid", entry.th32ProcessID).field("parent", entry.th32ParentProcessID)
+            .field("exe", U8(entry.szExeFile)).endObject();
+        std::wstring exe = vellum::ToLowerInvariant(entry.szExeFile);
+        if (std::find(exes.begin(), exes.end(), exe) != exes.end()) pids.push_back(entry.th32ProcessID);
+    }
+    j.endArray().key("windows").beginArray();
+    HWND foreground = ::GetForegroundWindow();
+    for (HWND w : TopWindows()) {
+        DWORD pid = PidOf(w);
+        if (std::find(pids.begin(), pids.end(), pid) == pids.end()) continue;
+        std::wstring cls = ClassName(w);
+        // COM's and the IME's hidden helper windows say nothing about the user interface.
+        if (!::IsWindowVisible(w) && cls != L"#32770" && ::GetWindow(w, GW_CHILD) == nullptr) continue;
+        j.beginObject()
+            .field("hwnd", HandleValue(w)).field("pid", pid)
+            .field("title", U8(Caption(w))).field("class", U8(cls))
+            .flag("visible", ::IsWindowVisible(w) != FALSE)
+            .flag("enabled", ::IsWindowEnabled(w) != FALSE)
+            .flag("foreground", w == foreground)
+            .field("owner", HandleValue(::GetWindow(w, GW_OWNER)));
+        WriteScreenRect(j, "rect", w, false);
+        WriteScreenRect(j, "client_rect", w, true);
+        HWND focus = FocusOf(w);
+        std::vector<HWND> all;
+        CollectDescendants(w, &all);
+        j.key("controls").beginArray();
+        for (HWND c : all) {
+            DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
+            std::wstring ccls = ClassName(c);
+            bool isEdit = lstrcmpiW(ccls.c_str(), L"Edit") == 0;
+            j.beginObject()
+                .field("hwnd", HandleValue(c))
+                .field("id", static_cast<long long>(::GetDlgCtrlID(c)))
+                .field("class", U8(ccls))
+                .field("text", isEdit ? std::string() : U8(WindowText(c)))
+                .flag("visible", ::IsWindowVisible(c) != FALSE)
+                .flag("own_visible", (style & WS_VISIBLE) != 0)
+                .flag("enabled", ::IsWindowEnabled(c) != FALSE)
+                .flag("focused", c == focus);
+            if (lstrcmpiW(ccls.c_str(), L"Button") == 0 && HasCheckState(style))
+                j.field("checked", static_cast<long long>(Ask(c, BM_GETCHECK)));
+            WriteScreenRect(j, "rect", c, false);
+            j.endObject();
+        }
+        j.endArray().endObject();
+    }
+    j.endArray().endObject();
     Emit(j);
     return kOk;
 }
