@@ -523,7 +523,7 @@ function register(setupExe) {
 }
 
 // Removes this run's registration only: the server also removes it when it
-// ends, and a registration of another copy or a later run is left alone.
+// ends; a later run's registration stays, and a copy it replaced registers again.
 function unregister(setupExe) {
     if (!registered) {
         return;

@@ -41,7 +41,9 @@ RunTokenKind ParseRunToken(const std::wstring& commandLine, std::wstring* token)
         std::wstring value = word.substr(5);
         if (value.empty() || value.size() > 64) return RunTokenKind::Invalid;
         for (wchar_t c : value)
-            if (!(std::iswalnum(c) && c < 128) && c != L'-' && c != L'_' && c != L'.') return RunTokenKind::Invalid;
+            if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'-' ||
+                  c == L'_' || c == L'.'))
+                return RunTokenKind::Invalid;
         *token = value;
         return RunTokenKind::Valid;
     }
