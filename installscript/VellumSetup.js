@@ -45,6 +45,8 @@ var EXIT_BUSY = 3;
 var LOCALE_KEY_1 = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription\\localeId";
 var LOCALE_KEY_2 = "HKLM\\SOFTWARE\\Ostrander\\ZephOOBE\\Lang_Country";
 var POLL_MS = 250;
+var LOCK_ATTEMPTS = 10;
+var LOCK_RETRY_MS = 40;
 var PROGRESS_MAX = 1000;
 
 // Message box styles: the stop icon where a file cannot be created, the
@@ -255,15 +257,21 @@ function takeLock(path) {
     if (fso.FolderExists(path)) {
         fail("The lock file " + path + " cannot be created: a folder of that name is in the way.", ICON_STOP);
     }
-    try {
-        return fso.OpenTextFile(path, 8, true);
-    } catch (e) {
-        if (fso.FileExists(path)) {
-            return null; // it exists and cannot be opened: another run holds it
+    // The launcher that started this script looks at the lock now and then
+    // (opening it for a moment without sharing) until the script holds it:
+    // an open that meets such a look is tried again before it counts as
+    // another run's lock.
+    for (var attempt = 0; attempt < LOCK_ATTEMPTS; attempt++) {
+        try {
+            return fso.OpenTextFile(path, 8, true);
+        } catch (e) {
+            if (!fso.FileExists(path)) {
+                fail("The lock file " + path + " cannot be created (" + errorText(e) + ").", ICON_STOP);
+            }
         }
-        fail("The lock file " + path + " cannot be created (" + errorText(e) + ").", ICON_STOP);
+        pause(LOCK_RETRY_MS);
     }
-    return null;
+    return null; // it exists and stays held: another run holds it
 }
 
 function releaseTargetLock() {
