@@ -141,6 +141,10 @@ HRESULT Controller::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS*
     Reentrant::Call call(this);
     lastError_.clear();
     ::SetErrorInfo(0, nullptr);
+    // The process ends once the reply to closeAll or closeProgress is out;
+    // a call arriving meanwhile fails as it would a moment later.
+    if (serverEnded_)
+        return Fail(RPC_E_DISCONNECTED, L"VellumSetup has ended: closeAll or closeProgress was called.");
     HRESULT hr = ::DispInvoke(static_cast<_controller*>(this), typeInfo_.get(), id, flags, params, result,
                               excep, argErr);
     // The type library fills the exception from the error information; make
@@ -225,6 +229,7 @@ HRESULT Controller::closeProgress() {
     if (!progressForm) return S_OK;
     progressForm->hide();
     progressForm.reset();
+    serverEnded_ = true;
     if (hooks_.endAfterCall) hooks_.endAfterCall();
     return S_OK;
 }
@@ -381,6 +386,7 @@ HRESULT Controller::closeAll() {
         wizardForm->unload();  // before the wizard has ended this may ask the exit question
         wizardForm.reset();
     }
+    serverEnded_ = true;
     if (hooks_.endAfterCall) hooks_.endAfterCall();
     return S_OK;
 }

@@ -91,6 +91,7 @@ private:
     std::wstring lastError_;
     std::unique_ptr<progress::frmMain> progressForm;
     unsigned progressSerial_ = 0;  // counts the progress windows created
+    bool serverEnded_ = false;     // closeAll or closeProgress ended the server
     std::unique_ptr<wizard::frmSetup> wizardForm;
 };
 

@@ -46,13 +46,13 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return ::SendMessageW(::GetParent(hwnd), msg, wp, lp);
     case WM_CLOSE: {
         // Esc: a press of Cancel, which the window refuses while Cancel is not usable.
-        HWND dialog = ::GetAncestor(hwnd, GA_ROOT);
+        HWND dialog = ::GetParent(hwnd);
         ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
         return 0;
     }
     case WM_NEXTDLGCTL:
-        return ::SendMessageW(::GetAncestor(hwnd, GA_ROOT), msg, wp, lp);
+        return ::SendMessageW(::GetParent(hwnd), msg, wp, lp);
     case DM_GETDEFID:
         // The default button is not the panel's child: the asking control
         // could only move the focus away and press nothing.
