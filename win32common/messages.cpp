@@ -43,6 +43,12 @@ bool PumpPendingMessages() {
     return true;
 }
 
+HWND ModalOwner(HWND window) {
+    if (!window || !::IsWindow(window)) return nullptr;
+    HWND top = ::GetLastActivePopup(window);
+    return top && ::IsWindowVisible(top) ? top : window;
+}
+
 int RunMessageLoop() {
     MSG msg;
     BOOL r;

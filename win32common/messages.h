@@ -17,4 +17,10 @@ bool PumpPendingMessages();
 // Runs the thread's message loop until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 
+// The owner for a new modal box over `window` (null: no owner). A box that
+// is already open over the window becomes the owner, so the boxes stack: the
+// new one, when it closes, enables the box below it and not the window,
+// which would otherwise take input again under a still-open question.
+HWND ModalOwner(HWND window);
+
 }  // namespace vellum

@@ -195,9 +195,10 @@ void Controller::PutCaption(const std::wstring& value) {
 }
 
 HWND Controller::MessageOwner() const {
-    // Modal to whichever window of ours the user is looking at.
-    if (progressForm && progressForm->isVisible()) return progressForm->hwnd();
-    if (wizardForm && wizardForm->isVisible()) return wizardForm->hwnd();
+    // Modal to whichever window of ours the user is looking at, above any
+    // box already open over it (the wizard's exit question).
+    if (progressForm && progressForm->isVisible()) return ModalOwner(progressForm->hwnd());
+    if (wizardForm && wizardForm->isVisible()) return ModalOwner(wizardForm->hwnd());
     return nullptr;
 }
 

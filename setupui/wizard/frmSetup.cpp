@@ -496,7 +496,7 @@ struct frmSetup::Impl : Reentrant {
         ExitQuestion q = ExitQuestionSpec();
         std::wstring message = compose(q.message);
         std::wstring title = lookupText(q.title.key, q.title.fallback);
-        HWND owner = window && ::IsWindowVisible(window) ? window : nullptr;
+        HWND owner = ModalOwner(window && ::IsWindowVisible(window) ? window : nullptr);
         asking = true;
         int answer = ::MessageBoxW(owner, message.c_str(), title.c_str(), q.style);
         asking = false;
@@ -504,6 +504,9 @@ struct frmSetup::Impl : Reentrant {
     }
 
     void CancelButton_Click() {
+        // One exit question at a time: the page can take a Cancel again
+        // while the question is open when another box over it closed.
+        if (asking) return;
         bool yes = confirmExit();
         if (gone()) return;  // closed while the question was open
         apply(CancelAnswered(yes));

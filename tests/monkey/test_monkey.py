@@ -13,6 +13,15 @@ from monkey.monkey import Monkey
 # open and each way a session ends; they pass on sound programs.
 SEEDS = (42, 43)
 
+# Short action lists that broke the programs once, replayed exactly.
+FOUND = {
+    "Esc in the license box": "script:step:0 script:step:0 click:1001 click:1026 key:Escape",
+    "closeAll while the exit question is open": "script:step:0 script:step:0 click:2 script:closeAll",
+    "release while the exit question is open": "script:step:0 script:step:0 click:2 script:release",
+    "Confirm over the exit question, then Cancel": "script:step:0 script:step:0 key:Escape script:Confirm "
+                                                   "answer:yes click:2",
+}
+
 
 class RobotUser(winetest.WineTestCase):
     @classmethod
@@ -26,6 +35,12 @@ class RobotUser(winetest.WineTestCase):
                 m = Monkey(self, seed=seed)
                 m.run()
                 print("seed %d: %d actions, %d sessions" % (seed, len(m.actions), len(m.sessions)))
+                self.kill_leftovers()
+
+    def test_action_lists_that_found_faults(self):
+        for name, action_list in FOUND.items():
+            with self.subTest(name):
+                Monkey(self, action_list=action_list.split()).run()
                 self.kill_leftovers()
 
 
