@@ -1,19 +1,32 @@
 #include "command_line.h"
 
 #include <cwctype>
+#include <vector>
 
 namespace vellum {
 namespace controller {
 
-ServerSwitch ParseServerSwitch(const std::wstring& commandLine) {
+namespace {
+
+// The command line's words, split at blanks and tabs.
+std::vector<std::wstring> Words(const std::wstring& commandLine) {
+    std::vector<std::wstring> words;
     size_t pos = 0;
     while (pos < commandLine.size()) {
         size_t start = commandLine.find_first_not_of(L" \t", pos);
         if (start == std::wstring::npos) break;
         size_t end = commandLine.find_first_of(L" \t", start);
         if (end == std::wstring::npos) end = commandLine.size();
-        std::wstring word = commandLine.substr(start, end - start);
+        words.push_back(commandLine.substr(start, end - start));
         pos = end;
+    }
+    return words;
+}
+
+}  // namespace
+
+ServerSwitch ParseServerSwitch(const std::wstring& commandLine) {
+    for (const std::wstring& word : Words(commandLine)) {
         if (word.size() < 2 || (word[0] != L'-' && word[0] != L'/')) continue;
         std::wstring name;
         for (size_t i = 1; i < word.size(); ++i) name += static_cast<wchar_t>(std::towlower(word[i]));
@@ -26,14 +39,7 @@ ServerSwitch ParseServerSwitch(const std::wstring& commandLine) {
 
 RunTokenKind ParseRunToken(const std::wstring& commandLine, std::wstring* token) {
     token->clear();
-    size_t pos = 0;
-    while (pos < commandLine.size()) {
-        size_t start = commandLine.find_first_not_of(L" \t", pos);
-        if (start == std::wstring::npos) break;
-        size_t end = commandLine.find_first_of(L" \t", start);
-        if (end == std::wstring::npos) end = commandLine.size();
-        std::wstring word = commandLine.substr(start, end - start);
-        pos = end;
+    for (const std::wstring& word : Words(commandLine)) {
         if (word.size() < 5 || (word[0] != L'-' && word[0] != L'/')) continue;
         std::wstring name;
         for (size_t i = 1; i < 5; ++i) name += static_cast<wchar_t>(std::towlower(word[i]));

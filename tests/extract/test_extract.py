@@ -26,7 +26,7 @@ def make_cabinet(path, files):
             with open(p, "wb") as f:
                 f.write(data)
         subprocess.run(["gcab", "-c", "-z", path] + sorted(files), cwd=stage, check=True,
-                       stdout=subprocess.DEVNULL)
+                       stdout=subprocess.DEVNULL, timeout=60)
     finally:
         shutil.rmtree(stage)
 

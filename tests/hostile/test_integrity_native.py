@@ -21,6 +21,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winerun  # noqa: E402
+from extract.test_extract import make_cabinet as make_gcab_cabinet  # noqa: E402
 
 BIN = winerun.bin_dir()
 DEV = os.path.join(BIN, "launcher", "VellumInstallerDev.exe")
@@ -74,18 +75,8 @@ def small_disk(test, options):
 
 
 def make_cabinet(path, files):
-    """A cabinet (MSZIP) of {relative path: bytes}, made with gcab."""
-    stage = tempfile.mkdtemp(prefix="cabsrc-")
-    try:
-        for rel, data in files.items():
-            p = os.path.join(stage, *rel.split("/"))
-            os.makedirs(os.path.dirname(p), exist_ok=True)
-            with open(p, "wb") as f:
-                f.write(data)
-        subprocess.run(["gcab", "-c", "-z", path] + sorted(files), cwd=stage, check=True,
-                       stdout=subprocess.DEVNULL, timeout=60)
-    finally:
-        shutil.rmtree(stage)
+    """A cabinet of {relative path: bytes}; returns its bytes."""
+    make_gcab_cabinet(path, files)
     return read(path)
 
 
