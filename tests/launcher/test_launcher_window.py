@@ -6,7 +6,7 @@ import struct
 import unittest
 
 from harness import winetest as wt
-from launcher.launcher_e2e import CANNOT_OPEN, LauncherCase
+from launcher.launcher_e2e import CANNOT_OPEN, LauncherCase, headline
 
 WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x40000, 0x20000, 0x10000
 WS_SYSMENU, WS_CAPTION = 0x80000, 0xC00000
@@ -74,7 +74,7 @@ class LauncherWindowTest(LauncherCase):
         d = self.main_window()
         self.answer()
         self.assertEqual(0, self.wait_exit(proc))
-        self.assertEqual(CANNOT_OPEN, box["text"])
+        self.assertEqual(CANNOT_OPEN, headline(box["text"]))
 
         dpi = d["dpi"]
 
