@@ -188,15 +188,8 @@ class Launcher(unittest.TestCase):
         script = os.path.join(wf, "VellumSetup.jse")
         with open(script, "wb") as f:
             f.write(old)
-        holder = winerun.start([HOLD, winerun.winpath(script), "60"])
-        try:
-            deadline = time.monotonic() + 30
-            while not os.path.exists(script + ".held") and time.monotonic() < deadline:
-                time.sleep(0.1)
-            self.assertTrue(os.path.exists(script + ".held"), "the holder did not start")
+        with self.held(script):
             code, boxes = self.run_dev(t)
-        finally:
-            winerun.stop(holder)
         self.assert_one_stop(code, boxes, "VellumSetup.jse", "(error 32)")
         self.assertEqual(old, read(script))
         self.assertFalse(os.path.exists(os.path.join(wf, "launched.txt")), "a script was started")
@@ -212,19 +205,25 @@ class Launcher(unittest.TestCase):
         lock = os.path.join(wf, "VellumSetup.lock")
         with open(os.path.join(wf, "sample.bin"), "wb") as f:
             f.write(b"the running installation's file")
-        holder = winerun.start([HOLD, winerun.winpath(lock), "60"])
-        try:
-            deadline = time.monotonic() + 30
-            while not os.path.exists(lock + ".held") and time.monotonic() < deadline:
-                time.sleep(0.1)
-            self.assertTrue(os.path.exists(lock + ".held"), "the holder did not start")
+        with self.held(lock):
             code, boxes = self.run_dev(t)
-        finally:
-            winerun.stop(holder)
         self.assertEqual(5, code)
         self.assertEqual([("exclamation", RUNNING)], [(b["icon"], head(b)) for b in boxes])
         self.assertEqual(["VellumSetup.lock", "VellumSetup.lock.held", "sample.bin"], sorted(os.listdir(wf)))
         self.assertEqual(b"the running installation's file", read(os.path.join(wf, "sample.bin")))
+
+    @contextlib.contextmanager
+    def held(self, path):
+        """Another program holds the file open (no sharing) meanwhile."""
+        holder = winerun.start([HOLD, winerun.winpath(path), "60"])
+        try:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(path + ".held") and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(path + ".held"), "the holder did not start")
+            yield
+        finally:
+            winerun.stop(holder)
 
     def start_dev(self, temp):
         """Starts the development launcher through the inspector, which
