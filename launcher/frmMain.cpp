@@ -74,16 +74,20 @@ FrmMain::FrmMain() : lookup_(MakeMsxmlBackend()) {}
 
 int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
     argumentText_ = argumentText;
+    const bool wait = HasWaitSwitch(argumentText);
     // Two launchers would write into one working folder and start two
     // installations: the second refuses before anything is written.
     if (!AcquireRunMutex(&runMutex_)) {
         ::MessageBoxW(nullptr, kMsgAlreadyRunning, L"Setup", MB_OK | MB_ICONEXCLAMATION);
-        return kExitAlreadyRunning;
+        return wait ? ExitCodeUnderWait(kExitAlreadyRunning, false, 0) : kExitAlreadyRunning;
     }
     const int code = runWindow(instance);
     // The mutex is released only once the started script holds its own lock.
     waitForScriptLock();
-    return code;
+    if (!wait) return code;
+    DWORD scriptCode = 0;
+    const bool known = code == kExitScriptStarted && waitForScriptEnd(&scriptCode);
+    return ExitCodeUnderWait(code, known, scriptCode);
 }
 
 int FrmMain::runWindow(HINSTANCE instance) {
@@ -341,6 +345,28 @@ void FrmMain::waitForScriptLock() {
         if (process && r == WAIT_OBJECT_0) return;  // the script has ended
         PumpPendingMessages();
     }
+}
+
+bool FrmMain::waitForScriptEnd(DWORD* exitCode) {
+    // Started through DDE or an already running program, the shell hands
+    // back no process: its end and result cannot be known.
+    HANDLE process = scriptProcess_.get();
+    if (!process) return false;
+    // No time limit: the installation takes as long as its user does. The
+    // window has closed by now, but the thread's messages are still served
+    // (broadcasts, the shell's conversations) so that nobody waits on us.
+    for (;;) {
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) break;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;  // the window's own loop has already ended
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return ::GetExitCodeProcess(process, exitCode) != FALSE;
 }
 
 void FrmMain::showMessage(const std::wstring& text, UINT icon) {

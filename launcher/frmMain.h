@@ -66,6 +66,9 @@ private:
     ExtractOutcome extractPayloadFile(int id, const std::wstring& name);
     std::wstring stoppedText(const std::wstring& failure);
     void waitForScriptLock();
+    // Waits for the started script to end (/wait); false when its end or
+    // exit code cannot be known.
+    bool waitForScriptEnd(DWORD* exitCode);
     void showMessage(const std::wstring& text, UINT icon);
     std::wstring getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString);
     void setProgress(int value);

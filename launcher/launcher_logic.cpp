@@ -41,6 +41,59 @@ bool HasQuietSwitch(const std::wstring& argumentText) {
     return false;
 }
 
+std::vector<std::wstring> SplitArguments(const std::wstring& text) {
+    std::vector<std::wstring> args;
+    size_t i = 0;
+    const size_t n = text.size();
+    for (;;) {
+        while (i < n && (text[i] == L' ' || text[i] == L'\t')) ++i;
+        if (i >= n) break;
+        std::wstring arg;
+        bool quoted = false;
+        while (i < n && (quoted || (text[i] != L' ' && text[i] != L'\t'))) {
+            if (text[i] == L'\\') {
+                size_t slashes = 0;
+                while (i < n && text[i] == L'\\') ++slashes, ++i;
+                if (i < n && text[i] == L'"') {
+                    arg.append(slashes / 2, L'\\');
+                    if (slashes % 2) arg += text[i++];  // an escaped quote
+                } else {
+                    arg.append(slashes, L'\\');
+                }
+                continue;
+            }
+            if (text[i] == L'"') {
+                // Two quotes inside a quoted part stand for one.
+                if (quoted && i + 1 < n && text[i + 1] == L'"') {
+                    arg += L'"';
+                    i += 2;
+                    continue;
+                }
+                quoted = !quoted;
+                ++i;
+                continue;
+            }
+            arg += text[i++];
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+bool HasWaitSwitch(const std::wstring& argumentText) {
+    for (const std::wstring& arg : SplitArguments(argumentText)) {
+        const std::wstring lower = ToLowerInvariant(arg);
+        if (lower == L"/wait" || lower == L"-wait") return true;
+    }
+    return false;
+}
+
+int ExitCodeUnderWait(int launcherCode, bool scriptResultKnown, DWORD scriptExitCode) {
+    if (launcherCode != kExitScriptStarted) return kWaitFailureOffset + launcherCode;
+    if (!scriptResultKnown) return kExitResultUnknown;
+    return static_cast<int>(scriptExitCode);
+}
+
 std::wstring NormalizeSource2(const std::wstring& value) {
     std::wstring out = ToLowerInvariant(value);
     for (wchar_t& c : out)

@@ -46,6 +46,26 @@ std::wstring ArgumentText(const std::wstring& commandLine);
 // anywhere, also inside a longer word or path.
 bool HasQuietSwitch(const std::wstring& argumentText);
 
+// The arguments of the argument text as a C runtime splits them: blanks and
+// tabs separate, double quotes group (a quote preceded by backslashes: each
+// pair is one backslash, an odd one makes the quote literal).
+std::vector<std::wstring> SplitArguments(const std::wstring& argumentText);
+
+// True when one whole argument is "/wait" or "-wait" in any letter case. A
+// switch of its own, unlike the quiet ones: a path or word that merely holds
+// it must not keep a deployment tool waiting.
+bool HasWaitSwitch(const std::wstring& argumentText);
+
+// Exit codes under /wait: the script's own code passes through unchanged
+// (its codes stay below 100), the launcher's own failures move up by 100,
+// and a started script whose end cannot be observed gives 110.
+constexpr int kWaitFailureOffset = 100;
+constexpr int kExitResultUnknown = 110;
+
+// The exit code under /wait for a run whose own code was launcherCode: the
+// script's exit code when the script was started and its end observed.
+int ExitCodeUnderWait(int launcherCode, bool scriptResultKnown, DWORD scriptExitCode);
+
 // Source 2 of the locale: lower-cased, every "_" made "-".
 std::wstring NormalizeSource2(const std::wstring& value);
 // Source 1 unchanged if not empty, else normalized source 2, else "en-us".

@@ -27,6 +27,50 @@ TEST(QuietSwitch, SubstringOfTheLowerCasedText) {
         EXPECT_FALSE(L::HasQuietSwitch(no)) << no;
 }
 
+TEST(Arguments, SplitLikeTheCRuntime) {
+    using V = std::vector<std::wstring>;
+    EXPECT_EQ(V{}, L::SplitArguments(L""));
+    EXPECT_EQ(V{}, L::SplitArguments(L" \t "));
+    EXPECT_EQ((V{L"/q", L"two words", L"x"}), L::SplitArguments(L"  /q \"two words\"\tx "));
+    EXPECT_EQ((V{L"C:\\a b\\"}), L::SplitArguments(L"\"C:\\a b\\\\\""));  // a pair before a quote is one
+    EXPECT_EQ((V{L"say \"hi\""}), L::SplitArguments(L"\"say \\\"hi\\\"\""));   // an odd one keeps the quote
+    EXPECT_EQ((V{L"a\\\\b"}), L::SplitArguments(L"a\\\\b"));                  // not before a quote: literal
+    EXPECT_EQ((V{L"ab c", L""}), L::SplitArguments(L"a\"b c\" \"\""));
+    EXPECT_EQ((V{L"a\"b"}), L::SplitArguments(L"\"a\"\"b\""));
+}
+
+TEST(WaitSwitch, AWholeArgumentInAnyCase) {
+    for (const wchar_t* yes : {L"/wait", L"/WAIT", L"-Wait", L"/q /wait", L"/wait /q", L"\"/wait\"",
+                               L"\"C:\\x y\" /Wait"})
+        EXPECT_TRUE(L::HasWaitSwitch(yes)) << yes;
+    for (const wchar_t* no : {L"", L"wait", L"/waiter", L"/wait:5", L"x/wait", L"C:\\tmp\\/wait",
+                              L"\"/wait x\"", L"--wait", L"/ wait", L"\\wait"})
+        EXPECT_FALSE(L::HasWaitSwitch(no)) << no;
+    // It is no quiet switch, and a quiet switch stays a plain substring.
+    EXPECT_FALSE(L::HasQuietSwitch(L"/wait"));
+    EXPECT_TRUE(L::HasQuietSwitch(L"/wait /Q"));
+}
+
+TEST(WaitSwitch, ScriptCodesPassLauncherFailuresMoveUp) {
+    // The script's own code, whatever it is, when its end was observed.
+    EXPECT_EQ(0, L::ExitCodeUnderWait(L::kExitScriptStarted, true, 0));
+    EXPECT_EQ(3, L::ExitCodeUnderWait(L::kExitScriptStarted, true, 3));
+    EXPECT_EQ(42, L::ExitCodeUnderWait(L::kExitScriptStarted, true, 42));
+    // A killed script: the code the system reports, all 32 bits of it.
+    EXPECT_EQ(static_cast<int>(0xC000013Au), L::ExitCodeUnderWait(L::kExitScriptStarted, true, 0xC000013Au));
+    // Started, but no process to wait for: never taken for success.
+    EXPECT_EQ(L::kExitResultUnknown, L::ExitCodeUnderWait(L::kExitScriptStarted, false, 0));
+    EXPECT_EQ(110, L::kExitResultUnknown);
+    // The launcher's own failures 1-5 become 101-105, apart from every script code below 100.
+    const int failures[] = {L::kExitLoadFailed, L::kExitFileListMissing, L::kExitScriptNotStarted, L::kExitStopped,
+                            L::kExitAlreadyRunning};
+    for (int f : failures) {
+        EXPECT_EQ(100 + f, L::ExitCodeUnderWait(f, false, 0));
+        EXPECT_EQ(100 + f, L::ExitCodeUnderWait(f, true, 0)) << "a failed run has no script result";
+        EXPECT_NE(L::kExitResultUnknown, L::ExitCodeUnderWait(f, false, 0));
+    }
+}
+
 TEST(Locale, SourceOneWinsUnchangedThenNormalizedSourceTwoThenEnUs) {
     EXPECT_EQ(L"en-gb", L::ChooseLocale(L"en-gb", L"FR_CA"));
     EXPECT_EQ(L"FR-CA", L::ChooseLocale(L"FR-CA", L""));
