@@ -173,10 +173,39 @@ HRESULT Controller::Fail(HRESULT code, const std::wstring& description) {
     return code;
 }
 
+HRESULT Controller::NeedWizardBuild(const wchar_t* operation) {
+    const wchar_t* missing = wizard::WizardMissing();
+    if (!missing) return S_OK;
+    return Fail(kErrNoWizard, std::wstring(operation) + L": " + missing);
+}
+
 HRESULT Controller::NeedWizard(const wchar_t* operation) {
+    if (HRESULT hr = NeedWizardBuild(operation); FAILED(hr)) return hr;
     if (wizardForm) return S_OK;
     return Fail(kErrNoWizard, std::wstring(operation) +
                                   L": the installation wizard is not open; call showWizard first.");
+}
+
+// A build without a wizard goes on without one where the wizard only lends
+// the progress window its caption and texts: uninstalling and repairing
+// show the progress window alone.
+HRESULT Controller::NeedCaptionSource(const wchar_t* operation) {
+    if (wizard::WizardMissing()) return S_OK;
+    return NeedWizard(operation);
+}
+
+void Controller::TakeWizardCaption() {
+    if (wizardForm) {
+        PutCaption(wizardForm->caption());
+    } else if (!progressForm) {
+        // No wizard to take a caption from: the window keeps its own.
+        progressForm = std::make_unique<progress::frmMain>();
+        ++progressSerial_;
+    }
+}
+
+std::wstring Controller::Text(const wchar_t* key, const wchar_t* fallback) {
+    return wizardForm ? wizardForm->getLocalizedMsg(key, fallback) : std::wstring(fallback);
 }
 
 HRESULT Controller::NeedProgress(const wchar_t* operation) {
@@ -236,11 +265,11 @@ HRESULT Controller::closeProgress() {
 }
 
 HRESULT Controller::setMaxValue(short maxValue, VARIANT_BOOL* result) {
-    if (HRESULT hr = NeedWizard(L"setMaxValue"); FAILED(hr)) return hr;
+    if (HRESULT hr = NeedCaptionSource(L"setMaxValue"); FAILED(hr)) return hr;
     if (maxValue <= 0)
         return Fail(kErrOutOfRange, L"setMaxValue: the maximum must be at least 1; " + Num(maxValue) +
                                         L" was given.");
-    PutCaption(wizardForm->caption());
+    TakeWizardCaption();
     progressForm->ProgressBar1.setMax(maxValue);
     progressForm->Timer1.setEnabled(false);
     *result = VARIANT_FALSE;
@@ -300,10 +329,10 @@ HRESULT Controller::setTimerString(BSTR timerString, VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::showProgress(short* showMode, VARIANT_BOOL* result) {
-    if (HRESULT hr = NeedWizard(L"showProgress"); FAILED(hr)) return hr;
-    PutCaption(wizardForm->caption());
+    if (HRESULT hr = NeedCaptionSource(L"showProgress"); FAILED(hr)) return hr;
+    TakeWizardCaption();
     for (const ProgressText& t : kProgressTexts) {
-        if (t.mode == *showMode) progressForm->lblProgress.setCaption(wizardForm->getLocalizedMsg(t.key, t.fallback));
+        if (t.mode == *showMode) progressForm->lblProgress.setCaption(Text(t.key, t.fallback));
     }
     progressForm->show();
     *result = VARIANT_TRUE;
@@ -320,6 +349,7 @@ HRESULT Controller::Confirm(BSTR captionString, BSTR questionString, VARIANT_BOO
 }
 
 HRESULT Controller::showWizard(BSTR localeID, VARIANT_BOOL* result) {
+    if (HRESULT hr = NeedWizardBuild(L"showWizard"); FAILED(hr)) return hr;
     if (wizardForm) {
         *result = VARIANT_FALSE;
         return S_OK;
@@ -334,6 +364,7 @@ HRESULT Controller::showWizard(BSTR localeID, VARIANT_BOOL* result) {
 }
 
 HRESULT Controller::readyToInstall(VARIANT_BOOL* result) {
+    if (HRESULT hr = NeedWizardBuild(L"readyToInstall"); FAILED(hr)) return hr;
     if (!wizardForm) *result = VARIANT_TRUE;
     else *result = Bool(wizardForm->installFinished || wizardForm->proceedInstall);
     return S_OK;
@@ -369,11 +400,11 @@ HRESULT Controller::showWizardComplete(VARIANT_BOOL* result) {
 
 HRESULT Controller::showUptodate(VARIANT_BOOL* result) {
     Reentrant::Call call(this);  // waits in a nested loop (see Reentrant)
-    if (HRESULT hr = NeedWizard(L"showUptodate"); FAILED(hr)) return hr;
+    if (HRESULT hr = NeedCaptionSource(L"showUptodate"); FAILED(hr)) return hr;
     if (HRESULT hr = NeedProgress(L"showUptodate"); FAILED(hr)) return hr;
     progressForm->Timer1.setEnabled(false);
     progressForm->hide();
-    std::wstring text = wizardForm->getLocalizedMsg(L"loc_UI_Error_Uptodate", L"Your Quillfeather is up to date.");
+    std::wstring text = Text(L"loc_UI_Error_Uptodate", L"Your Quillfeather is up to date.");
     ::MessageBoxW(MessageOwner(), text.c_str(), kAppTitle, kStyleInformation);
     *result = VARIANT_FALSE;
     return S_OK;

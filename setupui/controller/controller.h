@@ -80,7 +80,11 @@ private:
     ~Controller();
 
     HRESULT Fail(HRESULT code, const std::wstring& description);
+    HRESULT NeedWizardBuild(const wchar_t* operation);
     HRESULT NeedWizard(const wchar_t* operation);
+    HRESULT NeedCaptionSource(const wchar_t* operation);
+    void TakeWizardCaption();
+    std::wstring Text(const wchar_t* key, const wchar_t* fallback);
     HRESULT NeedProgress(const wchar_t* operation);
     void PutCaption(const std::wstring& value);
     HWND MessageOwner() const;

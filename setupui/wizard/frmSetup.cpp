@@ -729,5 +729,7 @@ int frmSetup::chkLaunchValue() const {
 
 HWND frmSetup::hwnd() const { return impl_->window; }
 
+const wchar_t* WizardMissing() { return nullptr; }
+
 }  // namespace wizard
 }  // namespace vellum

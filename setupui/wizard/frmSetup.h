@@ -11,6 +11,11 @@
 namespace vellum {
 namespace wizard {
 
+// Why this build of VellumSetup cannot open a wizard, or null where it can.
+// The small maintenance build links a stand-in for this library
+// (no_wizard.cpp) whose wizard never opens.
+const wchar_t* WizardMissing();
+
 class frmSetup {
 public:
     frmSetup();

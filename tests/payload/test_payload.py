@@ -23,6 +23,7 @@ import payload_tool  # noqa: E402
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 SETUP_EXE = os.environ.get("VELLUM_SETUP_EXE", "")
+UNINSTALLUI_EXE = os.environ.get("VELLUM_UNINSTALLUI_EXE", "")
 LIST = os.environ.get("VELLUM_FULL_PAYLOAD_LIST", "")
 RC = os.environ.get("VELLUM_FULL_PAYLOAD_RC", "")
 built = unittest.skipUnless(FILES and os.path.isdir(FILES), "no built payload")
@@ -314,14 +315,20 @@ class BuiltPayloadTest(unittest.TestCase):
         self.assertTrue(7.6e6 < total < 9.2e6, total)
         largest = max(sizes.values())
         self.assertTrue(620e3 < largest < 740e3, largest)
-        # common.cab holds this build's script and program.
+        # common.cab holds this build's script and VellumSetup's maintenance
+        # build (a program of its own, not the payload's VellumSetup).
         with tempfile.TemporaryDirectory() as d:
             subprocess.run(["gcab", "-x", "-C", d, os.path.join(FILES, "common.cab")], check=True,
                            stdout=subprocess.DEVNULL)
             with open(os.path.join(d, "VellumSetup.jse"), "rb") as f:
                 self.assertEqual(f.read(), self.read("VellumSetup.jse"))
             with open(os.path.join(d, "uninstallUI", "VellumSetup.exe"), "rb") as f:
-                self.assertEqual(f.read(), self.read("VellumSetup.exe"))
+                kept = f.read()
+            self.assertNotEqual(kept, self.read("VellumSetup.exe"))
+            self.assertLess(len(kept), len(self.read("VellumSetup.exe")))
+            if UNINSTALLUI_EXE:
+                with open(UNINSTALLUI_EXE, "rb") as f:
+                    self.assertEqual(kept, f.read())
 
 
 if __name__ == "__main__":
