@@ -72,9 +72,20 @@ class UninstallUISession(winetest.WineTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        register()  # the full build, machine-wide: the run's registration replaces it
         cls.exe = uninstallui_exe()
         cls.full = winetest.program("VellumSetup")
+        # The full build, machine-wide: the run's registration replaces it.
+        # Where nothing was registered before, nothing is left afterwards
+        # (later tests expect the prefix as they found it).
+        cls.was_registered = registered_server() is not None
+        register()
+
+    @classmethod
+    def tearDownClass(cls):
+        if not cls.was_registered:
+            winetest.run(cls.full, ["/UnregServer"], timeout=60)
+            winetest.wineserver_wait(60)
+        super().tearDownClass()
 
     def test_progress_questions_messages_and_no_wizard(self):
         r = winetest.run(self.exe, ["/RegServer", "/Run:uninstallui-test"], timeout=60)
