@@ -23,6 +23,8 @@ OBJDUMP = "i686-w64-mingw32-objdump"
 PROGRAMS = {
     "VellumInstaller.exe": ["launcher/VellumInstaller.exe"],
     "VellumSetup.exe": ["setupui/controller/VellumSetup.exe"],
+    # VellumSetup's maintenance build, shipped inside common.cab
+    "uninstallUI/VellumSetup.exe": ["setupui/controller/uninstallUI/VellumSetup.exe"],
     "EXTRACT.EXE": ["extract/EXTRACT.EXE", "extract/extract.exe", "extract/EXTRACT.exe"],
 }
 
@@ -148,6 +150,9 @@ class ShippedPrograms(unittest.TestCase):
 
     def test_server(self):
         self.check("VellumSetup.exe")
+
+    def test_server_maintenance_build(self):
+        self.check("uninstallUI/VellumSetup.exe")
 
     def test_extract(self):
         self.check("EXTRACT.EXE")
