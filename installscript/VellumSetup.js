@@ -1283,11 +1283,14 @@ function runFromCopy() {
 // already gone. Returns the paths that could not be removed.
 function removeInstalled(m) {
     var failed = [];
-    // The maintenance folder goes last: while anything else stays, the
-    // entry and the manifest stay to try again.
+    // What the entry's commands need goes last (the maintenance folder, the
+    // kept script and VellumSetup): while anything else stays, the entry
+    // still works to try again.
     var ordered = [], last = [];
     for (var i = 0; i < m.files.length; i++) {
-        var maint = m.files[i].name.toLowerCase().indexOf(MAINTENANCE.toLowerCase() + "\\") == 0;
+        var name = m.files[i].name.toLowerCase();
+        var maint = name.indexOf(MAINTENANCE.toLowerCase() + "\\") == 0 || name == "vellumsetup.jse" ||
+            name == "uninstallui\\vellumsetup.exe";
         (maint ? last : ordered).push(m.files[i]);
     }
     var steps = ordered.length + last.length;
