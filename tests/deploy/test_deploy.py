@@ -266,6 +266,25 @@ class DeployTest(tis.ScriptIntegrityTest):
         os.makedirs(os.path.join(self.target, "notes"))
         with open(os.path.join(self.target, "notes", "mine.txt"), "wb") as f:
             f.write(b"the user's own notes")
+
+        # A file held open by another program: the quiet uninstall fails,
+        # and the entry and what it runs stay to try again.
+        page = os.path.join(self.target, "locales", "en-us", "index.htm")
+        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(page), "120"])["pid"]
+        deadline = time.time() + 20
+        while not os.path.exists(page + ".held"):
+            self.assertLess(time.time(), deadline, "the holder did not open the page")
+            time.sleep(0.1)
+        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        self.assertEqual(answer["exit_code"], 1)
+        self.assert_logged(self.log_lines(), "failed", "could not be removed completely", "index.htm")
+        self.assertTrue(os.path.isfile(page))
+        for kept in ("VellumSetup.jse", "uninstallUI/VellumSetup.exe", MAINTENANCE + "/manifest.txt"):
+            self.assertTrue(os.path.isfile(os.path.join(self.target, kept)), kept)
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertEqual(self.temp_copies(), [])
+        self.assertTrue(wt.inspector("kill", "--pid", holder)["killed"])  # waits for its end
+        os.remove(page + ".held")
         before = tis.snapshot(self.target)
 
         # Wine's uninstaller runs the entry's command: the question comes
