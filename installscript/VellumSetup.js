@@ -1329,6 +1329,12 @@ function removeInstalled(m) {
     if (fso.FolderExists(targetFolder) && isEmptyFolder(targetFolder)) {
         fso.DeleteFolder(targetFolder, true);
     }
+    return failed;
+}
+
+// The folders above the install folder that the installation created, when
+// empty; after the install folder's lock beside it has gone.
+function removeParents(m) {
     for (var p = m.parents.length - 1; p >= 0; p--) {
         if (fso.FolderExists(m.parents[p]) && isEmptyFolder(m.parents[p])) {
             try {
@@ -1337,7 +1343,6 @@ function removeInstalled(m) {
             }
         }
     }
-    return failed;
 }
 
 function lockTargetForMaintenance() {
@@ -1399,6 +1404,8 @@ function uninstall(setupExe) {
     setMaintenanceProgress(1, 1);
     deleteEntry();
     log("registry", "uninstall entry removed");
+    releaseTargetLock();
+    removeParents(m);
     var kept = fso.FolderExists(targetFolder) ? " (" + targetFolder + " kept: it holds files added to it)" : "";
     log("uninstall", "removed" + kept);
     tellDone(PRODUCT + " was removed from your computer." + kept);

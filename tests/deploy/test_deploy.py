@@ -54,6 +54,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.log = os.path.join(self.tmp, "setup.log")
         self.wlog = wt.to_windows(self.log)
         self.default_log = os.path.join(wt.windows_temp(), "VellumSetup.log")
+        self.forget_entry()
         self.addCleanup(self.forget_entry)
 
     def forget_entry(self):
@@ -103,7 +104,8 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.set_version(version)
         code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
                                 "/log:" + self.wlog)
-        self.assertEqual((code, seen), (0, []))
+        with open(self.log, encoding="ascii", errors="replace") as f:
+            self.assertEqual((code, seen), (0, []), f.read())
         return code
 
     def assert_entry(self, version):
@@ -141,8 +143,12 @@ class DeployTest(tis.ScriptIntegrityTest):
 
     def assert_removed(self, user_files):
         """Nothing of ours is left: files, folders, entry, registrations."""
-        self.assertEqual(sorted(os.listdir(self.target)), user_files)
-        self.assertEqual(sorted(os.listdir(self.parent)), ["Quillfeather"])
+        if user_files:
+            self.assertEqual(sorted(os.listdir(self.target)), user_files)
+            self.assertEqual(sorted(os.listdir(self.parent)), ["Quillfeather"])
+        else:
+            # The folder above, which the installation created, goes too.
+            self.assertFalse(os.path.exists(self.parent))
         self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
         with self.assertRaises(wt.InspectorError):
             wt.inspector("regget", "--key", KEY)
@@ -242,15 +248,17 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "9.1")
         wt.reg_set(KEY, "DisplayVersion", "sz", "3.0.6")
 
-        # The quiet uninstall command of the entry, as a deployment tool runs it.
+        # The quiet uninstall command of the entry, as a deployment tool runs
+        # it; without files of the user's, every folder it created goes.
         os.remove(self.log)
+        os.remove(os.path.join(self.target, "mine.txt"))
         command = tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog
         started = time.time()
         answer = self.run_windows(command, wait=300)
         print("unattended uninstall: %.1f s" % (time.time() - started))
         self.assertEqual(answer["exit_code"], 0)
         self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")
-        self.assert_removed(["mine.txt"])
+        self.assert_removed([])
         # Again, from the installer's folder: nothing is installed any more.
         code, seen = self.quiet("VellumInstall", "/uninstall", "/q", "/log:" + self.wlog)
         self.assertEqual((code, seen), (6, []))
