@@ -991,6 +991,12 @@ function regDelete(name) {
     }
 }
 
+// The entry is this installation's: it names the folder, or no existing one.
+function entryIsOurs() {
+    var loc = noTrailingSlash(regString(UNINSTALL_KEY + "InstallLocation"));
+    return loc == "" || loc.toLowerCase() == targetFolder.toLowerCase() || !fso.FolderExists(loc);
+}
+
 function deleteEntry() {
     if (!entryExists()) {
         return;
@@ -1402,8 +1408,12 @@ function uninstall(setupExe) {
              "deleted (" + failed[0] + "). Close the programs that use them and uninstall again.");
     }
     setMaintenanceProgress(1, 1);
-    deleteEntry();
-    log("registry", "uninstall entry removed");
+    if (entryIsOurs()) {
+        deleteEntry();
+        log("registry", "uninstall entry removed");
+    } else {
+        log("registry", "the uninstall entry names another installation; it stays");
+    }
     releaseTargetLock();
     removeParents(m);
     var kept = fso.FolderExists(targetFolder) ? " (" + targetFolder + " kept: it holds files added to it)" : "";
@@ -1554,8 +1564,10 @@ function repair(setupExe, extractExe) {
     deleteFolder(work);
     staging = "";
     // The entry is written again: a repair restores it when it was lost.
-    writeEntry(targetFolder, m.version, totalKB(m));
-    entryWritten = false;
+    if (entryIsOurs()) {
+        writeEntry(targetFolder, m.version, totalKB(m));
+        entryWritten = false;
+    }
     var outcome = bad.length == 0 ? "nothing needed fixing" : bad.length + " files restored";
     log("repair", outcome);
     tellDone(PRODUCT + " was repaired: " + outcome + ".");
@@ -1599,10 +1611,10 @@ function installMain(locale, setupExe, extractExe) {
     }
     var registeredAt = installedLocation();
     if (registeredAt != "" && registeredAt.toLowerCase() != targetFolder.toLowerCase()) {
-        fail("Quillfeather is already installed in " + registeredAt + ". Uninstall it first, or install " +
-             "into that folder to upgrade it.");
-    }
-    if (installed != "") {
+        // Another folder is an installation of its own; the earlier one keeps
+        // its manifest and its copy of this script, which can still remove it.
+        log("entry", "the installation in " + registeredAt + " stays; the entry will name " + targetFolder);
+    } else if (installed != "") {
         log("upgrade", "version " + installed + " in " + registeredAt + " is upgraded to " + version);
     }
     var content = selectCabinets(readList(), locale);

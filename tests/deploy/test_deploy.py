@@ -270,7 +270,20 @@ class DeployTest(tis.ScriptIntegrityTest):
             names = f.read().split(b"\r\n")
         with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
             f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+
+        # An installation in another folder first: the second one takes the
+        # entry over, and removing the first leaves the entry alone.
+        other = os.path.join(self.tmp, "Other", "Quillfeather")
+        code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + wt.to_windows(other))
+        self.assertEqual((code, seen), (0, []))
         self.install_quietly("3.0.6")
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
+        code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog,
+                                script=wt.to_windows(os.path.join(other, "VellumSetup.jse")))
+        self.assertEqual((code, seen), (0, []))
+        self.assert_logged(self.log_lines(), "registry", "names another installation")
+        self.assertFalse(os.path.exists(os.path.dirname(other)))
+        self.assert_entry("3.0.6")
         os.makedirs(os.path.join(self.target, "notes"))
         with open(os.path.join(self.target, "notes", "mine.txt"), "wb") as f:
             f.write(b"the user's own notes")
