@@ -1,0 +1,342 @@
+"""Deployment and maintenance, end to end under Wine: an unattended
+installation with its log, the Add/Remove Programs entry as Wine's own
+uninstaller sees it, a repair after deleted and changed files, an upgrade
+over an older version, the refusal over a newer one, and uninstalls, quiet
+and through the entry with its question.
+
+The installed files are compared byte for byte with the cabinets unpacked
+on the host (gcab). One installation serves several checks.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
+
+import test_install as ti  # noqa: E402
+import test_integrity_script as tis  # noqa: E402
+from test_install import locales, wt  # noqa: E402
+
+KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
+TITLE = ti.text("en-us", "loc_UI_Title")
+MAINTENANCE = "VellumMaintenance"
+
+
+def reg_dword(key, name):
+    answer = wt.inspector("regget", "--key", key, "--name", name)
+    return int.from_bytes(bytes.fromhex(answer["hex"].replace(" ", "")), "little")
+
+
+def expected_content(work):
+    """What an en-us installation holds: the shared and the en-us cabinets
+    unpacked on the host, later cabinets over earlier ones."""
+    out = tempfile.mkdtemp(prefix="deploy-cabs-")
+    names = [n for n in locales.all_cabinets()
+             if not re.match(r"^[a-z][a-z]-[a-z][a-z]_", n) or n.startswith("en-us_")]
+    for name in names:
+        subprocess.run(["gcab", "-x", "-C", out, os.path.join(work, name)], check=True, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    snap = tis.snapshot(out)
+    shutil.rmtree(out)
+    return snap, names
+
+
+@unittest.skipUnless(ti.FILES and os.path.isdir(ti.FILES) and ti.LIST, "no built full payload")
+class DeployTest(tis.ScriptIntegrityTest):
+    def setUp(self):
+        super().setUp()
+        self.log = os.path.join(self.tmp, "setup.log")
+        self.wlog = wt.to_windows(self.log)
+        self.default_log = os.path.join(wt.windows_temp(), "VellumSetup.log")
+        self.forget_entry()
+        self.addCleanup(self.forget_entry)
+
+    def forget_entry(self):
+        # Whatever a failed case left, the next test starts without an entry.
+        wt.inspector("regdel", "--key", KEY, check=False)
+
+    # ---- helpers -------------------------------------------------------
+
+    def set_version(self, version):
+        with open(os.path.join(self.work, "vellumVersion.txt"), "wb") as f:
+            f.write(b"version=" + version.encode() + b"\r\n")
+
+    def quiet(self, *args, script=None, timeout=300):
+        """Runs the script unattended; returns (exit code, windows seen).
+        Every visible top-level window that appears meanwhile is recorded,
+        and so is a VellumSetup process (an unattended run starts none)."""
+        script = script or wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        before = {w["hwnd"] for w in wt.inspector("list")}
+        proc = self.start("wscript.exe", [script] + list(args))
+        seen = []
+        deadline = time.time() + timeout
+        while proc.poll() is None:
+            self.assertLess(time.time(), deadline, "the script did not end")
+            seen += [w for w in wt.inspector("list") if w["hwnd"] not in before]
+            seen += [p for p in wt.processes() if p["exe"].lower() == "vellumsetup.exe"]
+            time.sleep(0.3)  # leave the machine to the script
+        return proc.wait(10), seen
+
+    def log_lines(self, path=None):
+        with open(path or self.log, encoding="ascii") as f:
+            return [line.rstrip("\n").split("\t") for line in f if line.strip()]
+
+    def assert_logged(self, lines, what, *words):
+        matches = [line for line in lines if line[1] == what and all(w in line[2] for w in words)]
+        self.assertTrue(matches, "no log line %r %r in:\n%s" % (what, words,
+                                                                  "\n".join("\t".join(x) for x in lines)))
+        for line in lines:
+            self.assertRegex(line[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+
+    def content(self):
+        """The install folder without its maintenance folder and the user's file."""
+        snap = tis.snapshot(self.target)
+        return {k: v for k, v in snap.items()
+                if not k.startswith(MAINTENANCE) and k not in ("mine.txt", "notes", "notes/mine.txt")}
+
+    def install_quietly(self, version):
+        self.set_version(version)
+        code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
+                                "/log:" + self.wlog)
+        with open(self.log, encoding="ascii", errors="replace") as f:
+            self.assertEqual((code, seen), (0, []), f.read())
+        return code
+
+    def assert_entry(self, version):
+        self.assertEqual(tis.reg_text(KEY, "DisplayName"), "Quillfeather")
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), version)
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
+        kept = '"%s\\VellumSetup.jse"' % self.wtarget
+        for name, switches in (("UninstallString", " /uninstall"), ("QuietUninstallString", " /uninstall /q"),
+                               ("ModifyPath", " /repair")):
+            command = tis.reg_text(KEY, name)
+            self.assertTrue(command.endswith(kept + switches), command)
+            self.assertTrue(command.lower().startswith('"c:\\windows\\system32\\wscript.exe"'), command)
+        self.assertEqual(tis.reg_text(KEY, "DisplayIcon"), self.wtarget + "\\uninstallUI\\VellumSetup.exe")
+        # Everything installed but the manifest, which lists the sizes.
+        size = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(self.target) for f in fs
+                   if f not in ("mine.txt", "manifest.txt"))
+        self.assertAlmostEqual(reg_dword(KEY, "EstimatedSize"), size / 1024, delta=1)
+
+    def wine_uninstaller(self, *args):
+        out = os.path.join(self.tmp, "uninstaller.out")
+        e = wt.setup()
+        with open(out, "wb") as f:
+            proc = subprocess.Popen([e["WINELOADER"], "uninstaller"] + list(args), env=e, stdout=f,
+                                    stderr=subprocess.STDOUT, start_new_session=True)
+        return proc, out
+
+    def listed(self):
+        proc, out = self.wine_uninstaller("--list")
+        self.assertEqual(proc.wait(60), 0)
+        with open(out, encoding="utf-8", errors="replace") as f:
+            return [line.strip() for line in f if "|||" in line]
+
+    def temp_copies(self):
+        return [n for n in os.listdir(wt.windows_temp()) if n.startswith("VellumMaintenance.")]
+
+    def assert_removed(self, user_files):
+        """Nothing of ours is left: files, folders, entry, registrations."""
+        if user_files:
+            self.assertEqual(sorted(os.listdir(self.target)), user_files)
+            self.assertEqual(sorted(os.listdir(self.parent)), ["Quillfeather"])
+        else:
+            # The folder above, which the installation created, goes too.
+            self.assertFalse(os.path.exists(self.parent))
+        self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+        with self.assertRaises(wt.InspectorError):
+            wt.inspector("regget", "--key", KEY)
+        self.assertNotIn("Quillfeather|||Quillfeather", self.listed())
+        self.assert_no_registration()
+        self.assertEqual(self.temp_copies(), [])
+
+    # ---- cases ---------------------------------------------------------
+
+    def test_unattended_install_repair_upgrade_and_uninstall(self):
+        expected, cabinets = expected_content(self.work)
+
+        # Without /acceptlicense nothing happens; the default log says why.
+        if os.path.exists(self.default_log):
+            os.remove(self.default_log)
+        code, seen = self.quiet("VellumInstall", "/q", "/target:" + self.wtarget)
+        self.assertEqual((code, seen), (4, []))
+        self.assert_logged(self.log_lines(self.default_log), "failed", "/acceptlicense")
+        self.assert_logged(self.log_lines(self.default_log), "outcome", "exit code 4")
+        self.assertFalse(os.path.exists(self.parent))
+
+        # An older version, unattended: every step logged, no window.
+        started = time.time()
+        self.install_quietly("3.0.5")
+        print("\nunattended install: %.1f s" % (time.time() - started))
+        lines = self.log_lines()
+        self.assert_logged(lines, "start", "install, quiet")
+        self.assert_logged(lines, "locale", "en-us")
+        self.assert_logged(lines, "target", self.wtarget)
+        for name in cabinets:
+            self.assert_logged(lines, "cabinet", name + ": extracted")
+        self.assert_logged(lines, "verification", "every listed file")
+        self.assert_logged(lines, "registry", "written (version 3.0.5)")
+        self.assertEqual(lines[-1][1:], ["outcome", "exit code 0"])
+        self.assertEqual(self.content(), expected)
+        kept = sorted(os.listdir(os.path.join(self.target, MAINTENANCE, "cabinets")))
+        self.assertEqual(kept, sorted(cabinets))
+        self.assert_entry("3.0.5")
+        self.assertIn("Quillfeather|||Quillfeather", self.listed())
+        self.assertEqual(self.beside(), [])
+        self.assert_no_registration()
+
+        # Repair: one file deleted, one changed at the same size; the
+        # user's own file stays.
+        with open(os.path.join(self.target, "mine.txt"), "wb") as f:
+            f.write(b"the user's own notes")
+        page = os.path.join(self.target, "locales", "en-us", "index.htm")
+        os.remove(page)
+        css = os.path.join(self.target, "locales", "en-us", "styles", "help.css")
+        with open(css, "r+b") as f:
+            f.seek(5)
+            byte = f.read(1)
+            f.seek(5)
+            f.write(bytes([byte[0] ^ 0x20]))
+        script = wt.to_windows(os.path.join(self.target, "VellumSetup.jse"))
+        os.remove(self.log)
+        started = time.time()
+        code, seen = self.quiet("/repair", "/q", "/log:" + self.wlog, script=script)
+        print("unattended repair: %.1f s" % (time.time() - started))
+        self.assertEqual((code, seen), (0, []))
+        lines = self.log_lines()
+        self.assert_logged(lines, "fixed", "locales\\en-us\\index.htm (missing)")
+        self.assert_logged(lines, "fixed", "locales\\en-us\\styles\\help.css (content changed)")
+        self.assertEqual(len([x for x in lines if x[1] == "fixed"]), 2)
+        self.assert_logged(lines, "repair", "2 files restored")
+        self.assertEqual(self.content(), expected)
+        with open(os.path.join(self.target, "mine.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"the user's own notes")
+        self.assertEqual(self.temp_copies(), [])
+        self.assertEqual(self.beside(), [])
+
+        # Upgrade in place: a file only the old version installed goes,
+        # the user's file stays, the entry and the manifest are updated.
+        manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
+        with open(manifest, "ab") as f:
+            f.write("file\t3\tlocales\\old-only.txt\r\n".encode("utf-16-le"))
+        with open(os.path.join(self.target, "locales", "old-only.txt"), "wb") as f:
+            f.write(b"old")
+        os.remove(self.log)
+        self.install_quietly("3.0.6")
+        self.assert_logged(self.log_lines(), "upgrade", "3.0.5", "3.0.6")
+        self.assertEqual(self.content(), expected)
+        with open(os.path.join(self.target, "mine.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"the user's own notes")
+        with open(manifest, "rb") as f:
+            self.assertTrue(f.read().decode("utf-16").startswith("version\t3.0.6"))
+        self.assert_entry("3.0.6")
+        self.assertEqual(self.beside(), [])
+
+        # A newer installed version is left alone.
+        wt.reg_set(KEY, "DisplayVersion", "sz", "9.1")
+        before = tis.snapshot(self.target)
+        code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/log:" + self.wlog)
+        self.assertEqual((code, seen), (5, []))
+        self.assert_logged(self.log_lines(), "failed", "newer version", "9.1")
+        self.assertEqual(tis.snapshot(self.target), before)
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "9.1")
+        wt.reg_set(KEY, "DisplayVersion", "sz", "3.0.6")
+
+        # The quiet uninstall command of the entry, as a deployment tool runs
+        # it; without files of the user's, every folder it created goes.
+        os.remove(self.log)
+        os.remove(os.path.join(self.target, "mine.txt"))
+        command = tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog
+        started = time.time()
+        answer = self.run_windows(command, wait=300)
+        print("unattended uninstall: %.1f s" % (time.time() - started))
+        self.assertEqual(answer["exit_code"], 0)
+        self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")
+        self.assert_removed([])
+        # Again, from the installer's folder: nothing is installed any more.
+        code, seen = self.quiet("VellumInstall", "/uninstall", "/q", "/log:" + self.wlog)
+        self.assertEqual((code, seen), (6, []))
+        self.assert_logged(self.log_lines(), "failed", "not installed")
+
+    def test_remove_through_add_remove_programs(self):
+        # A smaller installation will do here: without the desktop cabinets.
+        with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
+            names = f.read().split(b"\r\n")
+        with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
+            f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+
+        # An installation in another folder first: the second one takes the
+        # entry over, and removing the first leaves the entry alone.
+        other = os.path.join(self.tmp, "Other", "Quillfeather")
+        code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + wt.to_windows(other))
+        self.assertEqual((code, seen), (0, []))
+        self.install_quietly("3.0.6")
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
+        code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog,
+                                script=wt.to_windows(os.path.join(other, "VellumSetup.jse")))
+        self.assertEqual((code, seen), (0, []))
+        self.assert_logged(self.log_lines(), "registry", "names another installation")
+        self.assertFalse(os.path.exists(os.path.dirname(other)))
+        self.assert_entry("3.0.6")
+        os.makedirs(os.path.join(self.target, "notes"))
+        with open(os.path.join(self.target, "notes", "mine.txt"), "wb") as f:
+            f.write(b"the user's own notes")
+
+        # A file held open by another program: the quiet uninstall fails,
+        # and the entry and what it runs stay to try again.
+        page = os.path.join(self.target, "locales", "en-us", "index.htm")
+        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(page), "120"])["pid"]
+        deadline = time.time() + 20
+        while not os.path.exists(page + ".held"):
+            self.assertLess(time.time(), deadline, "the holder did not open the page")
+            time.sleep(0.1)
+        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        self.assertEqual(answer["exit_code"], 1)
+        self.assert_logged(self.log_lines(), "failed", "could not be removed completely", "index.htm")
+        self.assertTrue(os.path.isfile(page))
+        for kept in ("VellumSetup.jse", "uninstallUI/VellumSetup.exe", MAINTENANCE + "/manifest.txt"):
+            self.assertTrue(os.path.isfile(os.path.join(self.target, kept)), kept)
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertEqual(self.temp_copies(), [])
+        self.assertTrue(wt.inspector("kill", "--pid", holder)["killed"])  # waits for its end
+        os.remove(page + ".held")
+        before = tis.snapshot(self.target)
+
+        # Wine's uninstaller runs the entry's command: the question comes
+        # first, and No leaves everything as it was.
+        proc, _ = self.wine_uninstaller("--remove", "Quillfeather")
+        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "60000")
+        self.assertIn("remove Quillfeather", box["text"])
+        self.assertEqual(box["icon"], "question")
+        wt.inspector("answer", "--button", "no", "--title", TITLE)
+        proc.wait(120)
+        self.assertEqual(tis.snapshot(self.target), before)
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertEqual(self.temp_copies(), [])
+
+        # Yes removes it; the user is told, and nothing of ours is left.
+        proc, _ = self.wine_uninstaller("--remove", "Quillfeather")
+        wt.inspector("msgbox", "--title", TITLE, "--timeout", "60000")
+        wt.inspector("answer", "--button", "yes", "--title", TITLE)
+        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "120000")
+        self.assertIn("Quillfeather was removed", box["text"])
+        self.assertIn("kept", box["text"])
+        wt.inspector("answer", "--button", "ok", "--title", TITLE)
+        proc.wait(120)
+        self.assert_removed(["notes"])
+        self.assertEqual(os.listdir(os.path.join(self.target, "notes")), ["mine.txt"])
+        with open(os.path.join(self.target, "notes", "mine.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"the user's own notes")
+
+
+for _name in [n for n in dir(tis.ScriptIntegrityTest) if n.startswith("test_")]:
+    setattr(DeployTest, _name, None)
+
+if __name__ == "__main__":
+    unittest.main()
