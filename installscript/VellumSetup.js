@@ -1214,6 +1214,9 @@ function progressCall(what, f) {
 function showMaintenanceProgress(showMode) {
     progressCall("setMaxValue", function () { controller.setMaxValue(PROGRESS_MAX); });
     progressCall("showProgress", function () { controller.showProgress(showMode); });
+    if (controller != null && progressWorks) {
+        log("progress window", "mode " + showMode);
+    }
 }
 
 function setMaintenanceProgress(done, total) {

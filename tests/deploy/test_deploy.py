@@ -288,6 +288,24 @@ class DeployTest(tis.ScriptIntegrityTest):
         with open(os.path.join(self.target, "notes", "mine.txt"), "wb") as f:
             f.write(b"the user's own notes")
 
+        # The entry's Change, with a person at the screen: the kept VellumSetup
+        # shows its progress window verifying, then fixing, and the outcome.
+        gone = os.path.join(self.target, "locales", "en-us", "index.htm")
+        original = open(gone, "rb").read()
+        os.remove(gone)
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        pid = self.run_windows(tis.reg_text(KEY, "ModifyPath") + ' "/log:%s"' % self.wlog)["pid"]
+        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000", timeout=300)
+        self.assertIn("was repaired", box["text"])
+        wt.inspector("answer", "--button", "ok", "--title", TITLE)
+        self.assertEqual(wt.wait_exit(pid, timeout=120), 0)
+        lines = self.log_lines()
+        self.assert_logged(lines, "progress window", "mode 0")
+        self.assert_logged(lines, "progress window", "mode 2")
+        self.assertFalse([l for l in lines if l[1] == "progress window" and "not available" in l[2]])
+        self.assertEqual(open(gone, "rb").read(), original)
+
         # A file held open by another program: the quiet uninstall fails,
         # and the entry and what it runs stay to try again.
         page = os.path.join(self.target, "locales", "en-us", "index.htm")
