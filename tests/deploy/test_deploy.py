@@ -296,7 +296,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         if os.path.exists(self.log):
             os.remove(self.log)
         pid = self.run_windows(tis.reg_text(KEY, "ModifyPath") + ' "/log:%s"' % self.wlog)["pid"]
-        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000", timeout=300)
+        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000")
         self.assertIn("was repaired", box["text"])
         wt.inspector("answer", "--button", "ok", "--title", TITLE)
         self.assertEqual(wt.wait_exit(pid, timeout=120), 0)

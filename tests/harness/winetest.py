@@ -343,8 +343,14 @@ def run(exe, args=(), timeout=60, env=None, cwd=None):
 
 
 def inspector(*args, timeout=60, check=True):
-    """Runs one inspector command and returns its JSON answer."""
+    """Runs one inspector command and returns its JSON answer.
+
+    A command that waits (--timeout in ms) is given that long and a margin
+    on the host, so a slow machine meets the inspector's own limit first."""
     args = [str(a) for a in args]
+    if "--timeout" in args[:-1]:
+        waits = int(args[args.index("--timeout") + 1]) / 1000.0
+        timeout = max(timeout, waits + 60)
     for attempt in range(3):
         r = run(program("inspector"), args, timeout=timeout)
         # The inspector reports every failure of its own on stderr. Exit 1

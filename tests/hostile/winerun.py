@@ -175,8 +175,12 @@ def inspector_exe():
 
 
 def inspector(args, timeout=120, env=None):
-    """Runs the inspector; returns (exit code, parsed JSON answer or None)."""
+    """Runs the inspector; returns (exit code, parsed JSON answer or None).
+    A command that waits (--timeout in ms) gets that long and a margin."""
     import json
+    args = [str(a) for a in args]
+    if "--timeout" in args[:-1]:
+        timeout = max(timeout, int(args[args.index("--timeout") + 1]) / 1000.0 + 60)
     folder = os.path.join(build_root(), "test-scratch")
     os.makedirs(folder, exist_ok=True)
     fd, out = tempfile.mkstemp(prefix="insp-", dir=folder)
