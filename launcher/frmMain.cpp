@@ -246,7 +246,7 @@ void FrmMain::Form_Activate() {
             stop = o.message;
             break;
         }
-        PumpPendingMessages();
+        if (MessagesPending()) PumpPendingMessages();
     }
     if (!stop.empty()) {
         showMessage(stoppedText(stop), MB_ICONSTOP);
