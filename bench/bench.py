@@ -203,8 +203,9 @@ def first_window(prefix, rounds):
             if os.path.exists(result):
                 os.remove(result)
             time.sleep(0.3)
-            code, _ = winerun.run([baseline, "--first-window", winerun.winpath(result),
-                                   '"%s"' % winerun.winpath(launcher)], timeout=120)
+            # Wine quotes arguments itself: the paths go unquoted (build paths have no blanks).
+            code, _ = winerun.run([baseline, "--first-window", winerun.winpath(result), winerun.winpath(launcher)],
+                                  timeout=120)
             text = open(result).read().split() if os.path.exists(result) else []
             if code != 0 or len(text) != 2 or int(text[0]) < 0 or text[1] != "0":
                 row("time to first window", "n/a", "", "ERROR",
