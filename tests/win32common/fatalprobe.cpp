@@ -12,9 +12,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmd, int) {
         text.reserve(text.max_size() + 1);  // past the library's limit
     } else if (what == L"memory") {
         // More than a 32-bit process (or Wine's 64-bit heap) can give at once.
+        // The pointer is kept in a volatile so that the compiler cannot drop
+        // the allocation as unused.
         volatile size_t size = static_cast<size_t>(-1) / 2;
-        char* block = new char[size];
-        block[0] = 1;
+        char* volatile block = new char[size];
         delete[] block;
     }
     return 0;  // only reached with no or an unknown request
