@@ -231,7 +231,7 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
     HANDLE h = reinterpret_cast<HANDLE>(n->hf);
     if (s.written != s.expected) {
         // Fewer (or more) bytes than the cabinet declares: a lying or damaged cabinet.
-        Fail(kBadCabinet, std::to_wstring(s.written) + L" of " + std::to_wstring(s.expected) +
+        Fail(kBadCabinet, vellum::Format(L"%I64u of %I64u", s.written, s.expected) +
                               L" bytes could be extracted for " + s.finalPath);
         DiscardOpenFile();
         return FALSE;

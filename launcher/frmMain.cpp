@@ -91,27 +91,16 @@ int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
 }
 
 int FrmMain::runWindow(HINSTANCE instance) {
-    try {
-        createWindow(instance);
-        Form_Load();
-    } catch (const RunStop& s) {
-        showMessage(s.text(), s.icon());
+    RunStop stop = createWindow(instance);
+    if (!stop) stop = Form_Load();
+    if (stop) {
+        showMessage(stop.text, stop.icon);
         if (hwnd_) {
             closingFromProgram_ = true;
             ::DestroyWindow(hwnd_);
         }
         PumpPendingMessages();
-        return s.code();
-    } catch (const LoadFailure& f) {
-        showMessage(f.text(), f.icon());
-        if (hwnd_) {
-            closingFromProgram_ = true;
-            ::DestroyWindow(hwnd_);
-        }
-        return kExitLoadFailed;
-    } catch (const std::exception& e) {
-        showMessage(L"The setup could not start: " + BytesToWide(e.what(), CP_ACP), MB_ICONEXCLAMATION);
-        return kExitLoadFailed;
+        return stop.code;
     }
     if (!silentMode && hwnd_ && ::IsWindow(hwnd_)) {
         ::ShowWindow(hwnd_, SW_SHOWNORMAL);
@@ -127,7 +116,7 @@ int FrmMain::runWindow(HINSTANCE instance) {
     return exitCode_;
 }
 
-void FrmMain::createWindow(HINSTANCE instance) {
+RunStop FrmMain::createWindow(HINSTANCE instance) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &FrmMain::WindowProc;
@@ -140,12 +129,12 @@ void FrmMain::createWindow(HINSTANCE instance) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kWindowClass;
     if (!::RegisterClassExW(&wc))
-        throw LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
+        return LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
 
     hwnd_ = ::CreateWindowExW(kWindowExStyle, kWindowClass, L"Setup", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                               100, 100, nullptr, nullptr, instance, this);
     if (!hwnd_)
-        throw LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
+        return LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
 
     // A fixed dialog's system menu offers only Move and Close.
     if (HMENU menu = ::GetSystemMenu(hwnd_, FALSE)) {
@@ -155,15 +144,16 @@ void FrmMain::createWindow(HINSTANCE instance) {
     const int dpi = ScreenDpi();
     HWND controls[kControlCount] = {};
     if (!CreateControls(hwnd_, kControls, kControlCount, dpi, nullptr, DefaultGuiFont(), controls))
-        throw LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
+        return LoadFailure(L"The setup window could not be created.\r\n\r\n" + SystemErrorText(::GetLastError()));
     lblProgress_ = controls[kLblProgress];
     progressBar1_ = controls[kProgressBar1];
     ::SendMessageW(progressBar1_, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(progressBar1_, PBM_SETPOS, 0, 0);
     SizeClientAndCenter(hwnd_, kClientWidthTwips, kClientHeightTwips, dpi);
+    return RunStop{};
 }
 
-void FrmMain::Form_Load() {
+RunStop FrmMain::Form_Load() {
     runPending = true;
 
     silentMode = HasQuietSwitch(argumentText_);
@@ -173,12 +163,12 @@ void FrmMain::Form_Load() {
     // An installation started from this folder is still running: writing
     // now would change its files under it.
     if (ScriptLockHeld(extractDir + kScriptLockName))
-        throw RunStop(kExitAlreadyRunning, kMsgAlreadyRunning, MB_ICONEXCLAMATION);
+        return RunStop{kExitAlreadyRunning, kMsgAlreadyRunning, MB_ICONEXCLAMATION};
     if (!FolderExists(extractDir) && !::CreateDirectoryW(extractDir.c_str(), nullptr)) {
         DWORD error = ::GetLastError();
-        throw LoadFailure(L"The working folder " + extractDir + L" could not be created.\r\n\r\n" +
-                              SystemErrorText(error),
-                          MB_ICONSTOP);
+        return LoadFailure(L"The working folder " + extractDir + L" could not be created.\r\n\r\n" +
+                               SystemErrorText(error),
+                           MB_ICONSTOP);
     }
 
     localeID = ChooseLocale(ReadRegistryValue(HKEY_LOCAL_MACHINE, kLocaleKeyPath1, kLocaleValue1),
@@ -193,7 +183,7 @@ void FrmMain::Form_Load() {
     const ExtractOutcome list = ExtractResource(
         nullptr, kFileListResource, filesListPath, [this](const std::wstring& t, UINT icon) { showMessage(t, icon); },
         true);
-    if (list.stop) throw RunStop(kExitStopped, stoppedText(list.message), MB_ICONSTOP);
+    if (list.stop) return RunStop{kExitStopped, stoppedText(list.message), MB_ICONSTOP};
 
     // The list is the run's plan: without it nothing else can be written,
     // so a list that cannot be opened (its extraction has already said why
@@ -204,7 +194,7 @@ void FrmMain::Form_Load() {
         // The system's word for a folder in the list's place is only "access denied".
         std::wstring reason = FolderExists(filesListPath) ? std::wstring(L"A folder of that name is in its place.")
                                                           : SystemErrorText(error);
-        throw LoadFailure(L"The file list " + filesListPath + L" could not be read.\r\n\r\n" + reason);
+        return LoadFailure(L"The file list " + filesListPath + L" could not be read.\r\n\r\n" + reason);
     }
     fileNames = SplitListLines(bytes, CP_ACP);
 
@@ -216,7 +206,7 @@ void FrmMain::Form_Load() {
     bool catalogueWritten = false;
     if (catalogueResource != 0) {
         const ExtractOutcome catalogue = extractPayloadFile(catalogueResource, catalogueName);
-        if (catalogue.stop) throw RunStop(kExitStopped, stoppedText(catalogue.message), MB_ICONSTOP);
+        if (catalogue.stop) return RunStop{kExitStopped, stoppedText(catalogue.message), MB_ICONSTOP};
         catalogueWritten = catalogue.written;
     }
 
@@ -230,6 +220,7 @@ void FrmMain::Form_Load() {
                      getLocalizedMsg(L"loc_UI_Starting_Setup", L"Starting Quillfeather Installation...").c_str());
 
     if (silentMode) Form_Activate();
+    return RunStop{};
 }
 
 void FrmMain::Form_Activate() {
@@ -238,21 +229,10 @@ void FrmMain::Form_Activate() {
     // whenever the user returns to the window; the work runs once.
     runPending = false;
 
-    // Every unexpected failure is shown and the work goes on with the next step.
-    auto step = [this](auto&& body) {
-        try {
-            body();
-        } catch (const std::exception& e) {
-            showMessage(BytesToWide(e.what(), CP_ACP), MB_ICONEXCLAMATION);
-        }
-    };
+    setProgress(5);
+    PumpPendingMessages();
 
-    step([&] { setProgress(5); });
-    step([&] { PumpPendingMessages(); });
-
-    bool listThere = true;
-    step([&] { listThere = FileExists(filesListPath); });
-    if (!listThere) {
+    if (!FileExists(filesListPath)) {
         showMessage(kMsgErrorLoadingList, MB_ICONEXCLAMATION);
         exitCode_ = kExitFileListMissing;
         closeFromProgram();
@@ -262,18 +242,16 @@ void FrmMain::Form_Activate() {
     // A failure that will repeat for every file, or one of the script, ends
     // the run with one message: no further file, no script.
     std::wstring stop;
-    step([&] {
-        for (int i = 1; i <= static_cast<int>(fileNames.size()); ++i) {
-            const std::wstring& name = fileNames[static_cast<size_t>(i - 1)];
-            setProgress(ProgressValue(i, static_cast<int>(fileNames.size())));
-            const ExtractOutcome o = extractPayloadFile(kFileListResource + i, name);
-            if (o.stop) {
-                stop = o.message;
-                return;
-            }
-            PumpPendingMessages();
+    for (int i = 1; i <= static_cast<int>(fileNames.size()); ++i) {
+        const std::wstring& name = fileNames[static_cast<size_t>(i - 1)];
+        setProgress(ProgressValue(i, static_cast<int>(fileNames.size())));
+        const ExtractOutcome o = extractPayloadFile(kFileListResource + i, name);
+        if (o.stop) {
+            stop = o.message;
+            break;
         }
-    });
+        if (MessagesPending()) PumpPendingMessages();
+    }
     if (!stop.empty()) {
         showMessage(stoppedText(stop), MB_ICONSTOP);
         exitCode_ = kExitStopped;
@@ -281,8 +259,7 @@ void FrmMain::Form_Activate() {
         return;
     }
 
-    std::wstring file;
-    step([&] { file = ScriptFileArgument(extractDir); });
+    const std::wstring file = ScriptFileArgument(extractDir);
     // The shell opens a folder of that name in a file window: only a file is started.
     const DWORD scriptAttributes = ::GetFileAttributesW((extractDir + L"VellumSetup.jse").c_str());
     if (scriptAttributes != INVALID_FILE_ATTRIBUTES && (scriptAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -291,8 +268,7 @@ void FrmMain::Form_Activate() {
         closeFromProgram();
         return;
     }
-    ShellStart started = {0, 0, nullptr};
-    step([&] { started = StartWithShell(file, ScriptParameters(argumentText_), extractDir); });
+    const ShellStart started = StartWithShell(file, ScriptParameters(argumentText_), extractDir);
     if (ShellResultIsFailure(started.result)) {
         std::wstring text = ShellErrorText(file, started.result);
         if (started.error) text += L"\r\n\r\n" + SystemErrorText(started.error);

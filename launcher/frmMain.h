@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,33 +15,20 @@
 namespace vellum {
 namespace launcher {
 
-// A failure of the load step: its description ends the program. The stop
-// icon marks what could not be created, the exclamation icon the rest.
-class LoadFailure : public std::runtime_error {
-public:
-    explicit LoadFailure(const std::wstring& text, UINT icon = MB_ICONEXCLAMATION)
-        : std::runtime_error("load failure"), text_(text), icon_(icon) {}
-    const std::wstring& text() const { return text_; }
-    UINT icon() const { return icon_; }
-private:
-    std::wstring text_;
-    UINT icon_;
+// How the load step ended early: the exit code and the one message that says
+// why. The stop icon marks what could not be created, the exclamation icon
+// the rest. An empty text means the load step went on.
+struct RunStop {
+    int code;
+    std::wstring text;
+    UINT icon;
+    explicit operator bool() const { return !text.empty(); }
 };
 
-// The run ends early with an exit code and one message (a refusal, or a
-// failure that makes the rest pointless).
-class RunStop : public std::runtime_error {
-public:
-    RunStop(int code, const std::wstring& text, UINT icon)
-        : std::runtime_error("run stopped"), code_(code), text_(text), icon_(icon) {}
-    int code() const { return code_; }
-    const std::wstring& text() const { return text_; }
-    UINT icon() const { return icon_; }
-private:
-    int code_;
-    std::wstring text_;
-    UINT icon_;
-};
+// A failure of the load step itself (exit code kExitLoadFailed).
+inline RunStop LoadFailure(const std::wstring& text, UINT icon = MB_ICONEXCLAMATION) {
+    return RunStop{kExitLoadFailed, text, icon};
+}
 
 class FrmMain {
 public:
@@ -56,8 +42,8 @@ private:
     LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
 
     int runWindow(HINSTANCE instance);
-    void createWindow(HINSTANCE instance);
-    void Form_Load();
+    RunStop createWindow(HINSTANCE instance);
+    RunStop Form_Load();
     void Form_Activate();
     // True: the close request is refused.
     bool Form_QueryUnload();

@@ -114,7 +114,7 @@ std::wstring RegistryDataToText(DWORD type, const unsigned char* buffer, size_t 
         if (dataSize != sizeof(DWORD)) return std::wstring();
         DWORD v;
         std::memcpy(&v, buffer, sizeof v);
-        return std::to_wstring(static_cast<unsigned long>(v));
+        return Format(L"%lu", static_cast<unsigned long>(v));
     }
     if (type != REG_SZ || dataSize == 0) return std::wstring();
     // The size is taken as a count of characters (an odd trailing byte still
@@ -185,13 +185,13 @@ std::wstring ScriptFileArgument(const std::wstring& extractDir) {
 std::wstring ScriptParameters(const std::wstring& argumentText) { return L"VellumInstall " + argumentText; }
 
 std::wstring ShellErrorText(const std::wstring& fileArgument, long long result) {
-    return L"error executing " + fileArgument + L"\r\n" + L"errorcode=" + std::to_wstring(result);
+    return L"error executing " + fileArgument + L"\r\n" + L"errorcode=" + Format(L"%I64d", result);
 }
 
 bool ShellResultIsFailure(long long result) { return result <= 32; }
 
 std::wstring ShortWriteText(unsigned long written) {
-    return L"only " + std::to_wstring(written) + L" are written to the file";
+    return L"only " + Format(L"%lu", written) + L" are written to the file";
 }
 
 const wchar_t kRunMutexName[] = L"VellumInstaller.Run";
@@ -244,7 +244,7 @@ bool FailureRepeats(const WriteFailure& f) {
 bool IsScriptName(const std::wstring& line) { return ToLowerInvariant(line) == L"vellumsetup.jse"; }
 
 std::wstring ErrorReason(const std::wstring& description, DWORD error) {
-    return description + L" (error " + std::to_wstring(static_cast<unsigned long>(error)) + L")";
+    return description + L" (error " + Format(L"%lu", static_cast<unsigned long>(error)) + L")";
 }
 
 std::wstring FailureText(const std::wstring& what, const std::wstring& path, const std::wstring& reason) {

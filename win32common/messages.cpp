@@ -43,6 +43,8 @@ bool PumpPendingMessages() {
     return true;
 }
 
+bool MessagesPending() { return HIWORD(::GetQueueStatus(QS_ALLINPUT)) != 0; }
+
 HWND ModalOwner(HWND window) {
     if (!window || !::IsWindow(window)) return nullptr;
     HWND top = ::GetLastActivePopup(window);

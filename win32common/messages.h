@@ -14,6 +14,11 @@ void UnregisterDialogWindow(HWND window);
 // WM_QUIT was seen (it is posted again so the outer loop sees it too).
 bool PumpPendingMessages();
 
+// True when a message waits for this thread (posted, sent, input, paint,
+// timer). A loop that pumps between steps asks this first: under Wine an
+// empty PeekMessage also flushes the windows and polls the display.
+bool MessagesPending();
+
 // Runs the thread's message loop until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 

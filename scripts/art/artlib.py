@@ -229,18 +229,65 @@ def _info_header(width, height, bpp, image_size, colours):
     return struct.pack("<IiiHHIIiiII", 40, width, height, 1, bpp, 0, image_size, 2835, 2835, colours, 0)
 
 
-def bmp_bytes(img, bpp=None):
+def _rle4_rows(img):
+    """Bottom-up rows compressed as BI_RLE4. A stretch where two colours
+    alternate (one colour repeated is the simplest case) of 4 pixels or more
+    is a count and the two colours; what lies between such stretches is
+    written as it is (absolute mode, 3 to 255 pixels). Rows end with 0 0,
+    the picture with 0 1."""
+    def alternating(row, i):
+        n = 1
+        while i + n < len(row) and n < 255 and row[i + n] == row[i + (n % 2)]:
+            n += 1
+        return n
+
+    def encoded(row, i, n):
+        second = row[i + 1] if n > 1 else row[i]
+        return bytes((n, (row[i] << 4) | second))
+
+    out = bytearray()
+    for y in range(img.height - 1, -1, -1):
+        row = img.pixels[y * img.width:(y + 1) * img.width]
+        i = 0
+        while i < len(row):
+            n = alternating(row, i)
+            if n >= 4:
+                out += encoded(row, i, n)
+                i += n
+                continue
+            j = i  # a literal stretch up to the next long alternating one
+            while j < len(row) and j - i < 255 and alternating(row, j) < 4:
+                j += 1
+            if j - i < 3:
+                out += encoded(row, i, j - i)
+            else:
+                lit = row[i:j] + [0] * ((j - i) % 2)
+                data = bytes((lit[k] << 4) | lit[k + 1] for k in range(0, len(lit), 2))
+                out += bytes((0, j - i)) + data + b"\0" * (len(data) % 2)
+            i = j
+        out += b"\0\1" if y == 0 else b"\0\0"
+    return bytes(out)
+
+
+def bmp_bytes(img, bpp=None, rle=False):
+    """A bitmap file; rle=True compresses a 16-colour picture (BI_RLE4),
+    which loads the same as an ordinary bitmap, not as a DIB section."""
     bpp = _pick_bpp(img, bpp)
-    pixels = _xor_rows(img, bpp)
+    if rle and bpp != 4:
+        raise ValueError("run-length compression is written for 16-colour pictures only")
+    pixels = _rle4_rows(img) if rle else _xor_rows(img, bpp)
     pal = _palette_bytes(img, bpp)
     offset = 14 + 40 + len(pal)
     header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-    return header + _info_header(img.width, img.height, bpp, len(pixels), 1 << bpp) + pal + pixels
+    info = _info_header(img.width, img.height, bpp, len(pixels), 1 << bpp)
+    if rle:
+        info = info[:16] + struct.pack("<I", 2) + info[20:]  # biCompression = BI_RLE4
+    return header + info + pal + pixels
 
 
-def write_bmp(path, img, bpp=None):
+def write_bmp(path, img, bpp=None, rle=False):
     with open(path, "wb") as f:
-        f.write(bmp_bytes(img, bpp))
+        f.write(bmp_bytes(img, bpp, rle))
 
 
 def ico_bytes(images, bpp=None):

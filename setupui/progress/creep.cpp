@@ -1,21 +1,22 @@
 #include "creep.h"
 
-#include <chrono>
+#include <windows.h>
+
 #include <cmath>
-#include <memory>
 #include <random>
 
 namespace vellum {
 namespace progress {
 
 RandomDraw ClockSeededDraw() {
-    auto seed = static_cast<unsigned>(
-        std::chrono::system_clock::now().time_since_epoch().count());
-    auto engine = std::make_shared<std::mt19937>(seed);
-    return [engine]() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    // The engine travels inside the function object (whose owner moves it,
+    // never copies it).
+    return [engine = std::mt19937(now.dwLowDateTime ^ now.dwHighDateTime)]() mutable {
         // The integer part of a number in [0, 1) times the range.
         std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-        int r = static_cast<int>(unit(*engine) * kDrawRange);
+        int r = static_cast<int>(unit(engine) * kDrawRange);
         return r < kDrawRange ? r : kDrawRange - 1;
     };
 }

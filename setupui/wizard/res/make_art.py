@@ -123,7 +123,7 @@ def icon_images():
 
 
 def main():
-    write_bmp(os.path.join(HERE, "wizard_side.bmp"), side_picture(), bpp=4)
+    write_bmp(os.path.join(HERE, "wizard_side.bmp"), side_picture(), bpp=4, rle=True)
     write_bmp(os.path.join(HERE, "wizard_emblem.bmp"), emblem(), bpp=4)
     imgs = icon_images()
     # artlib writes one colour depth per call; combine the directories by hand
