@@ -73,12 +73,20 @@ WScript.Quit(failures ? 1 : 0);
 """
 
 
-def register():
-    """Registers the built server machine-wide (once per test class)."""
-    r = winetest.run(winetest.program("VellumSetup"), ["/RegServer"], timeout=60)
+def register(case=None):
+    """Registers the built server machine-wide (once per test class). With
+    the test class given, its registration is removed again when the class
+    ends: later tests expect the prefix without one."""
+    exe = winetest.program("VellumSetup")
+    r = winetest.run(exe, ["/RegServer"], timeout=60)
     if r.code != 0:
         raise AssertionError("VellumSetup /RegServer: %r" % r)
     winetest.wineserver_wait(60)
+    if case is not None:
+        def unregister():
+            winetest.run(exe, ["/UnregServer"], timeout=60)
+            winetest.wineserver_wait(60)
+        case.addClassCleanup(unregister)
 
 
 class Session:

@@ -70,7 +70,7 @@ class ControllerSessions(winetest.WineTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        register()
+        register(cls)
 
     def test_calls_errors_and_the_progress_window(self):
         s = Session(self, CONSTANTS + r"""
@@ -368,6 +368,8 @@ class Registration(winetest.WineTestCase):
         self.assertLess(time.time() - started, 20)
 
         self.assertEqual(winetest.run(exe, ["/RegServer"]).code, 0)
+        self.addCleanup(winetest.wineserver_wait, 60)
+        self.addCleanup(winetest.run, exe, ["/UnregServer"])
         winetest.wineserver_wait(60)
 
 

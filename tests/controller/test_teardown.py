@@ -22,7 +22,7 @@ class Teardown(winetest.WineTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        register()
+        register(cls)
 
     def server_gone(self, server, s=None):
         ended = process_ended(server, 20)

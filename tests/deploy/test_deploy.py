@@ -291,7 +291,8 @@ class DeployTest(tis.ScriptIntegrityTest):
         # The entry's Change, with a person at the screen: the kept VellumSetup
         # shows its progress window verifying, then fixing, and the outcome.
         gone = os.path.join(self.target, "locales", "en-us", "index.htm")
-        original = open(gone, "rb").read()
+        with open(gone, "rb") as f:
+            original = f.read()
         os.remove(gone)
         if os.path.exists(self.log):
             os.remove(self.log)
@@ -304,7 +305,8 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.assert_logged(lines, "progress window", "mode 0")
         self.assert_logged(lines, "progress window", "mode 2")
         self.assertFalse([l for l in lines if l[1] == "progress window" and "not available" in l[2]])
-        self.assertEqual(open(gone, "rb").read(), original)
+        with open(gone, "rb") as f:
+            self.assertEqual(f.read(), original)
 
         # A file held open by another program: the quiet uninstall fails,
         # and the entry and what it runs stay to try again.

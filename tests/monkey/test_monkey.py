@@ -27,7 +27,7 @@ class RobotUser(winetest.WineTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        register()
+        register(cls)
 
     def test_fixed_seeds(self):
         for seed in SEEDS:
