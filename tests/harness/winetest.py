@@ -80,11 +80,11 @@ Test base class
                           tells of heap corruption or a crash.
 
 Running one module by hand (from tests/, with a built tree):
-    VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_inspector.py
+    VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_window_tool.py
 ctest runs them the same way (vellum_wine_test), one at a time per prefix.
 
 How Wine forms a program's Windows environment (tested in
-tests/tooling/test_inspector.py): a program started from the host gets the
+tests/tooling/test_window_tool.py): a program started from the host gets the
 unix environment (FOO=bar reaches it), EXCEPT TEMP and TMP: Wine sets those
 from the prefix's registry (HKCU\\Environment, C:\\users\\<user>\\Temp), so a
 unix TEMP never reaches it, and an empty or unset TEMP cannot be had that way

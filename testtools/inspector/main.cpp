@@ -93,7 +93,7 @@
 // inspector_probe.dll (next to inspector.exe), which a window hook loads
 // there: Wine answers WM_GETFONT from another process with no font and
 // keeps icon handles per process.
-#include "inspector.h"
+#include "commands.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "handles.h"
-#include "inspector.h"
+#include "commands.h"
 #include "probe_client.h"
 #include "strings.h"
 
