@@ -83,6 +83,15 @@ class DeployTest(tis.ScriptIntegrityTest):
             time.sleep(0.3)  # leave the machine to the script
         return proc.wait(10), seen
 
+    @staticmethod
+    def read_text(path):
+        """A log's text for a failure message, or why there is none."""
+        try:
+            with open(path, encoding="ascii", errors="replace") as f:
+                return f.read()
+        except OSError as e:
+            return "no log: %s" % e
+
     def log_lines(self, path=None):
         with open(path or self.log, encoding="ascii") as f:
             return [line.rstrip("\n").split("\t") for line in f if line.strip()]
@@ -275,7 +284,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         # entry over, and removing the first leaves the entry alone.
         other = os.path.join(self.tmp, "Other", "Quillfeather")
         code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + wt.to_windows(other))
-        self.assertEqual((code, seen), (0, []))
+        self.assertEqual((code, seen), (0, []), self.read_text(self.default_log))
         self.install_quietly("3.0.6")
         self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
         code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog,
