@@ -74,6 +74,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         script = script or wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
         before = {w["hwnd"] for w in wt.inspector("list")}
         proc = self.start("wscript.exe", [script] + list(args))
+        self.last_run = proc
         seen = []
         deadline = time.time() + timeout
         while proc.poll() is None:
@@ -91,6 +92,11 @@ class DeployTest(tis.ScriptIntegrityTest):
                 return f.read()
         except OSError as e:
             return "no log: %s" % e
+
+    def explain(self, log):
+        """The log and the script host's own output, for a failure message."""
+        out, err = self.last_run.output()
+        return "%s\nstdout: %s\nstderr: %s" % (self.read_text(log), out, err)
 
     def log_lines(self, path=None):
         with open(path or self.log, encoding="ascii") as f:
@@ -113,8 +119,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.set_version(version)
         code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
                                 "/log:" + self.wlog)
-        with open(self.log, encoding="ascii", errors="replace") as f:
-            self.assertEqual((code, seen), (0, []), f.read())
+        self.assertEqual((code, seen), (0, []), self.explain(self.log))
         return code
 
     def assert_entry(self, version):
@@ -284,7 +289,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         # entry over, and removing the first leaves the entry alone.
         other = os.path.join(self.tmp, "Other", "Quillfeather")
         code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + wt.to_windows(other))
-        self.assertEqual((code, seen), (0, []), self.read_text(self.default_log))
+        self.assertEqual((code, seen), (0, []), self.explain(self.default_log))
         self.install_quietly("3.0.6")
         self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
         code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog,
