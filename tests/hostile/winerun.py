@@ -216,6 +216,20 @@ def run_with_env(args, env_changes, timeout=120, unset=(), wine_env_extra=None, 
     return answer
 
 
+def _explain(what, out):
+    """Why a run gave no exit code, with what ran and what was on screen
+    then: printed, so that a failing test's output carries it."""
+    err = ""
+    if os.path.exists(out + ".err"):
+        with open(out + ".err", "rb") as f:
+            err = f.read().decode("utf-8", "replace")[-2000:]
+    _, ps = inspector(["ps"], timeout=60)
+    _, windows = inspector(["list"], timeout=60)
+    print("no exit code: %s\n  runner stderr: %s\n  processes: %s\n  windows: %s" % (
+        what, err.strip(), [p.get("exe") for p in ps or []],
+        [(w.get("title"), w.get("class"), w.get("pid")) for w in windows or []]), flush=True)
+
+
 def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra=None, answer_with=None):
     """Starts a program (through the inspector, so its Windows environment can
     be set), answers every message box that appears with OK, and waits for it
@@ -255,6 +269,7 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
                 inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"],
                           timeout=30)
         if runner.poll() is None:
+            _explain("the runner did not end within %d s" % (timeout + 20), out)
             stop(runner)
             return None, boxes
         with open(out + ".out", "rb") as f:
@@ -262,8 +277,10 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
         try:
             state = json.loads(text)
         except ValueError:
+            _explain("the runner (exit %s) answered %r" % (runner.returncode, text[:500]), out)
             return None, boxes
         if not state.get("exited"):
+            _explain("%s still ran after %d s" % (args[0], timeout), out)
             if state.get("pid"):
                 inspector(["kill", "--pid", str(state["pid"])], timeout=30)
             return None, boxes
