@@ -201,6 +201,21 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertTrue(inspector("waitpid", "--pid", started["pid"])["exited"])
 
 
+    def test_threads_tells_a_process_that_never_started(self):
+        # A process whose creator died half-way keeps its first thread
+        # suspended; threads must tell it from a running one and let it run.
+        fixture = winetest.to_windows(winetest.program("fixturewin"))
+        asleep = inspector("run", "--suspended", "--", fixture, "--title", "Asleep")
+        self._windows_pids.append(asleep["pid"])
+        running = self.run_windows([fixture, "--title", "Awake"])
+        winetest.wait_window("Awake", timeout=30, pid=running["pid"])
+        self.assertEqual(inspector("threads", "--pid", asleep["pid"])["suspended"], 1)
+        self.assertEqual(inspector("threads", "--pid", running["pid"])["suspended"], 0)
+        self.assertNotIn("Asleep", [w["title"] for w in inspector("list", "--all")])
+        self.assertEqual(inspector("threads", "--pid", asleep["pid"], "--resume")["suspended"], 1)
+        winetest.wait_window("Asleep", timeout=30, pid=asleep["pid"])
+        self.assertEqual(inspector("threads", "--pid", asleep["pid"])["suspended"], 0)
+
     def test_cleanup_ends_processes_the_test_did_not_track(self):
         fixture = winetest.to_windows(winetest.program("fixturewin"))
         started = winetest.run_windows([fixture, "--title", "Untracked"])  # not registered with the test

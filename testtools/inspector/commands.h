@@ -68,6 +68,7 @@ int CmdRun(const Args& args);
 int CmdEnv(const Args& args);
 int CmdPs(const Args& args);
 int CmdKill(const Args& args);
+int CmdThreads(const Args& args);
 int CmdWaitPid(const Args& args);
 int CmdRegSet(const Args& args);
 int CmdRegDelete(const Args& args);

@@ -60,14 +60,20 @@
 //                                need_height,room_width,room_height,fits,
 //                                scrollable}],all_fit (scrollable edits aside)}
 //   run [--env NAME=VALUE]... [--unset NAME]... [--clear-env] [--cwd DIR]
-//       [--stdout FILE] [--stderr FILE] [--wait MS] (--cmdline TEXT | -- ARGS...)
+//       [--stdout FILE] [--stderr FILE] [--wait MS] [--suspended]
+//       (--cmdline TEXT | -- ARGS...)
 //                                starts a process with a changed environment:
-//                                {pid} or, with --wait, {pid,exited,exit_code}
+//                                {pid} or, with --wait, {pid,exited,exit_code};
+//                                --suspended leaves its first thread suspended,
+//                                as a creator dying half-way through does
 //   env                          the inspector's own environment: {NAME: value}
 //   ps                           the prefix's processes but this one:
 //                                [{pid,parent,exe}]
 //   waitpid --pid P [--timeout MS]   {pid,exited,exit_code}
 //   kill --pid P [--code N]      ends a process: {pid,killed}
+//   threads --pid P [--resume]   its threads, and how many are suspended
+//                                (--resume lets those run):
+//                                {pid,threads,suspended}
 //   regset --key ROOT\PATH --name N (--type T) (--data TEXT | --hex BYTES)
 //                                writes a registry value with exactly these
 //                                bytes; T is sz, expand_sz, multi_sz, dword,
@@ -104,7 +110,8 @@ namespace inspector {
 
 Args::Args(int argc, wchar_t** argv, int first) {
     static const wchar_t* const kFlags[] = {L"--contains", L"--exact", L"--visible", L"--force",
-                                            L"--wmclose", L"--gone", L"--all", L"--clear-env"};
+                                            L"--wmclose", L"--gone", L"--all", L"--clear-env", L"--resume",
+                                            L"--suspended"};
     for (int i = first; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--") {
@@ -258,6 +265,7 @@ int wmain(int argc, wchar_t** argv) {
         {L"click", CmdClick},     {L"close", CmdClose},       {L"activate", CmdActivate}, {L"watch", CmdWatch},
         {L"msgbox", CmdMsgBox},   {L"answer", CmdAnswer},     {L"measure", CmdMeasure},
         {L"run", CmdRun},         {L"env", CmdEnv},           {L"ps", CmdPs},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
+        {L"threads", CmdThreads},
         {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},
         {L"hold", CmdHold},       {L"snapshot", CmdSnapshot},
     };

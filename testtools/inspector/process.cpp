@@ -131,7 +131,8 @@ int CmdRun(const Args& args) {
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
     if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
-                          CREATE_UNICODE_ENVIRONMENT, &block[0], cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+                          CREATE_UNICODE_ENVIRONMENT | (args.has(L"suspended") ? CREATE_SUSPENDED : 0), &block[0],
+                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
         Fail(kFailed, vellum::Format(L"CreateProcess failed (error %lu): ", ::GetLastError()) + commandLine);
     }
     vellum::UniqueHandle process(pi.hProcess), thread(pi.hThread);
@@ -231,6 +232,37 @@ int CmdKill(const Args& args) {
     }
     JsonWriter j;
     j.beginObject().field("pid", pid).flag("killed", killed).endObject();
+    Emit(j);
+    return kOk;
+}
+
+// How many of a process's threads are suspended. A process whose creator is
+// killed in the middle of creating it keeps its first thread suspended at its
+// entry point for good: it never started, so no one should wait for its end.
+int CmdThreads(const Args& args) {
+    DWORD pid = static_cast<DWORD>(args.number(L"pid", 0));
+    if (!pid) Fail(kFailed, L"threads needs --pid");
+    vellum::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) Fail(kFailed, L"cannot list the threads");
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    long threads = 0, suspended = 0;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != pid) continue;
+        ++threads;
+        vellum::UniqueHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (!thread) continue;
+        // SuspendThread answers the count it found; the resume puts it back.
+        DWORD before = ::SuspendThread(thread.get());
+        if (before == static_cast<DWORD>(-1)) continue;
+        ::ResumeThread(thread.get());
+        if (before > 0) ++suspended;
+        // --resume lets a suspended thread run (its count drops to zero).
+        if (before > 0 && args.has(L"resume"))
+            while (::ResumeThread(thread.get()) > 1) {}
+    }
+    JsonWriter j;
+    j.beginObject().field("pid", pid).field("threads", threads).field("suspended", suspended).endObject();
     Emit(j);
     return kOk;
 }
