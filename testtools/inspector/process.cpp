@@ -258,8 +258,11 @@ int CmdThreads(const Args& args) {
         ::ResumeThread(thread.get());
         if (before > 0) ++suspended;
         // --resume lets a suspended thread run (its count drops to zero).
-        if (before > 0 && args.has(L"resume"))
-            while (::ResumeThread(thread.get()) > 1) {}
+        // ResumeThread answers the count before it (-1 when it fails).
+        if (before > 0 && args.has(L"resume")) {
+            for (DWORD previous = before + 1; previous > 1 && previous != static_cast<DWORD>(-1);)
+                previous = ::ResumeThread(thread.get());
+        }
     }
     JsonWriter j;
     j.beginObject().field("pid", pid).field("threads", threads).field("suspended", suspended).endObject();
