@@ -48,8 +48,7 @@ for ((i = 0; i < slots; i++)); do
 done
 for p in "${pids[@]}"; do wait "$p"; done
 
-# The slots ctest hands out (CMakeLists.txt reads the file's name from here).
-export VELLUM_WINESLOTS=$VELLUM_BIN/wineslots.json
+spec=$VELLUM_BIN/wineslots.json
 {
     printf '{"version": {"major": 1, "minor": 0}, "local": [{"wineslot": ['
     for ((i = 0; i < slots; i++)); do
@@ -57,7 +56,7 @@ export VELLUM_WINESLOTS=$VELLUM_BIN/wineslots.json
         printf '{"id": "%d", "slots": 1}' "$i"
     done
     printf ']}]}\n'
-} >"$VELLUM_WINESLOTS"
+} >"$spec"
 
 cd "$VELLUM_BIN"
-ctest --output-on-failure --timeout 900 -j2 "$@"
+ctest --output-on-failure --timeout 900 -j2 --resource-spec-file "$spec" "$@"
