@@ -26,22 +26,6 @@ else
 fi
 export VELLUM_ARCH VELLUM_ROOT VELLUM_BUILD
 export VELLUM_BIN=$VELLUM_BUILD/$VELLUM_ARCH
-# Wine slots: scripts/test.sh lets ctest run two Wine tests at once, each in a
-# slot of its own (a prefix and an X display), because a test ends the
-# processes of its prefix and types into its display. ctest names the slot it
-# gave a test in CTEST_RESOURCE_GROUP_0_WINESLOT ("id:N,slots:1"); slot 0 is
-# the usual prefix, and VELLUM_SLOT_DISPLAY_N its display.
-if [ -z "${WINEPREFIX_OVERRIDE:-}" ] && [ -n "${CTEST_RESOURCE_GROUP_0_WINESLOT:-}" ]; then
-    VELLUM_SLOT=${CTEST_RESOURCE_GROUP_0_WINESLOT#id:}
-    VELLUM_SLOT=${VELLUM_SLOT%%,*}
-    case $VELLUM_SLOT in
-        0) ;;
-        [1-9]) export WINEPREFIX_OVERRIDE=$VELLUM_BUILD/wineprefix-$VELLUM_ARCH-slot$VELLUM_SLOT ;;
-        *) echo "wine-env: unknown Wine slot '$CTEST_RESOURCE_GROUP_0_WINESLOT'" >&2; return 1 2>/dev/null || exit 1 ;;
-    esac
-    eval "VELLUM_SLOT_DISPLAY=\${VELLUM_SLOT_DISPLAY_$VELLUM_SLOT:-}"
-    [ -n "$VELLUM_SLOT_DISPLAY" ] && export DISPLAY=$VELLUM_SLOT_DISPLAY
-fi
 export WINEPREFIX=${WINEPREFIX_OVERRIDE:-$VELLUM_BUILD/wineprefix-$VELLUM_ARCH}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}

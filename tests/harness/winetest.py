@@ -81,8 +81,7 @@ Test base class
 
 Running one module by hand (from tests/, with a built tree):
     VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_window_tool.py
-ctest runs them the same way (vellum_wine_test), one at a time per Wine slot
-(a prefix and a display, scripts/wine-env.sh).
+ctest runs them the same way (vellum_wine_test), one at a time per prefix.
 
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_window_tool.py): a program started from the host gets the
