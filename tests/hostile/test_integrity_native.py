@@ -256,6 +256,14 @@ class Launcher(unittest.TestCase):
                     state = json.loads(f.read().decode("utf-8", "replace") or "{}")
             except (OSError, ValueError):
                 state = {}
+            if not state.get("exited"):
+                # Say why there is no exit code: what the inspector wrote and what Wine said.
+                for name in (out + ".out", out + ".err"):
+                    try:
+                        with open(name, "rb") as f:
+                            print("no exit code; %s: %r" % (name, f.read()[-2000:]), flush=True)
+                    except OSError as e:
+                        print("no exit code; %s: %s" % (name, e), flush=True)
             results.append((state.get("pid"), state.get("exit_code") if state.get("exited") else None))
         return results, boxes
 
