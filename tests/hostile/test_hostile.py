@@ -734,13 +734,18 @@ note("second client: showWizard while the first has one", function () { return c
             time.sleep(1)
             _, servers = winerun.inspector(["list", "--all"])
             alive = [w for w in (servers or []) if w.get("title") == title]
+            # The object is made inside note() so that a refused creation
+            # says why (its error number) instead of leaving no result.
             code, got, boxes = self.client(folder, "after", """
-var c = new ActiveXObject("VellumSetup.controller");
+var c = null;
+note("create", function () { c = new ActiveXObject("VellumSetup.controller"); return "made"; });
 note("after", function () { return c.readyToInstall(); });
 try { c.closeAll(); } catch (e) {}
 """, timeout=60)
             self.row("COM: " + case, "server survives; a new client is served",
-                     "window left: %s, new client: %s, exit %s" % (bool(alive), got.get("after"), code),
+                     "window left: %s, creation: %s, new client: %s, exit %s, boxes %s"
+                     % (bool(alive), got.get("create"), got.get("after"), code,
+                        [(b.get("title"), b.get("pid")) for b in boxes]),
                      code == 0 and got.get("after", "").startswith("ok:"))
             winerun.end_prefix_processes()
 

@@ -170,6 +170,17 @@ def copy_into(folder, *files):
         shutil.copy2(f, folder)
 
 
+def _empty(path):
+    return not os.path.exists(path) or os.path.getsize(path) == 0
+
+
+def never_started(proc, out):
+    """The inspector reports every failure of its own on stderr. Exit 1 with
+    nothing written at all means Wine did not get it started (seen rarely
+    under load): what it was to run never ran, so it may be run again."""
+    return proc.poll() == 1 and _empty(out + ".out") and _empty(out + ".err")
+
+
 def inspector_exe():
     return os.path.join(bin_dir(), "testtools", "inspector", "inspector.exe")
 
@@ -186,7 +197,11 @@ def inspector(args, timeout=120, env=None):
     fd, out = tempfile.mkstemp(prefix="insp-", dir=folder)
     os.close(fd)
     try:
-        code, _ = run([inspector_exe()] + list(args), timeout=timeout, env=env, out=out)
+        for _ in range(3):
+            code, _ = run([inspector_exe()] + list(args), timeout=timeout, env=env, out=out)
+            if not (code == 1 and _empty(out + ".out") and _empty(out + ".err")):
+                break
+            time.sleep(0.5)  # Wine did not start it (see never_started): the command never ran
         with open(out + ".out", "rb") as f:
             text = f.read().decode("utf-8", "replace").strip()
         try:
@@ -249,25 +264,30 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
     os.makedirs(folder, exist_ok=True)
     fd, out = tempfile.mkstemp(prefix="drive-", dir=folder)
     os.close(fd)
-    runner = start([inspector_exe()] + a + ["--"] + list(args), env=wine_env_extra, out=out)
     boxes = []
     try:
-        deadline = time.monotonic() + timeout + 20
-        while time.monotonic() < deadline:
-            try:
-                runner.wait(timeout=0.2)
-            except subprocess.TimeoutExpired:
-                pass
-            if runner.poll() is not None:
+        for _ in range(3):
+            runner = start([inspector_exe()] + a + ["--"] + list(args), env=wine_env_extra, out=out)
+            deadline = time.monotonic() + timeout + 20
+            while time.monotonic() < deadline:
+                try:
+                    runner.wait(timeout=0.2)
+                except subprocess.TimeoutExpired:
+                    pass
+                if runner.poll() is not None:
+                    break
+                _, box = inspector(["msgbox", "--timeout", "400"], timeout=30)
+                if box and box.get("hwnd"):
+                    boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
+                                  "icon": box.get("icon", ""), "pid": box.get("pid")})
+                    names = [b.get("name") for b in box.get("buttons", [])]
+                    button = answer_with(box) if answer_with else ("ok" if "ok" in names or not names else names[0])
+                    inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"],
+                              timeout=30)
+            if not never_started(runner, out):
                 break
-            _, box = inspector(["msgbox", "--timeout", "400"], timeout=30)
-            if box and box.get("hwnd"):
-                boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
-                              "icon": box.get("icon", ""), "pid": box.get("pid")})
-                names = [b.get("name") for b in box.get("buttons", [])]
-                button = answer_with(box) if answer_with else ("ok" if "ok" in names or not names else names[0])
-                inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"],
-                          timeout=30)
+            print("drive: Wine did not start the runner; starting it again", flush=True)
+            time.sleep(0.5)
         if runner.poll() is None:
             _explain("the runner did not end within %d s" % (timeout + 20), out)
             stop(runner)
