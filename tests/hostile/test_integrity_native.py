@@ -249,7 +249,7 @@ class Launcher(unittest.TestCase):
             # Whatever the timing, what the launcher does is under test, so
             # a runner Wine never started is started again (a few times).
             for run in runs:
-                if run[0].poll() is not None and winerun.never_started(run[0], run[1]) and restarts < 3:
+                if restarts < 3 and winerun.never_started(run[0], run[1]):
                     restarts += 1
                     print("runner never started; starting it again", flush=True)
                     run[:] = self.start_runner(run[2])

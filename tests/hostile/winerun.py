@@ -170,15 +170,15 @@ def copy_into(folder, *files):
         shutil.copy2(f, folder)
 
 
-def _empty(path):
-    return not os.path.exists(path) or os.path.getsize(path) == 0
-
-
-def never_started(proc, out):
+def _wrote_nothing(code, out):
     """The inspector reports every failure of its own on stderr. Exit 1 with
     nothing written at all means Wine did not get it started (seen rarely
     under load): what it was to run never ran, so it may be run again."""
-    return proc.poll() == 1 and _empty(out + ".out") and _empty(out + ".err")
+    return code == 1 and all(not os.path.exists(out + x) or os.path.getsize(out + x) == 0 for x in (".out", ".err"))
+
+
+def never_started(proc, out):
+    return _wrote_nothing(proc.poll(), out)
 
 
 def inspector_exe():
@@ -199,9 +199,9 @@ def inspector(args, timeout=120, env=None):
     try:
         for _ in range(3):
             code, _ = run([inspector_exe()] + list(args), timeout=timeout, env=env, out=out)
-            if not (code == 1 and _empty(out + ".out") and _empty(out + ".err")):
+            if not _wrote_nothing(code, out):
                 break
-            time.sleep(0.5)  # Wine did not start it (see never_started): the command never ran
+            time.sleep(0.5)
         with open(out + ".out", "rb") as f:
             text = f.read().decode("utf-8", "replace").strip()
         try:
