@@ -7,6 +7,8 @@
 #include "launcher_system.h"
 #include "layout.h"
 #include "messages.h"
+#include "payload_digest.h"
+#include "payload_integrity.h"
 #include "strings.h"
 
 namespace vellum {
@@ -80,6 +82,11 @@ int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
     if (!AcquireRunMutex(&runMutex_)) {
         ::MessageBoxW(nullptr, kMsgAlreadyRunning, L"Setup", MB_OK | MB_ICONEXCLAMATION);
         return wait ? ExitCodeUnderWait(kExitAlreadyRunning, false, 0) : kExitAlreadyRunning;
+    }
+    // A damaged download is refused before the working folder is touched.
+    if (!OwnPayloadIsIntact(instance)) {
+        ::MessageBoxW(nullptr, kMsgInstallerDamaged, L"Setup", MB_OK | MB_ICONSTOP);
+        return wait ? ExitCodeUnderWait(kExitDamaged, false, 0) : kExitDamaged;
     }
     const int code = runWindow(instance);
     // The mutex is released only once the started script holds its own lock.

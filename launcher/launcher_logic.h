@@ -19,6 +19,7 @@ enum ExitCode : int {
     kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
     kExitStopped = 4,            // a write failed in a way that makes the rest pointless: stopped, no script
     kExitAlreadyRunning = 5,     // another launcher or installation is running: nothing written
+    kExitDamaged = 6,            // the payload does not match its digest: nothing written
 };
 
 // Texts shown by the launcher; the system's own words, used exactly.

@@ -8,7 +8,9 @@ Resource 100 holds the bytes of LIST (written by the launcher as
 those of LIST itself, or of NAMES when given (test payloads whose list is
 deliberately faulty bind their resources through a separate, sound list).
 Every resource is RT_RCDATA (10) in the neutral language (0x0400), and its
-bytes are exactly the file's bytes.
+bytes are exactly the file's bytes. Resource 99 is the payload digest that
+the launcher checks before writing anything (payload_digest.py), written
+beside OUT as OUT.digest.
 
 The list that names the resources must be single-byte text (ASCII), each line
 ended by CR LF, every line a bare file name of a file in DIR. Anything else
@@ -17,6 +19,9 @@ stops the build with a message naming the line.
 import argparse
 import os
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import payload_digest  # noqa: E402
 
 FIRST_FILE_RESOURCE = 101
 
@@ -111,6 +116,13 @@ def main(argv=None):
     except (PayloadError, OSError) as e:
         print("make_rc: error: %s" % e, file=sys.stderr)
         return 1
+    digest_path = a.out + ".digest"
+    paths = [a.list] + [os.path.join(a.dir, n) for n in names]
+    table = payload_digest.write_for_files(paths, digest_path)
+    # The table's own checksum in a comment: a changed payload changes the
+    # script, so that it is compiled again.
+    text = text.replace("LANGUAGE 0, 1\n", "LANGUAGE 0, 1\n// payload digest %s\n%s\n"
+                        % (table[-4:].hex(), payload_digest.rc_line(digest_path)), 1)
     tmp = a.out + ".tmp"
     with open(tmp, "w", newline="\n") as f:
         f.write(text)

@@ -37,6 +37,9 @@ sys.path.insert(0, HERE)
 
 import locales  # noqa: E402
 
+sys.path.insert(0, os.path.dirname(HERE))
+import payload_digest  # noqa: E402
+
 FIRST_ID = 100
 LINE_COUNT = 377
 N = len(locales.LOCALES)
@@ -166,7 +169,7 @@ def list_bytes(lines):
     return "".join(l + "\r\n" for l in lines).encode("ascii")
 
 
-def rc_text(list_path, lines, files_dir):
+def rc_text(list_path, lines, files_dir, rc_path):
     def q(path):
         return '"%s"' % os.path.abspath(path).replace("\\", "/")
     digest = hashlib.sha256()
@@ -180,6 +183,10 @@ def rc_text(list_path, lines, files_dir):
             digest.update(f.read())
         out.append("%d RCDATA %s" % (FIRST_ID + i, q(path)))
     out.insert(1, "// content digest %s" % digest.hexdigest())
+    # Resource 99: the table the launcher checks before it writes anything.
+    table_path = os.path.splitext(rc_path)[0] + ".digest"
+    payload_digest.write_for_files([list_path] + [os.path.join(files_dir, n) for n in lines], table_path)
+    out.insert(4, payload_digest.rc_line(table_path))
     return "\n".join(out) + "\n"
 
 
@@ -218,7 +225,7 @@ def main(argv):
         return 1
     os.makedirs(os.path.dirname(os.path.abspath(args.list)), exist_ok=True)
     _write_if_changed(args.list, list_bytes(lines))
-    _write_if_changed(args.rc, rc_text(args.list, lines, args.files).encode("utf-8"))
+    _write_if_changed(args.rc, rc_text(args.list, lines, args.files, args.rc).encode("utf-8"))
     return 0
 
 
