@@ -22,8 +22,10 @@ that names the line:
   ends, cabinet signature, encoded script, program headers, version line).
 
 The resource script uses LANGUAGE 0, 1 (0x0400) and RCDATA for all 378
-resources. It carries a digest of every file, so that it changes, and is
-compiled again, whenever any payload file changes.
+resources, and resource 99 for the payload digest the launcher checks
+(payload/payload_digest.py, written beside the script as <rc>.digest). It
+carries a digest of every file, so that it changes, and is compiled again,
+whenever any payload file changes.
 """
 import argparse
 import hashlib

@@ -47,9 +47,11 @@ class BuildInstallerTest(unittest.TestCase):
         en = locales.locale_cabinets("en-us")[0][1]
 
         def cabs_with(change):
-            d = self.folder_copy(self.cabs, "cabs-bad")
-            change(d)
-            return ["--cabinets", d, "--version", "3.0.7"]
+            def made():
+                d = self.folder_copy(self.cabs, "cabs-bad")
+                change(d)
+                return ["--cabinets", d, "--version", "3.0.7"]
+            return made
 
         def unlink(name):
             return lambda d: os.unlink(os.path.join(d, name))
@@ -87,9 +89,9 @@ class BuildInstallerTest(unittest.TestCase):
             (cabs_with(write(en, rc.stored_cabinet({"help/notes.": b"a"}))), en, "ending in a dot or a blank"),
             (cabs_with(write(en, rc.stored_cabinet({"help /a.txt": b"a"}))), en, "ending in a dot or a blank"),
         ]
-        for args, fragment, problem in cases:
+        for made, fragment, problem in cases:
             with self.subTest(problem=problem):
-                self.assert_refused(args, fragment, problem)
+                self.assert_refused(made(), fragment, problem)
 
         catalogues = os.path.join(rc.ROOT, "payload", "full", "catalogues")
         de = "InstallerUIText_de-de.xml"

@@ -57,7 +57,9 @@ class ReleaseUnderWineTest(LauncherCase):
         cls.i306 = os.path.join(cls.build_dir, "VellumInstaller-3.0.6.exe")
         cls.i307 = os.path.join(cls.build_dir, "VellumInstaller-3.0.7.exe")
         for cabs, version, out in ((old, "3.0.6", cls.i306), (new, "3.0.7", cls.i307)):
-            code, text = rc.run("--cabinets", cabs, "--version", version, "--out", out)
+            # Built for the architecture this host's Wine runs.
+            code, text = rc.run("--cabinets", cabs, "--version", version, "--out", out,
+                                env={"VELLUM_RELEASE_ARCH": os.environ.get("VELLUM_ARCH", "i686")})
             assert code == 0, text
 
     @classmethod
