@@ -98,6 +98,7 @@ def check_names(folder, wanted, what):
 def check_cabinets(folder):
     wanted = locales.all_cabinets()
     problems = check_names(folder, wanted, "cabinet")
+    members = {}
     for name in wanted:
         path = os.path.join(folder, name)
         if not os.path.isfile(path):
@@ -105,9 +106,18 @@ def check_cabinets(folder):
         with open(path, "rb") as f:
             data = f.read()
         try:
-            cabinet_check.check_cabinet(data)
+            members[name] = {m.replace("/", "\\").lower() for m in cabinet_check.check_cabinet(data)}
         except cabinet_check.CabinetError as e:
             problems.append("%s: %s" % (path, e))
+    if problems:
+        return problems
+    # The installation refuses content without the locale's start page.
+    for loc in locales.LOCALES:
+        page = "locales\\%s\\index.htm" % loc
+        cabs = list(locales.SHARED_CABINETS) + [n for _, n in locales.locale_cabinets(loc)]
+        if not any(page in members[n] for n in cabs):
+            problems.append("%s: no cabinet of locale %s holds its start page %s, without which its installation "
+                            "fails" % (os.path.join(folder, "%s_*.cab" % loc), loc, page))
     return problems
 
 

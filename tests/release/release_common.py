@@ -89,14 +89,14 @@ def gcab_cabinet(path, members, workdir):
         with open(p, "wb") as f:
             f.write(data)
         os.utime(p, (1154433600, 1154433600))
-    subprocess.run(["gcab", "-c", "-z", "-n", path] + sorted(members), cwd=src, check=True, timeout=60)
+    subprocess.run(["gcab", "-c", "-z", path] + sorted(members), cwd=src, check=True, timeout=60)
     return path
 
 
 def other_content():
     rnd = zlib.crc32(b"seed")
     out = {}
-    for i, rel in enumerate(["other/page.html", "other/images/picture.bin", "other/readme.txt"]):
+    for i, rel in enumerate(["locales/en-us/index.htm", "other/images/picture.bin", "other/readme.txt"]):
         chunk = bytearray()
         for _ in range(20000 * (i + 1)):
             rnd = (rnd * 1103515245 + 12345) & 0x7FFFFFFF

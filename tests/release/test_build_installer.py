@@ -88,6 +88,8 @@ class BuildInstallerTest(unittest.TestCase):
             (cabs_with(write(en, rc.stored_cabinet({"help/NUL.txt": b"a"}))), en, "device name"),
             (cabs_with(write(en, rc.stored_cabinet({"help/notes.": b"a"}))), en, "ending in a dot or a blank"),
             (cabs_with(write(en, rc.stored_cabinet({"help /a.txt": b"a"}))), en, "ending in a dot or a blank"),
+            (cabs_with(write(en, rc.stored_cabinet({"locales/en-us/other.htm": b"a"}))), "en-us_*.cab",
+             r"no cabinet of locale en-us holds its start page locales\\en-us\\index.htm"),
         ]
         for made, fragment, problem in cases:
             with self.subTest(problem=problem):

@@ -1,8 +1,8 @@
 """Releases built by the release command, run under Wine: a release whose
 cabinet was replaced installs that content byte for byte; a 3.0.7 installs
 over a 3.0.6 of the same kind; a damaged copy (a cabinet's bytes, the
-script, the list, a cut-off file) ends with one box and exit 6 (106 with
-/wait) before anything is written."""
+script, the list) ends with one box and exit 6 (106 with /wait) before
+anything is written; a cut-off file is refused by the system's loader."""
 import os
 import shutil
 import sys
@@ -91,7 +91,7 @@ class ReleaseUnderWineTest(LauncherCase):
         log = os.path.join(self.tmp, "setup.log")
         self.assertEqual(0, self.install(self.i306, target, log), self.read(log))
         self.assertEqual("3.0.6", tis.reg_text(KEY, "DisplayVersion"))
-        self.assertNotIn("other/page.html", tis.snapshot(target))
+        self.assertNotIn("other/readme.txt", tis.snapshot(target))
         code = self.install(self.i307, target, log)
         text = self.read(log)
         self.assertEqual(0, code, text)
@@ -109,10 +109,13 @@ class ReleaseUnderWineTest(LauncherCase):
         names = locales.file_list()
         cabinet = 100 + names.index(REPLACED) + 1
         script = 100 + names.index("VellumSetup.jse") + 1
-        for rid, how, args, code in ((cabinet, "flip", [], 6), (script, "flip", ["/wait"], 106),
-                                     (100, "flip", ["/q"], 6), (cabinet, "cut", [], 6)):
-            with self.subTest(resource=rid, how=how, args=args):
-                bad = rc.damaged_copy(self.i307, os.path.join(self.tmp, "damaged.exe"), rid, how)
+        # A file cut off inside its payload: the system refuses to start it at all.
+        bad = rc.damaged_copy(self.i307, os.path.join(self.tmp, "damaged.exe"), cabinet, "cut")
+        self.assertNotEqual(0, self.start(bad).wait(60))
+        self.assertFalse(os.path.exists(self.workdir), "the working folder was created")
+        for rid, args, code in ((cabinet, [], 6), (script, ["/wait"], 106), (100, ["/q"], 6)):
+            with self.subTest(resource=rid, args=args):
+                bad = rc.damaged_copy(self.i307, os.path.join(self.tmp, "damaged.exe"), rid)
                 proc = self.start(bad, args)
                 box = self.next_box(60)
                 self.assertEqual(("Setup", DAMAGED, "stop"), (box["title"], headline(box["text"]), box["icon"]))
