@@ -519,6 +519,11 @@ def _job(launcher, prefix, rounds, load_before):
         row("whole job", "n/a", "", "ERROR", what)
         return None
 
+    # The folder that holds the three installations stays: none of them
+    # created it, so none records it (or removes it) as a parent of its own.
+    os.makedirs(root)
+    with open(os.path.join(root, "keep.txt"), "wb") as f:
+        f.write(b"the benchmark's")
     try:
         # The reference: what an unattended installation leaves, taken once
         # (untimed) and given to the peers as their content.
