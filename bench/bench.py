@@ -18,6 +18,16 @@
    the mean round trip of 1000 readyToInstall calls, from JScript.
 4. Size: the i686 launcher without payload and VellumSetup.exe, stripped,
    with where the bytes go.
+5. The whole job (--job-rounds N): an unattended installation through the
+   launcher (/q /acceptlicense /target: /wait), a reinstall, a repair (one
+   file deleted, one changed) and an uninstall with the kept script, beside
+   two conventional installers of the same installed content (bench/peer.py:
+   stored and solid LZMA, /S, an uninstaller and an uninstall entry), whose
+   reinstall stands for the repair; interleaved, every result checked byte
+   for byte, in a prefix of its own with the real script association; and
+   the processes one unattended installation starts, counted from Wine's
+   DLL-load trace. --baseline-launcher EXE measures another launcher build in
+   the extraction rounds (what a launcher change saved).
 Figures are measured on the build the host runs (x86_64 here where 32-bit
 code cannot run); sizes are always of the i686 shipping build.
 """
@@ -120,7 +130,7 @@ def spread(values):
     return "%.0f..%.0f ms" % (min(values) * 1000, max(values) * 1000)
 
 
-def extraction(prefix, rounds):
+def extraction(prefix, rounds, baseline_launcher=None):
     """Silent launcher run, the peer installer and the bare loop, each
     writing the whole payload into the working folder; interleaved rounds
     (the order rotates each round) with the desktop kept warm."""
@@ -131,6 +141,9 @@ def extraction(prefix, rounds):
         row("extraction", "n/a", "", "MISSING", "launcher, baselinewriter or payload script not built")
         return
     programs = [("launcher", [launcher, "/q"]), ("bare loop", None)]
+    if baseline_launcher:
+        # Another build of the launcher (e.g. before a change), measured in the same rounds.
+        programs.insert(1, ("launcher before", [baseline_launcher, "/q"]))
     peer_exe = None
     if peer.available():
         peer_exe = peer.build(rc, os.path.join(winerun.build_root(), "bench-peer-%s.exe" % winerun.arch()),
@@ -179,6 +192,9 @@ def extraction(prefix, rounds):
     ratio = med["launcher"] / med["bare loop"]
     row("ratio launcher / bare loop", "%.2f" % ratio, "<= 1.25", "ok" if ratio <= 1.25 else "over",
         "difference %.0f ms" % ((med["launcher"] - med["bare loop"]) * 1000))
+    if "launcher before" in med:
+        row("launcher change: before - after", "%.0f ms" % ((med["launcher before"] - med["launcher"]) * 1000), "",
+            "", "ratio after / before %.2f" % (med["launcher"] / med["launcher before"]))
     if "peer" in med:
         ratio = med["launcher"] / med["peer"]
         row("ratio launcher / peer (stored)", "%.2f" % ratio, "<= 0.80", "ok" if ratio <= 0.80 else "over",
@@ -413,23 +429,253 @@ def where_the_bytes_go(path):
     return ", ".join("%s %.0f KB" % (g, v / 1024.0) for g, v in sorted(groups.items(), key=lambda x: -x[1]) if v >= 512)
 
 
+# ---- the whole job: installation, reinstall, repair and uninstall ----
+
+JOB_ROOT = "C:\\BenchJob"
+
+
+def tree_digest(folder, skip=()):
+    """{relative path: sha256} of every file under folder."""
+    out = {}
+    for base, _, names in os.walk(folder):
+        for n in names:
+            p = os.path.join(base, n)
+            rel = os.path.relpath(p, folder).replace(os.sep, "/")
+            if rel in skip:
+                continue
+            with open(p, "rb") as f:
+                out[rel] = hashlib.sha256(f.read()).hexdigest()
+    return out
+
+
+# Wine's own services, started for the prefix rather than by the installation.
+WINE_SERVICES = {"wineboot.exe", "winemenubuilder.exe", "services.exe", "explorer.exe", "winedevice.exe",
+                 "plugplay.exe", "svchost.exe", "rpcss.exe", "tabtip.exe"}
+
+
+def count_processes(args, trace):
+    """Runs one Windows command with Wine's DLL-load trace and returns the
+    programs its processes ran (consoles included, Wine's own services
+    left out): every process loads kernel32 once, and its own program is the
+    .exe loaded just before."""
+    code, _ = winerun.run(args, timeout=600, env={"WINEDEBUG": "-all,+loaddll"}, out=trace)
+    text = open(trace + ".err", errors="replace").read()
+    programs, last_exe = [], "?"
+    for m in re.finditer(r'Loaded L"([^"]+)"', text):
+        name = m.group(1).replace("\\\\", "\\")
+        base = name.rsplit("\\", 1)[-1].lower()
+        if base.endswith(".exe"):
+            last_exe = base
+        elif base == "kernel32.dll" and last_exe not in WINE_SERVICES:
+            programs.append(last_exe)
+    return code, programs
+
+
+def job(rounds):
+    """The whole job beside a conventional installer of the same installed
+    content (makensis: stored, and solid LZMA; /S, an uninstaller and an
+    uninstall entry): fresh install, reinstall, repair (the peers reinstall)
+    and uninstall, interleaved, every result checked byte for byte."""
+    launcher = path_of("launcher", "VellumInstaller.exe")
+    if not os.path.exists(launcher) or not peer.available():
+        row("whole job", "n/a", "", "MISSING", "launcher or makensis (Debian package nsis) missing")
+        return
+    saved = os.environ.get("WINEPREFIX_OVERRIDE")
+    prefix = os.path.join(winerun.build_root(), "wineprefix-benchjob-" + winerun.arch())
+    os.environ["WINEPREFIX_OVERRIDE"] = prefix
+    load_before = os.getloadavg()
+    try:
+        subprocess.run(["bash", os.path.join(winerun.ROOT, "scripts", "wine-prefix.sh")], env=winerun.wine_env(),
+                       check=True, timeout=600)
+        winerun.wineserver("-p")
+        # A desktop kept warm, as in the extraction rounds: Wine's services
+        # then stay up between the runs instead of starting with each.
+        warm = winerun.start([path_of("testtools", "fixturewin", "fixturewin.exe"), "--title", "bench desktop"])
+        try:
+            _job(launcher, prefix, rounds, load_before)
+        finally:
+            winerun.stop(warm)
+    finally:
+        winerun.end_prefix_processes()
+        if saved is None:
+            os.environ.pop("WINEPREFIX_OVERRIDE", None)
+        else:
+            os.environ["WINEPREFIX_OVERRIDE"] = saved
+
+
+def _job(launcher, prefix, rounds, load_before):
+    root = os.path.join(prefix, "drive_c", "BenchJob")
+    shutil.rmtree(root, ignore_errors=True)
+    work = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
+    vellum_dir = os.path.join(root, "Quillfeather")
+    vellum_win = JOB_ROOT + "\\Quillfeather"
+    kept_script = vellum_win + "\\VellumSetup.jse"
+    scratch = tempfile.mkdtemp(prefix="bench-job-", dir=winerun.build_root())
+
+    def vellum_install():
+        return [launcher, "/q", "/acceptlicense", "/target:" + vellum_win, "/wait"]
+
+    def fail(what):
+        row("whole job", "n/a", "", "ERROR", what)
+        return None
+
+    # The folder that holds the three installations stays: none of them
+    # created it, so none records it (or removes it) as a parent of its own.
+    os.makedirs(root)
+    with open(os.path.join(root, "keep.txt"), "wb") as f:
+        f.write(b"the benchmark's")
+    try:
+        # The reference: what an unattended installation leaves, taken once
+        # (untimed) and given to the peers as their content.
+        shutil.rmtree(work, ignore_errors=True)
+        code, _ = winerun.run(vellum_install(), timeout=600)
+        if code != 0 or not os.path.isdir(vellum_dir):
+            return fail("the unattended installation failed (exit %s)" % code)
+        reference = tree_digest(vellum_dir)
+        content = os.path.join(scratch, "content")
+        shutil.copytree(vellum_dir, content)
+        content_bytes = sum(os.path.getsize(os.path.join(b, n)) for b, _, ns in os.walk(content) for n in ns)
+        code, _ = winerun.run(["wscript.exe", kept_script, "/uninstall", "/q"], timeout=600)
+        if code != 0 or os.path.exists(vellum_dir):
+            return fail("the unattended uninstall failed (exit %s)" % code)
+        # How many processes one unattended installation starts.
+        shutil.rmtree(work, ignore_errors=True)
+        code, programs = count_processes(vellum_install(), os.path.join(scratch, "processes"))
+        if code != 0 or tree_digest(vellum_dir) != reference:
+            return fail("the traced installation failed or wrote other files (exit %s)" % code)
+        code, _ = winerun.run(["wscript.exe", kept_script, "/uninstall", "/q"], timeout=600)
+        if code != 0:
+            return fail("the uninstall after the traced installation failed (exit %s)" % code)
+
+        installers = {"Vellum": None}
+        for name, solid in (("peer stored", False), ("peer solid LZMA", True)):
+            exe = os.path.join(scratch, name.replace(" ", "-") + ".exe")
+            peer.build_job(content, exe, winerun.arch(), solid)
+            installers[name] = exe
+        folders = {"Vellum": vellum_dir, "peer stored": os.path.join(root, "PeerStored"),
+                   "peer solid LZMA": os.path.join(root, "PeerLzma")}
+        wins = {"Vellum": vellum_win, "peer stored": JOB_ROOT + "\\PeerStored",
+                "peer solid LZMA": JOB_ROOT + "\\PeerLzma"}
+        names = list(installers)
+        # Help content only: the kept script and maintenance files are what repairs.
+        damaged = sorted(k for k in reference if k.startswith("locales/"))
+        damaged = [damaged[0], damaged[len(damaged) // 2]]
+
+        def command(name, step):
+            if name == "Vellum":
+                if step in ("install", "reinstall"):
+                    return vellum_install()
+                return ["wscript.exe", kept_script, "/" + step, "/q"]
+            if step == "uninstall":
+                return [wins[name] + "\\uninst.exe", "/S"]
+            return [installers[name], "/S", "/D=" + wins[name]]
+
+        entries = {"Vellum": "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather",
+                   "peer stored": "HKLM\\" + peer.uninstall_key(False),
+                   "peer solid LZMA": "HKLM\\" + peer.uninstall_key(True)}
+
+        def check(name, step, first_round):
+            folder = folders[name]
+            if first_round and step in ("install", "uninstall"):
+                # The uninstall entry, checked once (reg.exe is a process of its own).
+                present = winerun.run(["reg.exe", "query", entries[name]], timeout=60)[0] == 0
+                if present != (step == "install"):
+                    return "the uninstall entry is %s" % ("missing" if step == "install" else "still there")
+            if step == "uninstall":
+                return None if not os.path.exists(folder) else "its folder is still there"
+            got = tree_digest(folder, skip=("uninst.exe",) if name != "Vellum" else ())
+            if got != reference:
+                differ = sorted(k for k in set(got) | set(reference) if got.get(k) != reference.get(k))
+                return "wrote other files than the reference: " + ", ".join(differ[:4])
+            return None
+
+        def damage(name):
+            folder = folders[name]
+            os.remove(os.path.join(folder, damaged[0]))
+            with open(os.path.join(folder, damaged[1]), "r+b") as f:
+                b = f.read(1)
+                f.seek(0)
+                f.write(bytes([(b[0] if b else 0) ^ 0x55]))
+
+        steps = ("install", "reinstall", "repair", "uninstall")
+        times = {(n, s): [] for n in names for s in steps}
+        for i in range(rounds + 1):  # round 0 warms, not counted
+            order = names[i % 3:] + names[:i % 3]
+            for step in steps:
+                for name in order:
+                    if step == "install" and name == "Vellum":
+                        shutil.rmtree(work, ignore_errors=True)
+                    if step == "repair":
+                        damage(name)
+                    time.sleep(0.3)  # let the previous run's helpers settle
+                    t0 = time.perf_counter()
+                    code, _ = winerun.run(command(name, step), timeout=600)
+                    if name != "Vellum" and step == "uninstall":
+                        # The peer's uninstaller runs from a copy of itself and returns at once.
+                        deadline = time.monotonic() + 120
+                        while os.path.exists(folders[name]) and time.monotonic() < deadline:
+                            time.sleep(0.005)
+                    secs = time.perf_counter() - t0
+                    why = ("exit %s" % code) if code != 0 else check(name, step, i == 0)
+                    if why:
+                        return fail("%s %s, round %d: %s" % (name, step, i, why))
+                    if i > 0:
+                        times[(name, step)].append(secs)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+        shutil.rmtree(root, ignore_errors=True)
+
+    load_after = os.getloadavg()
+    row("whole job: machine load (1 min) before / after", "%.1f / %.1f" % (load_before[0], load_after[0]), "", "",
+        "%d cores; %d interleaved rounds, %d files (%.1f MB) checked byte for byte after every run" %
+        (os.cpu_count() or 0, rounds, len(reference), content_bytes / 1e6))
+    med = {k: statistics.median(v) for k, v in times.items()}
+    labels = {"install": "fresh install", "reinstall": "reinstall", "repair": "repair", "uninstall": "uninstall"}
+    for step in steps:
+        for name in names:
+            what = "reinstall (as its repair)" if step == "repair" and name != "Vellum" else labels[step]
+            row("whole job: %s, %s, median" % (what, name), "%.0f ms" % (med[(name, step)] * 1000), "", "",
+                "spread " + spread(times[(name, step)]))
+    targets = {"install": 2.0, "reinstall": 2.0, "repair": 3.0, "uninstall": 1.0}
+    for step in steps:
+        for other in ("peer solid LZMA", "peer stored"):
+            ratio = med[("Vellum", step)] / med[(other, step)]
+            target = targets[step] if other == "peer solid LZMA" else None
+            row("whole job: %s ratio Vellum / %s" % (labels[step], other), "%.2f" % ratio,
+                "<= %.1f" % target if target else "", ("ok" if ratio <= target else "over") if target else "", "")
+    row("whole job: processes of one unattended installation", "%d" % len(programs), "<= 6",
+        "ok" if len(programs) <= 6 else "over", summarize(programs))
+
+
+def summarize(programs):
+    counts = {}
+    for p in programs:
+        counts[p] = counts.get(p, 0) + 1
+    return ", ".join("%s x%d" % (p, n) if n > 1 else p for p, n in sorted(counts.items(), key=lambda x: -x[1]))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=15)
-    ap.add_argument("--only", default="extraction,window,memory,server,size")
+    ap.add_argument("--job-rounds", type=int, default=5)
+    ap.add_argument("--baseline-launcher", help="another VellumInstaller.exe to measure in the same rounds")
+    ap.add_argument("--only", default="extraction,window,memory,server,size,job")
     args = ap.parse_args()
     only = args.only.split(",")
     winerun.ensure_display()
     try:
         prefix = bench_env()
         if "extraction" in only:
-            extraction(prefix, args.rounds)
+            extraction(prefix, args.rounds, args.baseline_launcher)
         if "window" in only:
             first_window(prefix, args.rounds)
         if "memory" in only:
             memory(prefix)
         if "server" in only:
             server(prefix)
+        if "job" in only:
+            winerun.end_prefix_processes()
+            job(args.job_rounds)
     finally:
         winerun.end_prefix_processes()
         winerun.stop_display()

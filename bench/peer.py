@@ -87,3 +87,67 @@ def available():
         return True
     except (OSError, subprocess.CalledProcessError):
         return False
+
+
+# ---- the whole job: an installer of the same installed content ----
+
+UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillfeatherPeer"
+
+
+def uninstall_key(solid_lzma):
+    """Each peer has an entry of its own."""
+    return UNINSTALL_KEY + ("Lzma" if solid_lzma else "Stored")
+
+
+def job_script(out_exe, content_dir, target, solid_lzma):
+    """A conventional installer of content_dir (a folder as an installation
+    leaves it): every file into $INSTDIR, an uninstaller and an uninstall
+    entry; its uninstaller deletes the files it wrote, then the folders when
+    empty, and the entry. Installed with /S and /D=<folder>."""
+    files, folders = [], []
+    for base, dirs, names in os.walk(content_dir):
+        rel = os.path.relpath(base, content_dir)
+        if rel != ".":
+            folders.append(rel.replace(os.sep, "\\"))
+        for n in sorted(names):
+            files.append(os.path.relpath(os.path.join(base, n), content_dir).replace(os.sep, "\\"))
+    lines = [
+        "Unicode true",
+        "Target %s" % target,
+        "SetCompressor /SOLID lzma" if solid_lzma else "SetCompress off",
+        "RequestExecutionLevel admin",
+        "Name Quillfeather",
+        "OutFile %s" % nsis_string(out_exe),
+        'InstallDir "$PROGRAMFILES\\QuillfeatherPeer"',
+        "SilentInstall silent",
+        "SilentUnInstall silent",
+        "Section",
+        "SetOverwrite on",
+        'SetOutPath "$INSTDIR"',
+        "File /r %s" % nsis_string(os.path.join(content_dir, "*")),
+        'WriteUninstaller "$INSTDIR\\uninst.exe"',
+    ]
+    values = [("DisplayName", "Quillfeather"), ("DisplayVersion", "1.0"), ("Publisher", "Vellum"),
+              ("InstallLocation", "$INSTDIR"), ("UninstallString", '"$INSTDIR\\uninst.exe"'),
+              ("QuietUninstallString", '"$INSTDIR\\uninst.exe" /S')]
+    key = uninstall_key(solid_lzma)
+    for name, value in values:
+        # The values name $INSTDIR: only their quotes are escaped.
+        lines.append('WriteRegStr HKLM "%s" "%s" "%s"' % (key, name, value.replace('"', '$\\"')))
+    lines += ['WriteRegDWORD HKLM "%s" "NoModify" 1' % key, "SectionEnd", "Section Uninstall"]
+    lines += ['Delete "$INSTDIR\\%s"' % f.replace("$", "$$") for f in files]
+    lines.append('Delete "$INSTDIR\\uninst.exe"')
+    lines += ['RMDir "$INSTDIR\\%s"' % d.replace("$", "$$") for d in sorted(folders, key=lambda d: -d.count("\\"))]
+    lines += ['RMDir "$INSTDIR"', 'DeleteRegKey HKLM "%s"' % key, "SectionEnd"]
+    return "\n".join(lines) + "\n"
+
+
+def build_job(content_dir, out_exe, arch, solid_lzma):
+    with tempfile.TemporaryDirectory(prefix="vellum-jobpeer-") as tmp:
+        nsi = os.path.join(tmp, "job.nsi")
+        with open(nsi, "w", encoding="utf-8-sig") as f:
+            f.write(job_script(out_exe, content_dir, TARGETS[arch], solid_lzma))
+        r = subprocess.run([MAKENSIS, "-V2", nsi], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if r.returncode != 0 or not os.path.exists(out_exe):
+            raise RuntimeError("makensis failed:\n" + r.stdout.decode(errors="replace")[-2000:])
+    return out_exe

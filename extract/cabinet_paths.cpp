@@ -5,31 +5,50 @@
 namespace vellum::extract {
 
 const wchar_t kUsage[] =
-    L"EXTRACT: extracts the files of a cabinet.\r\n"
+    L"EXTRACT: extracts the files of cabinets.\r\n"
     L"\r\n"
-    L"EXTRACT [/Y] [/E] [/L folder] cabinet\r\n"
-    L"EXTRACT /D cabinet\r\n"
+    L"EXTRACT [/Y] [/E] [/L folder] [/O listing] [/P progress] cabinet...\r\n"
+    L"EXTRACT /D [/O listing] cabinet...\r\n"
+    L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
+    L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"\r\n"
+    L"  cabinet    a cabinet file, or @file: a plan file naming one cabinet a\r\n"
+    L"             line; later cabinets' files replace earlier ones' of the\r\n"
+    L"             same name\r\n"
     L"  /E         extract all files (the default; accepted for habit)\r\n"
-    L"  /L folder  extract into this folder, created if missing\r\n"
-    L"             (default: the current folder); the cabinet's folders\r\n"
-    L"             are created below it\r\n"
+    L"  /L folder  the folder to extract into (created if missing) or to\r\n"
+    L"             compare with; default: the current folder\r\n"
     L"  /Y         replace existing files; without it an existing file\r\n"
-    L"             stops the extraction\r\n"
-    L"  /D         list the files of the cabinet, extract nothing\r\n"
+    L"             stops the extraction before anything is written\r\n"
+    L"  /D         list the files of the cabinets, extract nothing\r\n"
+    L"  /C         compare: report the files of the folder that are missing\r\n"
+    L"             or differ from the cabinets, write nothing\r\n"
+    L"  /U         update: write only the files that are missing or differ\r\n"
+    L"  /O file    write the listing (or the comparison) into this file\r\n"
+    L"             (UTF-16): status, size and path, separated by tabs\r\n"
+    L"  /P file    keep a one-line progress record in this file\r\n"
     L"\r\n"
-    L"Exit code 0 when every file was extracted (or listed), 1 for a usage\r\n"
-    L"error, 2 when the cabinet cannot be read or is damaged, 3 when a file\r\n"
-    L"cannot be written, 4 when the cabinet names a file outside the folder,\r\n"
-    L"a device (CON, NUL, COM1, ...) or a name ending in a dot or a blank.\r\n"
-    L"A file is written under a temporary name and takes its own name only\r\n"
-    L"when complete: a file that fails never replaces an existing one.\r\n";
+    L"Exit code 0 when every file was extracted (or listed, or compared), 1 for\r\n"
+    L"a usage error, 2 when a cabinet cannot be read or is damaged, 3 when a\r\n"
+    L"file cannot be written or read, 4 when a cabinet names a file outside the\r\n"
+    L"folder, a device (CON, NUL, COM1, ...) or a name ending in a dot or a\r\n"
+    L"blank; plus 10 times the failed cabinet's position in the plan (from 0).\r\n"
+    L"Every cabinet is checked before the first file is written. A file is\r\n"
+    L"written under a temporary name and takes its own name only when\r\n"
+    L"complete: a file that fails never replaces an existing one.\r\n";
 
 namespace {
 
 bool IsSwitch(const std::wstring& a, wchar_t letter) {
     return a.size() == 2 && (a[0] == L'/' || a[0] == L'-') &&
            std::towupper(a[1]) == letter;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    return true;
 }
 
 }  // namespace
@@ -42,6 +61,15 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         *options = o;
         return true;
     }
+    int modes = 0;
+    auto value = [&](size_t* i, const wchar_t* what, std::wstring* out) {
+        if (*i + 1 >= args.size() || args[*i + 1].empty()) {
+            *error = std::wstring(args[*i]) + L" needs " + what;
+            return false;
+        }
+        *out = args[++*i];
+        return true;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& a = args[i];
         if (IsSwitch(a, L'?') || IsSwitch(a, L'H')) {
@@ -51,24 +79,39 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         } else if (IsSwitch(a, L'E')) {
             // All files is what this tool always does.
         } else if (IsSwitch(a, L'D')) {
-            o.listOnly = true;
+            o.mode = Mode::kList;
+            ++modes;
+        } else if (IsSwitch(a, L'C')) {
+            o.mode = Mode::kCompare;
+            ++modes;
+        } else if (IsSwitch(a, L'U')) {
+            o.mode = Mode::kUpdate;
+            ++modes;
         } else if (IsSwitch(a, L'L')) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                *error = L"/L needs a folder";
-                return false;
-            }
-            o.destination = args[++i];
+            if (!value(&i, L"a folder", &o.destination)) return false;
+        } else if (IsSwitch(a, L'O')) {
+            if (!value(&i, L"a file", &o.listing)) return false;
+        } else if (IsSwitch(a, L'P')) {
+            if (!value(&i, L"a file", &o.progress)) return false;
         } else if (!a.empty() && (a[0] == L'/' || (a[0] == L'-' && a.size() > 1))) {
             *error = L"unknown option " + a;
             return false;
-        } else if (o.cabinet.empty()) {
-            o.cabinet = a;
-        } else {
-            *error = L"only one cabinet may be given (and no file names): " + a;
+        } else if (a == L"@") {
+            *error = L"@ needs a plan file";
             return false;
+        } else if (!a.empty()) {
+            o.cabinets.push_back(a);
         }
     }
-    if (!o.help && o.cabinet.empty()) {
+    if (modes > 1) {
+        *error = L"only one of /D, /C and /U may be given";
+        return false;
+    }
+    if (!o.listing.empty() && SameText(o.listing, o.progress)) {
+        *error = L"the listing and the progress record need two files";
+        return false;
+    }
+    if (!o.help && o.cabinets.empty()) {
         *error = L"no cabinet given";
         return false;
     }

@@ -7,11 +7,22 @@
 
 namespace vellum::extract {
 
+enum class Mode {
+    kExtract,  // the default: write every member
+    kList,     // /D: list the members, write nothing
+    kCompare,  // /C: compare the members with the files in the folder, write nothing
+    kUpdate,   // /U: compare, then write only the members that are missing or differ
+};
+
 struct Options {
     bool overwrite = false;   // /Y: replace existing files without asking
-    bool listOnly = false;    // /D: list the members, extract nothing
+    Mode mode = Mode::kExtract;
     std::wstring destination; // /L <folder>; empty = the current folder
-    std::wstring cabinet;
+    // The plan in order; an entry starting with '@' names a plan file whose
+    // lines are cabinets (read by the caller, see DecodePlanFile).
+    std::vector<std::wstring> cabinets;
+    std::wstring listing;     // /O <file>: the listing or comparison report
+    std::wstring progress;    // /P <file>: the progress record
     bool help = false;        // /? or no arguments
 };
 

@@ -1,11 +1,18 @@
-// EXTRACT.EXE: extracts every file of a Microsoft Cabinet into a folder,
-// creating the cabinet's subfolders. The installation script runs it once per
-// cabinet; the command line is described in kUsage (cabinet_paths.cpp).
+// EXTRACT.EXE: extracts every file of one cabinet or of a whole plan of
+// cabinets into a folder, creating the cabinets' subfolders; lists them, or
+// compares them with the files of a folder and writes only what is missing or
+// differs. The command line is described in kUsage (cabinet_paths.cpp).
+//
+// Every cabinet of a plan is read whole and checked (structure, data-block
+// checksums, names, files already in the way) before the first file is
+// written; when its turn comes it is read again and must be the same bytes,
+// and the cabinet functions decompress from that checked image in memory.
 //
 // The cabinet functions of cabinet.dll (FDI) take ANSI names, but they only
-// hand them back to our own open callback. The program therefore passes the
-// cabinet path as UTF-8 and opens every file with the wide Win32 calls, so
-// that cabinets and destinations with any Unicode name work. cabinet.dll is
+// hand them back to our own open callback: they are given a fixed name that
+// the callback answers with the image in memory, and every file is opened
+// with the wide Win32 calls, so that cabinets and destinations with any
+// Unicode name work. cabinet.dll is
 // loaded from the system folder by full path: this program runs from the
 // user's temporary folder, where a planted DLL must not stand in for it.
 #include <windows.h>
@@ -14,15 +21,20 @@
 #include <fdi.h>
 
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cabinet_paths.h"
+#include "plan.h"
 #include "dll_hardening.h"
 #include "strings.h"
 
 namespace {
 
+using vellum::extract::Finding;
+using vellum::extract::Mode;
 using vellum::extract::Options;
 
 enum ExitCode : int {
@@ -62,21 +74,58 @@ std::wstring SystemMessage(DWORD code) {
     return text;
 }
 
-// ---- extraction state shared with the callbacks ----
+// ---- what an FDI handle stands for ----
+
+struct Stream {
+    enum Kind { kImage, kOutput, kCompare } kind;
+    size_t pos = 0;                      // kImage: read position in the session's image
+    HANDLE file = INVALID_HANDLE_VALUE;  // kOutput: the temporary file; kCompare: the installed one
+};
+
+// The name the cabinet functions are given for the image in memory.
+char kImageName[] = "vellum-cabinet-image";
+char kImageFolder[] = "";
+
+struct Member {
+    std::wstring path;  // relative to the folder, checked
+    unsigned long long size = 0;
+};
+
+struct Cabinet {
+    std::wstring path;  // full path
+    unsigned long long bytes = 0;
+    unsigned long long fingerprint = 0;
+    std::vector<Member> members;
+    std::vector<bool> final;         // the member that ends up in the folder under its name
+    std::vector<Finding> findings;   // /C and /U
+};
+
+enum class Pass { kNames, kCompare, kWrite };
 
 struct Session {
     Options options;
     std::wstring destination;  // with a trailing backslash
-    bool checkNamesOnly = false;  // the first pass: names are checked, nothing is written
+    Pass pass = Pass::kNames;
+    std::vector<Cabinet> cabinets;
+    size_t current = 0;        // the cabinet being worked on
+    size_t nextMember = 0;     // file-table index of the next member the cabinet functions offer
+    std::vector<unsigned char> image;
+    size_t loaded = SIZE_MAX;  // the cabinet whose checked image is in memory
     int exitCode = kOk;
     std::wstring failure;
-    HANDLE openFile = INVALID_HANDLE_VALUE;  // file being written, for clean-up
+    Stream* output = nullptr;  // file being written or compared
+    size_t outputMember = 0;
     std::wstring openPath;     // its temporary name
     std::wstring finalPath;    // the name it takes once complete
     unsigned long long expected = 0;  // the size the cabinet gives for it
     unsigned long long written = 0;
-    DWORD writeError = 0;
-    unsigned files = 0;
+    bool differs = false;      // /C and /U: the installed file differs
+    std::vector<unsigned char> compareBuffer;
+    vellum::extract::ProgressState progress;
+    vellum::extract::ProgressClock clock{1u << 20};
+    std::wstring progressPath, progressTemp;
+    std::wstring listing;
+    HANDLE listingFile = INVALID_HANDLE_VALUE;
 };
 
 Session* g_session = nullptr;
@@ -88,49 +137,133 @@ void Fail(int code, const std::wstring& message) {
     }
 }
 
-// ---- FDI file callbacks: handles are Win32 file handles ----
+// ---- the progress record: a small file replaced whole, so that a reader
+// never sees half of it ----
+
+bool WriteProgress(bool mustLand) {
+    Session& s = *g_session;
+    if (s.progressPath.empty()) return true;
+    const std::string record = vellum::extract::ProgressRecord(s.progress);
+    // A reader that holds the file open may refuse the replacement for a
+    // moment: the final record waits for it, the others are simply skipped.
+    for (int attempt = 0; attempt < (mustLand ? 250 : 1); ++attempt) {
+        if (attempt > 0) ::Sleep(20);
+        HANDLE h = ::CreateFileW(s.progressTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        DWORD put = 0;
+        bool ok = ::WriteFile(h, record.data(), static_cast<DWORD>(record.size()), &put, nullptr) &&
+                  put == record.size();
+        ok = ::CloseHandle(h) && ok;
+        if (ok && ::MoveFileExW(s.progressTemp.c_str(), s.progressPath.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        ::DeleteFileW(s.progressTemp.c_str());
+    }
+    return false;
+}
+
+void AddDone(unsigned long long bytes) {
+    Session& s = *g_session;
+    s.progress.done += bytes;
+    if (s.clock.Due(s.progress.done)) WriteProgress(false);
+}
+
+void StartPhase(const char* phase, unsigned long long total) {
+    Session& s = *g_session;
+    s.progress.phase = phase;
+    s.progress.done = 0;
+    s.progress.total = total;
+    s.progress.cabinetsDone = 0;
+    s.clock.Reset(0);
+    WriteProgress(false);
+}
+
+void CabinetDone() {
+    Session& s = *g_session;
+    ++s.progress.cabinetsDone;
+    s.clock.Reset(s.progress.done);
+    WriteProgress(false);
+}
+
+// ---- FDI file callbacks ----
 
 FNALLOC(FdiAlloc) { return std::malloc(cb); }
 FNFREE(FdiFree) { std::free(pv); }
 
 FNOPEN(FdiOpen) {
-    std::wstring path = vellum::Utf8ToWide(pszFile);
-    DWORD access = GENERIC_READ;
-    DWORD disposition = OPEN_EXISTING;
-    if (oflag & (_O_WRONLY | _O_RDWR)) access |= GENERIC_WRITE;
-    if (oflag & _O_CREAT) disposition = (oflag & _O_TRUNC) ? CREATE_ALWAYS : OPEN_ALWAYS;
-    HANDLE h = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(h);
+    (void)oflag;
+    (void)pmode;
+    // Only the checked image is ever opened: the cabinet functions get no
+    // file of their own (a cabinet continued in another one is refused).
+    if (std::strcmp(pszFile, kImageName) != 0) return -1;
+    return reinterpret_cast<INT_PTR>(new Stream{Stream::kImage});
 }
 
 FNREAD(FdiRead) {
-    DWORD got = 0;
-    if (!::ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &got, nullptr)) return static_cast<UINT>(-1);
-    return got;
+    Stream* s = reinterpret_cast<Stream*>(hf);
+    if (s->kind != Stream::kImage) return static_cast<UINT>(-1);
+    const std::vector<unsigned char>& image = g_session->image;
+    size_t n = s->pos < image.size() ? image.size() - s->pos : 0;
+    if (n > cb) n = cb;
+    if (n) std::memcpy(pv, image.data() + s->pos, n);
+    s->pos += n;
+    return static_cast<UINT>(n);
 }
 
 FNWRITE(FdiWrite) {
-    DWORD put = 0;
-    const BOOL ok = ::WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &put, nullptr);
-    const DWORD error = ok ? 0 : ::GetLastError();
-    if (g_session && reinterpret_cast<HANDLE>(hf) == g_session->openFile) {
-        g_session->written += put;
-        if (!ok || put != cb) {
-            g_session->writeError = error ? error : ERROR_DISK_FULL;
-            Fail(kWriteFailed, L"cannot write " + g_session->finalPath + L": " + SystemMessage(g_session->writeError));
+    Stream* s = reinterpret_cast<Stream*>(hf);
+    Session& session = *g_session;
+    if (s->kind == Stream::kImage) return static_cast<UINT>(-1);
+    if (s != session.output) return static_cast<UINT>(-1);
+    session.written += cb;
+    AddDone(cb);
+    if (s->kind == Stream::kCompare) {
+        if (session.differs || cb == 0) return cb;
+        if (session.compareBuffer.size() < cb) session.compareBuffer.resize(cb);
+        DWORD got = 0;
+        if (!::ReadFile(s->file, session.compareBuffer.data(), cb, &got, nullptr)) {
+            Fail(kWriteFailed, L"cannot read " + session.finalPath + L": " + SystemMessage(::GetLastError()));
+            return static_cast<UINT>(-1);
         }
+        if (got != cb || std::memcmp(session.compareBuffer.data(), pv, cb) != 0) session.differs = true;
+        return cb;
     }
-    if (!ok || put != cb) return static_cast<UINT>(-1);
+    DWORD put = 0;
+    const BOOL ok = ::WriteFile(s->file, pv, cb, &put, nullptr);
+    const DWORD error = ok ? 0 : ::GetLastError();
+    if (!ok || put != cb) {
+        session.written -= cb - put;
+        Fail(kWriteFailed, L"cannot write " + session.finalPath + L": " +
+                               SystemMessage(error ? error : ERROR_DISK_FULL));
+        return static_cast<UINT>(-1);
+    }
     return put;
 }
 
-FNCLOSE(FdiClose) { return ::CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1; }
+FNCLOSE(FdiClose) {
+    Stream* s = reinterpret_cast<Stream*>(hf);
+    if (s->kind == Stream::kImage) {
+        delete s;
+        return 0;
+    }
+    // An output stream stays the session's until it is completed or discarded.
+    BOOL ok = TRUE;
+    if (s->file != INVALID_HANDLE_VALUE) ok = ::CloseHandle(s->file);
+    s->file = INVALID_HANDLE_VALUE;
+    if (s != g_session->output) delete s;
+    return ok ? 0 : -1;
+}
 
 FNSEEK(FdiSeek) {
-    DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END : FILE_BEGIN;
-    DWORD pos = ::SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
-    return pos == INVALID_SET_FILE_POINTER ? -1 : static_cast<long>(pos);
+    Stream* s = reinterpret_cast<Stream*>(hf);
+    if (s->kind != Stream::kImage) return -1;
+    long long base = seektype == SEEK_CUR ? static_cast<long long>(s->pos)
+                     : seektype == SEEK_END ? static_cast<long long>(g_session->image.size())
+                                            : 0;
+    long long to = base + dist;
+    if (to < 0) return -1;
+    s->pos = static_cast<size_t>(to);
+    return static_cast<long>(to);
 }
 
 std::wstring MemberName(const FDINOTIFICATION* n) {
@@ -157,43 +290,75 @@ bool CreateFolders(const std::wstring& relative) {
 
 // Closes and removes the file being written: a file that failed never
 // stays behind, and never takes the place of the one it was to replace.
+// A file being compared is only closed.
 void DiscardOpenFile() {
-    if (g_session->openFile != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(g_session->openFile);
-        g_session->openFile = INVALID_HANDLE_VALUE;
+    Session& s = *g_session;
+    if (s.output) {
+        if (s.output->file != INVALID_HANDLE_VALUE) ::CloseHandle(s.output->file);
+        delete s.output;
+        s.output = nullptr;
     }
-    if (!g_session->openPath.empty()) {
-        ::SetFileAttributesW(g_session->openPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(g_session->openPath.c_str());
-        g_session->openPath.clear();
+    if (!s.openPath.empty()) {
+        ::SetFileAttributesW(s.openPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(s.openPath.c_str());
+        s.openPath.clear();
     }
 }
 
-INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
-    // After a failure no further file is begun (the cabinet functions may
-    // go on to the next one).
-    if (g_session->exitCode != kOk) return -1;
+const wchar_t kUnsafeText[] =
+    L"the cabinet names a file outside the destination folder, a device, or a name ending in a dot or a blank: ";
+
+INT_PTR NamesNotification(FDINOTIFICATION* n) {
     std::wstring member = MemberName(n);
     std::wstring relative;
     if (!vellum::extract::SafeRelativePath(member, &relative)) {
-        Fail(kUnsafeName, L"the cabinet names a file outside the destination folder, a device, or a name "
-                          L"ending in a dot or a blank: " + member);
+        Fail(kUnsafeName, kUnsafeText + member);
         return -1;
     }
-    if (g_session->checkNamesOnly) return 0;
-    if (g_session->options.listOnly) {
-        if (!Print(STD_OUTPUT_HANDLE, vellum::Format(L"%10ld  ", n->cb) + relative + L"\r\n")) {
-            Fail(kWriteFailed, L"the listing could not be written: " + SystemMessage(::GetLastError()));
-            return -1;
-        }
-        ++g_session->files;
-        return 0;  // skip the file
+    g_session->cabinets[g_session->current].members.push_back(Member{relative, static_cast<unsigned long>(n->cb)});
+    return 0;  // nothing is written in this pass
+}
+
+INT_PTR CompareNotification(const Member& member) {
+    Session& s = *g_session;
+    Cabinet& cab = s.cabinets[s.current];
+    const std::wstring path = s.destination + member.path;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        cab.findings[s.nextMember - 1] = Finding::kMissing;
+        AddDone(member.size);
+        return 0;
     }
-    if (!CreateFolders(relative)) return -1;
-    std::wstring path = g_session->destination + relative;
+    const unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size != member.size) {
+        cab.findings[s.nextMember - 1] = Finding::kSize;
+        AddDone(member.size);
+        return 0;
+    }
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Fail(kWriteFailed, L"cannot read " + path + L": " + SystemMessage(::GetLastError()));
+        return -1;
+    }
+    s.output = new Stream{Stream::kCompare, 0, h};
+    s.outputMember = s.nextMember - 1;
+    s.finalPath = path;
+    s.expected = member.size;
+    s.written = 0;
+    s.differs = false;
+    return reinterpret_cast<INT_PTR>(s.output);
+}
+
+INT_PTR WriteNotification(const Member& member) {
+    Session& s = *g_session;
+    if (!CreateFolders(member.path)) return -1;
+    std::wstring path = s.destination + member.path;
     DWORD attrs = ::GetFileAttributesW(path.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES) {
-        if ((attrs & FILE_ATTRIBUTE_DIRECTORY) || !g_session->options.overwrite) {
+        const bool replace = s.options.overwrite || s.options.mode == Mode::kUpdate;
+        if ((attrs & FILE_ATTRIBUTE_DIRECTORY) || !replace) {
             Fail(kWriteFailed, path + ((attrs & FILE_ATTRIBUTE_DIRECTORY)
                                            ? L" is a folder"
                                            : L" exists already (use /Y to replace it)"));
@@ -208,27 +373,49 @@ INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
     DWORD error = ERROR_FILE_EXISTS;
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS; ++attempt) {
-        g_session->openPath = folder + vellum::Format(L"~vx%lx%x.tmp", ::GetCurrentProcessId(), ++counter);
-        h = ::CreateFileW(g_session->openPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        s.openPath = folder + vellum::Format(L"~vx%lx%x.tmp", ::GetCurrentProcessId(), ++counter);
+        h = ::CreateFileW(s.openPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
         error = h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
     }
     if (h == INVALID_HANDLE_VALUE) {
-        g_session->openPath.clear();  // not ours: never removed
+        s.openPath.clear();  // not ours: never removed
         Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(error));
         return -1;
     }
-    g_session->openFile = h;
-    g_session->finalPath = path;
-    g_session->expected = static_cast<unsigned long>(n->cb);
-    g_session->written = 0;
-    g_session->writeError = 0;
-    return reinterpret_cast<INT_PTR>(h);
+    s.output = new Stream{Stream::kOutput, 0, h};
+    s.outputMember = s.nextMember - 1;
+    s.finalPath = path;
+    s.expected = member.size;
+    s.written = 0;
+    return reinterpret_cast<INT_PTR>(s.output);
+}
+
+INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
+    Session& s = *g_session;
+    // After a failure no further file is begun (the cabinet functions may
+    // go on to the next one).
+    if (s.exitCode != kOk) return -1;
+    if (s.pass == Pass::kNames) return NamesNotification(n);
+    Cabinet& cab = s.cabinets[s.current];
+    const size_t index = s.nextMember++;
+    // The image is the one checked, so its members come in the same order.
+    if (index >= cab.members.size()) {
+        Fail(kBadCabinet, L"the cabinet offers more files than its table holds");
+        return -1;
+    }
+    const Member& member = cab.members[index];
+    if (!cab.final[index]) return 0;  // a later cabinet's file of this name replaces it
+    if (s.pass == Pass::kCompare) return CompareNotification(member);
+    if (s.options.mode == Mode::kUpdate && cab.findings[index] == Finding::kSame) return 0;
+    return WriteNotification(member);
 }
 
 INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
     Session& s = *g_session;
-    HANDLE h = reinterpret_cast<HANDLE>(n->hf);
+    Stream* stream = reinterpret_cast<Stream*>(n->hf);
+    if (stream != s.output) return FALSE;
+    Cabinet& cab = s.cabinets[s.current];
     if (s.written != s.expected) {
         // Fewer (or more) bytes than the cabinet declares: a lying or damaged cabinet.
         Fail(kBadCabinet, vellum::Format(L"%I64u of %I64u", s.written, s.expected) +
@@ -236,10 +423,16 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
         DiscardOpenFile();
         return FALSE;
     }
+    if (stream->kind == Stream::kCompare) {
+        cab.findings[s.outputMember] = s.differs ? Finding::kChanged : Finding::kSame;
+        DiscardOpenFile();
+        return TRUE;
+    }
+    HANDLE h = stream->file;
     FILETIME local, utc;
     if (::DosDateTimeToFileTime(n->date, n->time, &local) && ::LocalFileTimeToFileTime(&local, &utc))
         ::SetFileTime(h, nullptr, nullptr, &utc);
-    s.openFile = INVALID_HANDLE_VALUE;
+    stream->file = INVALID_HANDLE_VALUE;
     if (!::CloseHandle(h)) {
         Fail(kWriteFailed, L"cannot complete " + s.finalPath + L": " + SystemMessage(::GetLastError()));
         DiscardOpenFile();
@@ -257,11 +450,13 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
         return FALSE;
     }
     s.openPath.clear();
+    DiscardOpenFile();
     DWORD keep = n->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (keep) ::SetFileAttributesW(s.finalPath.c_str(), keep);
+    const Member& member = cab.members[s.outputMember];
+    if (s.options.mode == Mode::kExtract) s.listing += vellum::extract::ListingLine(L"file", member.size, member.path);
     s.finalPath.clear();
-    ++s.files;
     return TRUE;
 }
 
@@ -322,127 +517,367 @@ bool EnsureFolder(const std::wstring& folder) {
     return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-// Reads the cabinet once and checks its structure and block checksums, so
-// that a damaged cabinet writes no file at all.
-bool CheckWholeCabinet(const std::wstring& path, std::wstring* error) {
+// Reads a whole file (a cabinet or a plan) into memory.
+bool ReadWholeFile(const std::wstring& path, std::vector<unsigned char>* data, std::wstring* error) {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *error = L"the cabinet cannot be opened: " + SystemMessage(::GetLastError());
+        *error = L"cannot be opened: " + SystemMessage(::GetLastError());
         return false;
     }
     DWORD high = 0;
     DWORD size = ::GetFileSize(h, &high);
-    std::vector<unsigned char> data;
     bool ok = high == 0 && size != INVALID_FILE_SIZE && size < (1u << 30);
     if (ok) {
-        data.resize(size);
+        data->resize(size);
         DWORD got = 0;
-        ok = size == 0 || (::ReadFile(h, &data[0], size, &got, nullptr) && got == size);
+        ok = size == 0 || (::ReadFile(h, data->data(), size, &got, nullptr) && got == size);
     }
     ::CloseHandle(h);
-    if (!ok) {
-        *error = L"the cabinet cannot be read";
+    if (!ok) *error = L"cannot be read";
+    return ok;
+}
+
+struct Fdi {
+    FdiIsCabinetFn isCabinet;
+    FdiCopyFn copy;
+    HFDI context;
+    ERF* erf;
+};
+
+// Loads the cabinet's image into the session. In the first pass it is
+// checked whole; later it must be the very image that was checked.
+bool LoadCabinet(size_t index, bool first) {
+    Session& s = *g_session;
+    Cabinet& cab = s.cabinets[index];
+    if (!first && s.loaded == index) return true;  // still in memory
+    s.loaded = SIZE_MAX;
+    std::wstring error;
+    DWORD attrs = ::GetFileAttributesW(cab.path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        Fail(kBadCabinet, L"the cabinet does not exist");
         return false;
     }
-    return vellum::extract::VerifyCabinet(data.data(), data.size(), error);
+    if (!ReadWholeFile(cab.path, &s.image, &error)) {
+        Fail(kBadCabinet, L"the cabinet " + error);
+        return false;
+    }
+    const unsigned long long print = vellum::extract::Fingerprint(s.image.data(), s.image.size());
+    if (!first) {
+        if (print != cab.fingerprint) {
+            Fail(kBadCabinet, L"the cabinet changed while the plan was being carried out");
+            return false;
+        }
+        s.loaded = index;
+        return true;
+    }
+    if (!vellum::extract::VerifyCabinet(s.image.data(), s.image.size(), &error)) {
+        Fail(kBadCabinet, error);
+        return false;
+    }
+    cab.fingerprint = print;
+    s.loaded = index;
+    return true;
+}
+
+// Runs the cabinet functions over the current image in the session's pass.
+bool CopyCabinet(const Fdi& fdi, FDICABINETINFO* info) {
+    Session& s = *g_session;
+    s.nextMember = 0;
+    if (info) {
+        INT_PTR probe = FdiOpen(kImageName, _O_RDONLY, 0);
+        BOOL isCab = fdi.isCabinet(fdi.context, probe, info);
+        FdiClose(probe);
+        if (!isCab) {
+            Fail(kBadCabinet, L"not a cabinet file");
+            return false;
+        }
+    }
+    BOOL ok = fdi.copy(fdi.context, kImageName, kImageFolder, 0, Notify, nullptr, nullptr);
+    // A file left half written is removed: nothing partial stays.
+    DiscardOpenFile();
+    if (s.exitCode != kOk) return false;
+    if (!ok) {
+        Fail(fdi.erf->erfOper == FDIERROR_TARGET_FILE ? kWriteFailed : kBadCabinet, FdiErrorText(fdi.erf->erfOper));
+        return false;
+    }
+    return true;
+}
+
+// Before anything is written: a file of a member's name that is a folder, or
+// that exists without /Y, stops the extraction.
+bool CheckWhatIsInTheWay() {
+    Session& s = *g_session;
+    for (size_t c = 0; c < s.cabinets.size(); ++c) {
+        s.current = c;
+        const Cabinet& cab = s.cabinets[c];
+        for (size_t m = 0; m < cab.members.size(); ++m) {
+            if (!cab.final[m]) continue;
+            std::wstring path = s.destination + cab.members[m].path;
+            DWORD attrs = ::GetFileAttributesW(path.c_str());
+            if (attrs == INVALID_FILE_ATTRIBUTES) continue;
+            if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+                Fail(kWriteFailed, path + L" is a folder");
+                return false;
+            }
+            if (!s.options.overwrite) {
+                Fail(kWriteFailed, path + L" exists already (use /Y to replace it)");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool WriteListing() {
+    Session& s = *g_session;
+    if (s.listingFile == INVALID_HANDLE_VALUE) return true;
+    std::wstring text = L"\xFEFF" + s.listing;
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    DWORD put = 0;
+    bool ok = ::SetFilePointer(s.listingFile, 0, nullptr, FILE_BEGIN) == 0 &&
+              ::WriteFile(s.listingFile, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+              put == bytes.size() && ::SetEndOfFile(s.listingFile);
+    ok = ::CloseHandle(s.listingFile) && ok;
+    s.listingFile = INVALID_HANDLE_VALUE;
+    return ok;
+}
+
+std::wstring OneLine(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L'\r' || c == L'\n' || c == L'\t') c = L' ';
+    return text;
+}
+
+// Ends the run: the failure (if any) is printed with the cabinet it concerns,
+// the listing gets its end line and the progress record its exit code.
+int Finish(int reason, size_t cabinet, const std::wstring& message) {
+    Session& s = *g_session;
+    // A failure that concerns no one cabinet (the destination, the listing)
+    // counts as the first's.
+    int code = vellum::extract::PlanExitCode(reason, cabinet < s.cabinets.size() ? cabinet : 0);
+    std::wstring text = message;
+    if (reason != kOk && cabinet < s.cabinets.size()) {
+        text = (s.cabinets.size() > 1 ? vellum::Format(L"cabinet %u of %u, ", static_cast<unsigned>(cabinet + 1),
+                                                       static_cast<unsigned>(s.cabinets.size()))
+                                      : std::wstring()) +
+               s.cabinets[cabinet].path + L": " + message;
+    }
+    s.listing += vellum::extract::ListingLine(L"end", static_cast<unsigned>(code), OneLine(text));
+    if (!WriteListing() && code == kOk) {
+        reason = kWriteFailed;
+        code = kWriteFailed;
+        text = L"the listing " + s.options.listing + L" could not be written: " + SystemMessage(::GetLastError());
+    }
+    if (reason != kOk) Error(text);
+    s.progress.phase = "end";
+    s.progress.exitCode = code;
+    if (!WriteProgress(true) && code == kOk) {
+        Error(L"the progress record " + s.options.progress + L" could not be written");
+        code = kWriteFailed;
+    }
+    return code;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
+}
+
+// The plan: the cabinets in order, plan files read in their place.
+bool ExpandPlan(const std::vector<std::wstring>& given, std::vector<std::wstring>* cabinets, std::wstring* error) {
+    for (const std::wstring& entry : given) {
+        if (entry[0] != L'@') {
+            cabinets->push_back(entry);
+            continue;
+        }
+        std::vector<unsigned char> bytes;
+        std::wstring why;
+        if (!ReadWholeFile(entry.substr(1), &bytes, &why)) {
+            *error = L"the plan file " + entry.substr(1) + L" " + why;
+            return false;
+        }
+        std::vector<std::wstring> lines;
+        if (!vellum::extract::DecodePlanFile(std::string(bytes.begin(), bytes.end()), &lines, &why)) {
+            *error = entry.substr(1) + L": " + why;
+            return false;
+        }
+        cabinets->insert(cabinets->end(), lines.begin(), lines.end());
+    }
+    if (cabinets->empty()) {
+        *error = L"the plan names no cabinet";
+        return false;
+    }
+    return true;
 }
 
 int Run(const Options& options) {
-    HMODULE cabinetDll = vellum::LoadSystemLibrary(L"cabinet.dll");
-    if (!cabinetDll) {
-        Error(L"cabinet.dll cannot be loaded from the system folder");
-        return kBadCabinet;
-    }
-    auto fdiCreate = reinterpret_cast<FdiCreateFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDICreate")));
-    auto fdiIsCabinet = reinterpret_cast<FdiIsCabinetFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDIIsCabinet")));
-    auto fdiCopy = reinterpret_cast<FdiCopyFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDICopy")));
-    auto fdiDestroy = reinterpret_cast<FdiDestroyFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDIDestroy")));
-    if (!fdiCreate || !fdiIsCabinet || !fdiCopy || !fdiDestroy) {
-        Error(L"cabinet.dll lacks the cabinet extraction functions");
-        return kBadCabinet;
+    std::vector<std::wstring> plan;
+    std::wstring planError;
+    if (!ExpandPlan(options.cabinets, &plan, &planError)) {
+        Error(planError);
+        return kUsage;
     }
 
     Session session;
     session.options = options;
     g_session = &session;
-
-    std::wstring cabinet = FullPath(options.cabinet);
-    DWORD cabAttrs = ::GetFileAttributesW(cabinet.c_str());
-    if (cabAttrs == INVALID_FILE_ATTRIBUTES || (cabAttrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        Error(L"the cabinet does not exist: " + cabinet);
-        return kBadCabinet;
+    for (const std::wstring& path : plan) {
+        Cabinet cab;
+        cab.path = FullPath(path);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (::GetFileAttributesExW(cab.path.c_str(), GetFileExInfoStandard, &data)) cab.bytes = data.nFileSizeLow;
+        session.cabinets.push_back(cab);
     }
-    if (!options.listOnly) {
-        std::wstring dest = options.destination.empty() ? L"." : options.destination;
-        if (!EnsureFolder(dest)) {
-            Error(L"the destination folder cannot be created: " + dest);
+    session.progress.cabinets = session.cabinets.size();
+    std::wstring dest = options.destination.empty() ? L"." : options.destination;
+    session.destination = FullPath(dest);
+    if (session.destination.empty() || session.destination.back() != L'\\') session.destination += L'\\';
+
+    // The listing file is held open without write sharing until the run
+    // ends, so a caller can tell a run that is still going from one that
+    // ended without its end line (killed).
+    if (!options.listing.empty()) {
+        session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (session.listingFile == INVALID_HANDLE_VALUE) {
+            Error(L"the listing " + options.listing + L" cannot be created: " + SystemMessage(::GetLastError()));
             return kWriteFailed;
         }
-        session.destination = FullPath(dest);
-        if (session.destination.empty() || session.destination.back() != L'\\')
-            session.destination += L'\\';
+    }
+    if (!options.progress.empty()) {
+        session.progressPath = FullPath(options.progress);
+        session.progressTemp = FolderOf(session.progressPath) + vellum::Format(L"~vx%lxp.tmp", ::GetCurrentProcessId());
+        if (!WriteProgress(false)) {
+            DWORD err = ::GetLastError();
+            session.progressPath.clear();
+            return Finish(kWriteFailed, session.cabinets.size(),
+                          L"the progress record " + options.progress + L" cannot be written: " + SystemMessage(err));
+        }
     }
 
+    HMODULE cabinetDll = vellum::LoadSystemLibrary(L"cabinet.dll");
+    auto fdiCreate = cabinetDll ? reinterpret_cast<FdiCreateFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDICreate"))) : nullptr;
+    auto fdiIsCabinet = cabinetDll ? reinterpret_cast<FdiIsCabinetFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDIIsCabinet"))) : nullptr;
+    auto fdiCopy = cabinetDll ? reinterpret_cast<FdiCopyFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDICopy"))) : nullptr;
+    auto fdiDestroy = cabinetDll ? reinterpret_cast<FdiDestroyFn>(reinterpret_cast<void*>(::GetProcAddress(cabinetDll, "FDIDestroy"))) : nullptr;
+    if (!fdiCreate || !fdiIsCabinet || !fdiCopy || !fdiDestroy)
+        return Finish(kBadCabinet, session.cabinets.size(), L"cabinet.dll cannot be loaded from the system folder");
     ERF erf = {};
-    HFDI fdi = fdiCreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                         cpuUNKNOWN, &erf);
-    if (!fdi) {
-        Error(L"the cabinet functions cannot start: " + FdiErrorText(erf.erfOper));
-        return kBadCabinet;
-    }
-    // FDI splits nothing and checks nothing in the names: it joins the two
-    // parts and passes them to FdiOpen, which decodes the UTF-8.
-    size_t cut = cabinet.find_last_of(L"\\/");
-    std::string cabName = vellum::WideToUtf8(cabinet.substr(cut + 1));
-    std::string cabFolder = vellum::WideToUtf8(cabinet.substr(0, cut + 1));
+    HFDI context = fdiCreate(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &erf);
+    if (!context)
+        return Finish(kBadCabinet, session.cabinets.size(),
+                      L"the cabinet functions cannot start: " + FdiErrorText(erf.erfOper));
+    const Fdi fdi{fdiIsCabinet, fdiCopy, context, &erf};
+    auto stop = [&](size_t cabinet) {
+        fdiDestroy(context);
+        int code = Finish(session.exitCode, cabinet, session.failure);
+        g_session = nullptr;
+        return code;
+    };
 
-    int code = kOk;
-    INT_PTR probe = FdiOpen(const_cast<char*>((cabFolder + cabName).c_str()), _O_RDONLY, 0);
-    FDICABINETINFO info = {};
-    if (probe == -1) {
-        Error(L"the cabinet cannot be opened: " + cabinet);
-        code = kBadCabinet;
-    } else {
-        BOOL isCab = fdiIsCabinet(fdi, probe, &info);
-        FdiClose(probe);
-        if (!isCab) {
-            Error(L"not a cabinet file: " + cabinet);
-            code = kBadCabinet;
+    // Every cabinet is checked, and its names collected, before anything is written.
+    unsigned long long cabinetBytes = 0;
+    for (const Cabinet& cab : session.cabinets) cabinetBytes += cab.bytes;
+    StartPhase("check", cabinetBytes);
+    for (size_t c = 0; c < session.cabinets.size(); ++c) {
+        session.current = c;
+        session.pass = Pass::kNames;
+        Cabinet& cab = session.cabinets[c];
+        FDICABINETINFO info = {};
+        if (!LoadCabinet(c, true) || !CopyCabinet(fdi, &info)) return stop(c);
+        if (info.cFiles > 0 && cab.members.size() != static_cast<size_t>(info.cFiles)) {
+            Fail(kBadCabinet, vellum::Format(L"%u of %d files of the cabinet could be read",
+                                             static_cast<unsigned>(cab.members.size()), static_cast<int>(info.cFiles)));
+            return stop(c);
         }
+        AddDone(cab.bytes);
+        CabinetDone();
     }
-    if (code == kOk) {
-        std::wstring damage;
-        if (!CheckWholeCabinet(cabinet, &damage)) {
-            Error(cabinet + L": " + damage);
-            code = kBadCabinet;
+    std::vector<std::vector<std::wstring>> names;
+    for (const Cabinet& cab : session.cabinets) {
+        names.emplace_back();
+        for (const Member& m : cab.members) names.back().push_back(m.path);
+    }
+    const auto last = vellum::extract::LastOfTheirName(names);
+    for (size_t c = 0; c < session.cabinets.size(); ++c) {
+        session.cabinets[c].final = last[c];
+        session.cabinets[c].findings.assign(session.cabinets[c].members.size(), Finding::kMissing);
+    }
+    auto header = [&](size_t c) {
+        session.listing += vellum::extract::ListingLine(L"cabinet", c, session.cabinets[c].path);
+    };
+
+    if (options.mode == Mode::kList) {
+        for (size_t c = 0; c < session.cabinets.size(); ++c) {
+            header(c);
+            for (const Member& m : session.cabinets[c].members) {
+                session.listing += vellum::extract::ListingLine(L"file", m.size, m.path);
+                if (options.listing.empty() &&
+                    !Print(STD_OUTPUT_HANDLE, vellum::Format(L"%10I64u  ", m.size) + m.path + L"\r\n")) {
+                    session.current = c;
+                    Fail(kWriteFailed, L"the listing could not be written: " + SystemMessage(::GetLastError()));
+                    return stop(c);
+                }
+            }
         }
+        return stop(0);
     }
-    if (code == kOk) {
-        // First every name is checked, so that a cabinet with one unsafe name
-        // writes nothing at all.
-        session.checkNamesOnly = true;
-        BOOL ok = fdiCopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr);
-        session.checkNamesOnly = false;
-        if (ok && session.exitCode == kOk)
-            ok = fdiCopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr);
-        // A file left half written is removed: nothing partial stays.
-        DiscardOpenFile();
-        if (session.exitCode != kOk) {
-            Error(session.failure);
-            code = session.exitCode;
-        } else if (!ok) {
-            Error(cabinet + L": " + FdiErrorText(erf.erfOper));
-            code = erf.erfOper == FDIERROR_TARGET_FILE ? kWriteFailed : kBadCabinet;
-        } else if (info.cFiles > 0 && session.files != static_cast<unsigned>(info.cFiles)) {
-            Error(vellum::Format(L"%u of %d files of the cabinet were processed", session.files,
-                                 static_cast<int>(info.cFiles)));
-            code = kBadCabinet;
+
+    if (options.mode == Mode::kCompare || options.mode == Mode::kUpdate) {
+        unsigned long long total = 0;
+        for (const Cabinet& cab : session.cabinets)
+            for (size_t m = 0; m < cab.members.size(); ++m)
+                if (cab.final[m]) total += cab.members[m].size;
+        StartPhase("compare", total);
+        for (size_t c = 0; c < session.cabinets.size(); ++c) {
+            session.current = c;
+            session.pass = Pass::kCompare;
+            if (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr)) return stop(c);
+            CabinetDone();
         }
+        for (size_t c = 0; c < session.cabinets.size(); ++c) {
+            const Cabinet& cab = session.cabinets[c];
+            header(c);
+            for (size_t m = 0; m < cab.members.size(); ++m)
+                if (cab.final[m])
+                    session.listing += vellum::extract::ListingLine(vellum::extract::FindingWord(cab.findings[m]),
+                                                                    cab.members[m].size, cab.members[m].path);
+        }
+        if (options.mode == Mode::kCompare) return stop(0);
+    } else if (!CheckWhatIsInTheWay()) {  // sets session.current to the cabinet concerned
+        return stop(session.current);
     }
-    fdiDestroy(fdi);
-    g_session = nullptr;
-    return code;
+
+    // Writing: only now is the destination created.
+    if (!EnsureFolder(dest)) {
+        session.current = 0;
+        Fail(kWriteFailed, L"the destination folder cannot be created: " + dest);
+        return stop(session.cabinets.size());
+    }
+    unsigned long long total = 0;
+    for (const Cabinet& cab : session.cabinets)
+        for (size_t m = 0; m < cab.members.size(); ++m)
+            if (cab.final[m] && (options.mode != Mode::kUpdate || cab.findings[m] != Finding::kSame))
+                total += cab.members[m].size;
+    StartPhase("extract", total);
+    for (size_t c = 0; c < session.cabinets.size(); ++c) {
+        session.current = c;
+        session.pass = Pass::kWrite;
+        Cabinet& cab = session.cabinets[c];
+        bool any = false;
+        for (size_t m = 0; m < cab.members.size(); ++m)
+            any = any || (cab.final[m] && (options.mode != Mode::kUpdate || cab.findings[m] != Finding::kSame));
+        if (options.mode == Mode::kExtract) header(c);
+        if (any && (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr))) return stop(c);
+        CabinetDone();
+    }
+    return stop(0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "dll_hardening.h"
@@ -72,6 +73,32 @@ constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_
 
 }  // namespace
 
+ComApartment::~ComApartment() {
+    if (entered_) ::CoUninitialize();
+}
+
+void ComApartment::enter() {
+    if (tried_) return;
+    tried_ = true;
+    entered_ = SUCCEEDED(::CoInitialize(nullptr));
+}
+
+// Common Controls are loaded here rather than imported: an imported comctl32
+// starts up before the program's first line and loads the theme library by
+// name from the program's folder first. The theme library is taken from the
+// system folder before that, so the later load by name finds it; the
+// controls library itself is loaded by name so that the manifest's
+// redirection to version 6.0 applies. Only a window that is shown needs them.
+static void StartCommonControls() {
+    LoadSystemLibrary(L"uxtheme.dll");
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl = ::LoadLibraryW(L"comctl32.dll");
+    auto init = comctl ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(::GetProcAddress(comctl, "InitCommonControlsEx")))
+                       : nullptr;
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    if (init) init(&icc);
+}
+
 FrmMain::FrmMain() : lookup_(MakeMsxmlBackend()) {}
 
 int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
@@ -98,7 +125,10 @@ int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
 }
 
 int FrmMain::runWindow(HINSTANCE instance) {
-    RunStop stop = createWindow(instance);
+    // A silent run shows no window: it has none, so nothing of the window's
+    // (Common Controls, the class, its icons) is loaded for it.
+    silentMode = HasQuietSwitch(argumentText_);
+    RunStop stop = silentMode ? RunStop{} : createWindow(instance);
     if (!stop) stop = Form_Load();
     if (stop) {
         showMessage(stop.text, stop.icon);
@@ -124,6 +154,7 @@ int FrmMain::runWindow(HINSTANCE instance) {
 }
 
 RunStop FrmMain::createWindow(HINSTANCE instance) {
+    StartCommonControls();
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &FrmMain::WindowProc;
@@ -221,12 +252,15 @@ RunStop FrmMain::Form_Load() {
     // may be an earlier run's. The lookups then give their defaults.
     lookup_.setCataloguePath(catalogueWritten ? uiStringsFileName : std::wstring());
     lookup_.setLocale(localeID);
-    setupCaption = getLocalizedMsg(L"loc_UI_Setup", L"Setup");
-    ::SetWindowTextW(hwnd_, setupCaption.c_str());
+    catalogueSet_ = true;
+    // A silent run reads the catalogue (COM, the XML parser) only for a box.
+    if (silentMode) {
+        Form_Activate();
+        return RunStop{};
+    }
+    ::SetWindowTextW(hwnd_, caption().c_str());
     ::SetWindowTextW(lblProgress_,
                      getLocalizedMsg(L"loc_UI_Starting_Setup", L"Starting Quillfeather Installation...").c_str());
-
-    if (silentMode) Form_Activate();
     return RunStop{};
 }
 
@@ -237,7 +271,9 @@ void FrmMain::Form_Activate() {
     runPending = false;
 
     setProgress(5);
-    PumpPendingMessages();
+    // Without a window there is nothing to serve: a silent run does not
+    // start the thread's user interface (the display driver) for it.
+    if (!silentMode) PumpPendingMessages();
 
     if (!FileExists(filesListPath)) {
         showMessage(kMsgErrorLoadingList, MB_ICONEXCLAMATION);
@@ -257,7 +293,7 @@ void FrmMain::Form_Activate() {
             stop = o.message;
             break;
         }
-        if (MessagesPending()) PumpPendingMessages();
+        if (!silentMode && MessagesPending()) PumpPendingMessages();
     }
     if (!stop.empty()) {
         showMessage(stoppedText(stop), MB_ICONSTOP);
@@ -275,6 +311,7 @@ void FrmMain::Form_Activate() {
         closeFromProgram();
         return;
     }
+    com_.enter();  // the shell wants a single-threaded apartment
     const ShellStart started = StartWithShell(file, ScriptParameters(argumentText_), extractDir);
     if (ShellResultIsFailure(started.result)) {
         std::wstring text = ShellErrorText(file, started.result);
@@ -354,14 +391,27 @@ bool FrmMain::waitForScriptEnd(DWORD* exitCode) {
 
 void FrmMain::showMessage(const std::wstring& text, UINT icon) {
     HWND owner = windowVisible_ && hwnd_ && ::IsWindow(hwnd_) ? hwnd_ : nullptr;
-    ::MessageBoxW(owner, text.c_str(), setupCaption.c_str(), MB_OK | icon);
+    ::MessageBoxW(owner, text.c_str(), caption().c_str(), MB_OK | icon);
+}
+
+// The boxes' caption: the catalogue's, once the lookup knows which
+// catalogue to read; until then none (the system's default).
+const std::wstring& FrmMain::caption() {
+    if (!captionKnown_ && catalogueSet_) {
+        captionKnown_ = true;
+        setupCaption = getLocalizedMsg(L"loc_UI_Setup", L"Setup");
+    }
+    return setupCaption;
 }
 
 std::wstring FrmMain::getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString) {
+    com_.enter();  // the XML parser is a COM object
     return lookup_.getLocalizedMsg(resourceId, defaultString);
 }
 
-void FrmMain::setProgress(int value) { ::SendMessageW(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(value), 0); }
+void FrmMain::setProgress(int value) {
+    if (progressBar1_) ::SendMessageW(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}
 
 LRESULT CALLBACK FrmMain::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     FrmMain* self = reinterpret_cast<FrmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));

@@ -30,6 +30,21 @@ inline RunStop LoadFailure(const std::wstring& text, UINT icon = MB_ICONEXCLAMAT
     return RunStop{kExitLoadFailed, text, icon};
 }
 
+// The thread's single-threaded apartment, entered on first need and left
+// when the window object goes (after the lookup's document, declared later).
+class ComApartment {
+public:
+    ComApartment() = default;
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment();
+    void enter();
+
+private:
+    bool entered_ = false;
+    bool tried_ = false;
+};
+
 class FrmMain {
 public:
     FrmMain();
@@ -56,6 +71,7 @@ private:
     // exit code cannot be known.
     bool waitForScriptEnd(DWORD* exitCode);
     void showMessage(const std::wstring& text, UINT icon);
+    const std::wstring& caption();
     std::wstring getLocalizedMsg(const std::wstring& resourceId, const std::wstring& defaultString);
     void setProgress(int value);
 
@@ -76,6 +92,9 @@ private:
     std::wstring filesListPath;
     std::vector<std::wstring> fileNames;
     std::wstring setupCaption;
+    bool captionKnown_ = false;  // setupCaption looked up in the catalogue
+    bool catalogueSet_ = false;  // the lookup knows which catalogue to read
+    ComApartment com_;
     CatalogueLookup lookup_;
     UniqueHandle runMutex_;
     UniqueHandle scriptProcess_;

@@ -59,15 +59,36 @@ TEST(ParseCommandLine, InstallScriptForm) {
     std::wstring error;
     ASSERT_TRUE(ParseCommandLine({L"/Y", L"/E", L"/L", L"C:\\Program Files\\Q", L"C:\\t\\a b.cab"}, &o, &error));
     EXPECT_TRUE(o.overwrite);
-    EXPECT_FALSE(o.listOnly);
+    EXPECT_EQ(o.mode, Mode::kExtract);
     EXPECT_EQ(o.destination, L"C:\\Program Files\\Q");
-    EXPECT_EQ(o.cabinet, L"C:\\t\\a b.cab");
+    EXPECT_EQ(o.cabinets, std::vector<std::wstring>{L"C:\\t\\a b.cab"});
     ASSERT_TRUE(ParseCommandLine({L"-d", L"x.cab"}, &o, &error));
-    EXPECT_TRUE(o.listOnly);
+    EXPECT_EQ(o.mode, Mode::kList);
     EXPECT_FALSE(ParseCommandLine({L"/L"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/Y"}, &o, &error));
-    EXPECT_FALSE(ParseCommandLine({L"a.cab", L"b.cab"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/X", L"a.cab"}, &o, &error));
+}
+
+TEST(ParseCommandLine, PlanForms) {
+    Options o;
+    std::wstring error;
+    ASSERT_TRUE(ParseCommandLine({L"/l", L"dest", L"/o", L"list.txt", L"/p", L"progress.txt", L"a.cab", L"@plan.txt",
+                                  L"b.cab"}, &o, &error)) << error;
+    EXPECT_EQ(o.cabinets, (std::vector<std::wstring>{L"a.cab", L"@plan.txt", L"b.cab"}));
+    EXPECT_EQ(o.listing, L"list.txt");
+    EXPECT_EQ(o.progress, L"progress.txt");
+    ASSERT_TRUE(ParseCommandLine({L"/C", L"/L", L"C:\\Q", L"@p"}, &o, &error));
+    EXPECT_EQ(o.mode, Mode::kCompare);
+    ASSERT_TRUE(ParseCommandLine({L"-u", L"@p"}, &o, &error));
+    EXPECT_EQ(o.mode, Mode::kUpdate);
+    // Two modes, one file for both records, options without their value, a bare @.
+    EXPECT_FALSE(ParseCommandLine({L"/C", L"/U", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/D", L"/C", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/O", L"X.txt", L"/P", L"x.TXT", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"a.cab", L"/O"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/P", L"", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"@"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/O", L"list.txt"}, &o, &error));
 }
 
 namespace {

@@ -1,5 +1,7 @@
 """EXTRACT.EXE under Wine: nested folders and blanks, damaged cabinets,
-names that would leave the destination, and the command line."""
+names that would leave the destination, the command line, whole plans of
+cabinets with their listing and progress records, comparison and update."""
+import contextlib
 import os
 import shutil
 import subprocess
@@ -135,10 +137,216 @@ class ExtractTest(unittest.TestCase):
         self.assertEqual(res.code, 3, res.stderr)
         self.assertEqual(self.extract("/L").code, 1)
         self.assertEqual(self.extract("/Q", winetest.to_windows(cab)).code, 1)
-        self.assertEqual(self.extract(winetest.to_windows(cab), winetest.to_windows(cab)).code, 1)
+        self.assertEqual(self.extract("/C", "/U", winetest.to_windows(cab)).code, 1)
         res = self.extract("/?")
         self.assertEqual(res.code, 0)
-        self.assertIn("EXTRACT [/Y] [/E] [/L folder] cabinet", res.stdout)
+        self.assertIn("EXTRACT [/Y] [/E] [/L folder] [/O listing] [/P progress] cabinet...", res.stdout)
+
+
+
+def read_listing(path):
+    """The listing file: [(status, number, path)]."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"\xff\xfe", data[:8]
+    lines = data[2:].decode("utf-16-le").split("\r\n")
+    assert lines[-1] == "", lines[-3:]
+    return [tuple(l.split("\t")) for l in lines[:-1]]
+
+
+def read_progress(path):
+    with open(path, "rb") as f:
+        return f.read().decode("ascii").split()
+
+
+# Three cabinets as an installation has them: the shared one, a locale, and
+# one whose file replaces the shared one's of the same name.
+PLAN = [
+    ("common.cab", {"package_description.xml": b"<contentPackage/>\r\n", "VellumSetup.jse": b"old script",
+                    "styles/help.css": b"body {}"}),
+    ("en-us.cab", {"locales/en-us/index.htm": b"<html>en</html>",
+                   "locales/en-us/images/big.bmp": os.urandom(1500000)}),  # past one megabyte
+    ("fix.cab", {"vellumsetup.JSE": b"new script"}),
+]
+
+
+@unittest.skipUnless(EXTRACT and os.path.isfile(EXTRACT) and shutil.which("gcab"),
+                     "EXTRACT.EXE or gcab missing")
+class PlanTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        winetest.setup()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="extract-plan-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.cabs = []
+        for name, files in PLAN:
+            path = os.path.join(self.tmp, "cabs", name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            make_cabinet(path, files)
+            self.cabs.append(path)
+        self.expected = {}
+        for _, files in PLAN:
+            for rel, data in files.items():
+                for old in [k for k in self.expected if k.lower() == rel.lower()]:
+                    del self.expected[old]
+                self.expected[rel] = data
+        self.listing = os.path.join(self.tmp, "listing.txt")
+        self.progress = os.path.join(self.tmp, "progress.txt")
+
+    def w(self, path):
+        return winetest.to_windows(path)
+
+    def extract(self, *args):
+        return winetest.run(EXTRACT, list(args), timeout=120)
+
+    def write_plan(self, cabs):
+        plan = os.path.join(self.tmp, "plan.txt")
+        with open(plan, "wb") as f:  # as the script host writes it: UTF-16 with its mark
+            f.write(b"\xff\xfe" + "".join(self.w(c) + "\r\n" for c in cabs).encode("utf-16-le"))
+        return "@" + self.w(plan)
+
+    def test_a_plan_in_one_run_with_its_listing_and_progress(self):
+        dest = os.path.join(self.tmp, "Quill feather.VellumStaging")
+        res = self.extract("/E", "/L", self.w(dest), "/O", self.w(self.listing), "/P", self.w(self.progress),
+                           self.w(self.cabs[0]), self.write_plan(self.cabs[1:]))
+        self.assertEqual((res.code, res.stdout, res.stderr), (0, "", ""))
+        # A later cabinet's file replaces the earlier one's; the name it lands
+        # under is the later one's (the earlier one is never written).
+        got = tree(dest)
+        self.assertEqual({k.lower(): v for k, v in got.items()}, {k.lower(): v for k, v in self.expected.items()})
+        self.assertIn("vellumsetup.JSE", got)
+        listing = read_listing(self.listing)
+        self.assertEqual(listing[0], ("cabinet", "0", self.w(self.cabs[0])))
+        self.assertEqual(listing[-1], ("end", "0", ""))
+        files = {p.replace("\\", "/"): int(n) for s, n, p in listing if s == "file"}
+        self.assertEqual(files, {k: len(v) for k, v in got.items()})
+        self.assertEqual([s for s, _, _ in listing].count("cabinet"), 3)
+        total = sum(len(v) for v in self.expected.values())
+        self.assertEqual(read_progress(self.progress), ["end", str(total), str(total), "3", "3", "0"])
+        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith("~vx")], [])
+        # The same plan listed: every member of every cabinet, into the file only.
+        res = self.extract("/D", "/O", self.w(self.listing), self.write_plan(self.cabs))
+        self.assertEqual((res.code, res.stdout), (0, ""))
+        self.assertEqual(len([l for l in read_listing(self.listing) if l[0] == "file"]), 6)
+
+    def test_a_failing_cabinet_is_named_and_nothing_is_written(self):
+        # Damaged data in the last cabinet; an unsafe name in the second.
+        with open(self.cabs[2], "rb") as f:
+            data = bytearray(f.read())
+        data[-3] ^= 1
+        with open(self.cabs[2], "wb") as f:
+            f.write(data)
+        dest = os.path.join(self.tmp, "dest")
+        res = self.extract("/L", self.w(dest), "/O", self.w(self.listing), "/P", self.w(self.progress),
+                           self.write_plan(self.cabs))
+        self.assertEqual(res.code, 2 + 10 * 2, res.stderr)
+        self.assertIn("cabinet 3 of 3, " + self.w(self.cabs[2]), res.stderr)
+        self.assertFalse(os.path.exists(dest))  # checked before the first file, the folder included
+        self.assertEqual(read_listing(self.listing)[-1][:2], ("end", "22"))
+        self.assertIn("damaged", read_listing(self.listing)[-1][2])
+        self.assertEqual(read_progress(self.progress)[0], "end")
+        self.assertEqual(read_progress(self.progress)[-1], "22")
+
+        evil = os.path.join(self.tmp, "evil.cab")
+        make_cabinet(evil, {"zz/x.txt": b"x"})
+        with open(evil, "rb") as f:
+            data = f.read()
+        with open(evil, "wb") as f:
+            f.write(data.replace(b"zz\\x.txt", b"..\\x.txt"))
+        res = self.extract("/L", self.w(dest), self.w(self.cabs[0]), self.w(evil), self.w(self.cabs[1]))
+        self.assertEqual(res.code, 4 + 10, res.stderr)
+        self.assertIn("outside the destination", res.stderr)
+        self.assertFalse(os.path.exists(dest))
+
+        # A file in the way without /Y, and a missing cabinet, are found before any write too.
+        os.makedirs(dest)
+        with open(os.path.join(dest, "VellumSetup.jse"), "wb") as f:
+            f.write(b"mine")
+        res = self.extract("/L", self.w(dest), self.w(self.cabs[0]), self.w(self.cabs[1]))
+        self.assertEqual(res.code, 3, res.stderr)
+        self.assertEqual(tree(dest), {"VellumSetup.jse": b"mine"})
+        res = self.extract("/Y", "/L", self.w(dest), self.w(self.cabs[0]), self.w(self.tmp + "/none.cab"))
+        self.assertEqual(res.code, 12, res.stderr)
+        self.assertEqual(tree(dest), {"VellumSetup.jse": b"mine"})
+        # A plan file that is missing, or names nothing: a usage error.
+        self.assertEqual(self.extract("/L", self.w(dest), "@" + self.w(self.tmp + "/noplan.txt")).code, 1)
+        self.assertEqual(self.extract("/L", self.w(dest), self.write_plan([])).code, 1)
+        # The progress record cannot be written (a folder in its place): nothing is done.
+        os.remove(self.progress)
+        os.makedirs(self.progress)
+        res = self.extract("/Y", "/L", self.w(dest), "/P", self.w(self.progress), self.w(self.cabs[0]))
+        self.assertEqual(res.code, 3, res.stderr)
+        self.assertEqual(tree(dest), {"VellumSetup.jse": b"mine"})
+
+    def test_compare_reports_and_update_restores_only_what_differs(self):
+        dest = os.path.join(self.tmp, "installed")
+        plan = self.write_plan(self.cabs)
+        self.assertEqual(self.extract("/L", self.w(dest), plan).code, 0)
+        os.remove(os.path.join(dest, "styles", "help.css"))                  # missing
+        with open(os.path.join(dest, "locales/en-us/index.htm"), "ab") as f:  # size
+            f.write(b"!")
+        big = os.path.join(dest, "locales/en-us/images/big.bmp")
+        with open(big, "r+b") as f:                                           # same size, one byte
+            f.seek(1400000)
+            b = f.read(1)
+            f.seek(1400000)
+            f.write(bytes([b[0] ^ 0x80]))
+        with open(os.path.join(dest, "mine.txt"), "wb") as f:               # the user's own
+            f.write(b"mine")
+        untouched = os.path.join(dest, "package_description.xml")
+        os.utime(untouched, (1000000000, 1000000000))
+        before = tree(dest)
+
+        res = self.extract("/C", "/L", self.w(dest), "/O", self.w(self.listing), "/P", self.w(self.progress), plan)
+        self.assertEqual(res.code, 0, res.stderr)
+        self.assertEqual(tree(dest), before)  # a comparison writes nothing
+        found = {p.replace("\\", "/"): s for s, _, p in read_listing(self.listing) if s not in ("cabinet", "end")}
+        self.assertEqual(found, {"package_description.xml": "same", "styles/help.css": "missing",
+                                 "locales/en-us/index.htm": "size", "locales/en-us/images/big.bmp": "changed",
+                                 "vellumsetup.JSE": "same"})
+        self.assertEqual(read_progress(self.progress)[0], "end")
+
+        res = self.extract("/U", "/L", self.w(dest), "/O", self.w(self.listing), plan)
+        self.assertEqual(res.code, 0, res.stderr)
+        self.assertEqual(tree(dest), dict(self.expected, **{"mine.txt": b"mine"}))
+        self.assertEqual(os.stat(untouched).st_mtime, 1000000000)  # same files are not rewritten
+        self.assertEqual(read_listing(self.listing)[-1], ("end", "0", ""))
+        res = self.extract("/C", "/L", self.w(dest), "/O", self.w(self.listing), plan)
+        self.assertEqual({s for s, _, _ in read_listing(self.listing)}, {"cabinet", "same", "end"})
+
+    def test_a_full_disk_names_the_cabinet_and_leaves_no_partial_file(self):
+        with small_disk(self, "size=1m") as disk:
+            dest = os.path.join(disk, "staging")
+            res = self.extract("/L", self.w(dest), "/O", self.w(self.listing), self.write_plan(self.cabs))
+            self.assertEqual(res.code, 3 + 10, res.stderr)
+            self.assertIn("cabinet 2 of 3", res.stderr)
+            # The first cabinet's files stay (its script is the last cabinet's
+            # to write); the picture that did not fit left no partial file.
+            self.assertEqual(tree(dest), {"package_description.xml": PLAN[0][1]["package_description.xml"],
+                                          "styles/help.css": b"body {}"})
+            listing = read_listing(self.listing)
+            self.assertEqual(sorted(p for s, _, p in listing if s == "file"),
+                             ["package_description.xml", "styles\\help.css"])
+            self.assertEqual(listing[-1][:2], ("end", "13"))
+
+
+@contextlib.contextmanager
+def small_disk(test, options):
+    """A tmpfs of its own for one case; unmounted whatever happens."""
+    mnt = tempfile.mkdtemp(prefix="extract-disk-")
+    test.addCleanup(shutil.rmtree, mnt, True)
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", mnt],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+    if r.returncode != 0:
+        test.skipTest("mounting a tmpfs was refused: %s" % r.stdout.decode(errors="replace").strip())
+    try:
+        yield mnt
+    finally:
+        for args in (["umount", mnt], ["umount", "-l", mnt]):
+            if subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30).returncode == 0:
+                break
 
 
 if __name__ == "__main__":

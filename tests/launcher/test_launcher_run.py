@@ -3,6 +3,7 @@ payload byte for byte into the working folder (reused, nothing deleted) and
 start the script with the right parameters and folder; the working folder
 follows TEMP, also when it is unset, empty or outside the ANSI code page."""
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -50,6 +51,22 @@ class LauncherRunTest(LauncherCase):
         self.assertEqual(["VellumInstall", "/Q", "two words", "\u0141\u00f3d\u017a"], record["args"])
         self.assertEqual(self.wtemp + "\\_hsc_Vellum", record["cwd"])
         self.assertEqual((self.wtemp + "\\_hsc_Vellum\\Vellumsetup.jse").lower(), record["script"].lower())
+
+    def test_silent_run_loads_only_what_writing_needs_until_the_shell(self):
+        # Common Controls and the XML parser serve a window or a box; a silent
+        # run that needs neither loads neither before the shell starts the
+        # script. (The display driver and the theme library come with the COM
+        # apartment the shell wants, entered after the last file.)
+        proc = self.start(self.dev, ["/q"], env={"WINEDEBUG": "-all,+loaddll"})
+        self.assertEqual(0, proc.wait(60))
+        self.assert_payload_written(DEV_PAYLOAD)
+        self.assertIsNotNone(read_record(self.work("launched.txt")), "the script did not run")
+        loads = [m.split("\\")[-1].lower() for m in re.findall(r'Loaded L"([^"]+)"', proc.output()[1])]
+        self.assertIn("shell32.dll", loads)
+        before_shell = loads[:loads.index("shell32.dll")]
+        self.assertIn("velluminstallerdev.exe", before_shell)
+        for name in ("comctl32.dll", "msxml3.dll"):
+            self.assertNotIn(name, before_shell)
 
     def test_visible_run_with_empty_arguments(self):
         code, seen = self.run_watching_windows([])
