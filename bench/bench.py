@@ -118,9 +118,10 @@ def timed(args, poll_memory=False):
 
 
 def folder_digest(folder):
-    """{name: sha256} of the files a run left in the working folder."""
+    """{name: sha256} of the payload files a run left in the working folder
+    (the script's lock, taken by the stand-in that opens scripts, aside)."""
     out = {}
-    for name in sorted(os.listdir(folder)):
+    for name in sorted(n for n in os.listdir(folder) if n != "VellumSetup.lock"):
         with open(os.path.join(folder, name), "rb") as f:
             out[name] = hashlib.sha256(f.read()).hexdigest()
     return out

@@ -115,12 +115,17 @@ int FrmMain::run(HINSTANCE instance, const std::wstring& argumentText) {
         ::MessageBoxW(nullptr, kMsgInstallerDamaged, L"Setup", MB_OK | MB_ICONSTOP);
         return wait ? ExitCodeUnderWait(kExitDamaged, false, 0) : kExitDamaged;
     }
-    const int code = runWindow(instance);
-    // The mutex is released only once the started script holds its own lock.
-    waitForScriptLock();
-    if (!wait) return code;
+    int code = runWindow(instance);
+    if (scriptStarted_) {
+        // The mutex is released only once the started script holds its own lock.
+        waitForScriptLock();
+        if (judgeStart() == StartVerdict::NotStarted) code = kExitScriptNotStarted;
+    }
+    if (!wait || code != kExitScriptStarted) return wait ? ExitCodeUnderWait(code, false, 0) : code;
     DWORD scriptCode = 0;
-    const bool known = code == kExitScriptStarted && waitForScriptEnd(&scriptCode);
+    const bool known = waitForScriptEnd(&scriptCode);
+    // A script host that ended with 0 without ever taking the lock installed nothing.
+    if (known && judgeStart() == StartVerdict::NotStarted) return ExitCodeUnderWait(kExitScriptNotStarted, false, 0);
     return ExitCodeUnderWait(code, known, scriptCode);
 }
 
@@ -311,6 +316,11 @@ void FrmMain::Form_Activate() {
         closeFromProgram();
         return;
     }
+    // The lock file tells afterwards that the script took it, also when the
+    // script ended before the launcher looked: one left by an earlier run
+    // (not held: checked at load) goes first.
+    const std::wstring lock = extractDir + kScriptLockName;
+    lockFileLeftOver_ = !::DeleteFileW(lock.c_str()) && FileExists(lock);
     com_.enter();  // the shell wants a single-threaded apartment
     const ShellStart started = StartWithShell(file, ScriptParameters(argumentText_), extractDir);
     if (ShellResultIsFailure(started.result)) {
@@ -320,6 +330,7 @@ void FrmMain::Form_Activate() {
         exitCode_ = kExitScriptNotStarted;
     } else {
         scriptProcess_.reset(started.process);
+        scriptImage_ = ProcessImagePath(started.process);
         scriptStarted_ = true;
         exitCode_ = kExitScriptStarted;
     }
@@ -349,13 +360,11 @@ std::wstring FrmMain::stoppedText(const std::wstring& failure) {
 }
 
 void FrmMain::waitForScriptLock() {
-    if (!scriptStarted_) return;
     // Bounded: a script that never takes its lock (or a shell that ran
     // something else) must not keep the launcher alive.
-    const std::wstring lock = extractDir + kScriptLockName;
     const DWORD start = ::GetTickCount();
     for (;;) {
-        if (ScriptLockHeld(lock)) return;
+        if (lockTaken()) return;
         const DWORD elapsed = ::GetTickCount() - start;
         if (elapsed >= kLockWaitMs) return;
         const DWORD slice = kLockWaitMs - elapsed < 100 ? kLockWaitMs - elapsed : 100;
@@ -365,6 +374,34 @@ void FrmMain::waitForScriptLock() {
         if (process && r == WAIT_OBJECT_0) return;  // the script has ended
         PumpPendingMessages();
     }
+}
+
+bool FrmMain::lockTaken() {
+    const std::wstring lock = extractDir + kScriptLockName;
+    lockSeen_ = lockSeen_ || ScriptLockHeld(lock) || (!lockFileLeftOver_ && FileExists(lock));
+    return lockSeen_;
+}
+
+StartVerdict FrmMain::judgeStart() {
+    HANDLE process = scriptProcess_.get();
+    DWORD code = 0;
+    const bool ended = process && ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0 &&
+                       ::GetExitCodeProcess(process, &code);
+    if (scriptImage_.empty()) scriptImage_ = ProcessImagePath(process);
+    const StartedProgram program = ProgramOfImage(scriptImage_);
+    const StartVerdict verdict = JudgeScriptStart(lockTaken(), program, ended, code);
+    if (verdict == StartVerdict::NotStarted) {
+        // The window's loop has ended: its quit message would end the box at once.
+        MSG quit;
+        while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        // The device form of the path is of no use to a reader: its file name is.
+        const size_t cut = scriptImage_.find_last_of(L"\\");
+        showMessage(NotStartedText(extractDir + L"VellumSetup.jse",
+                                   cut == std::wstring::npos ? scriptImage_ : scriptImage_.substr(cut + 1)),
+                    MB_ICONSTOP);
+    }
+    return verdict;
 }
 
 bool FrmMain::waitForScriptEnd(DWORD* exitCode) {

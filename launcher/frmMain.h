@@ -67,6 +67,11 @@ private:
     ExtractOutcome extractPayloadFile(int id, const std::wstring& name);
     std::wstring stoppedText(const std::wstring& failure);
     void waitForScriptLock();
+    // Whether what the shell started took the script's lock (held now, or
+    // created since the start).
+    bool lockTaken();
+    // Whether the installation began; tells the user when it did not.
+    StartVerdict judgeStart();
     // Waits for the started script to end (/wait); false when its end or
     // exit code cannot be known.
     bool waitForScriptEnd(DWORD* exitCode);
@@ -98,7 +103,10 @@ private:
     CatalogueLookup lookup_;
     UniqueHandle runMutex_;
     UniqueHandle scriptProcess_;
+    std::wstring scriptImage_;   // what the shell started, when it said
     bool scriptStarted_ = false;
+    bool lockSeen_ = false;
+    bool lockFileLeftOver_ = false;  // an earlier run's lock file could not be removed
 };
 
 }  // namespace launcher

@@ -94,6 +94,33 @@ int ExitCodeUnderWait(int launcherCode, bool scriptResultKnown, DWORD scriptExit
     return static_cast<int>(scriptExitCode);
 }
 
+StartedProgram ProgramOfImage(const std::wstring& imagePath) {
+    if (imagePath.empty()) return StartedProgram::Unknown;
+    const size_t cut = imagePath.find_last_of(L"\\/");
+    const std::wstring name = ToLowerInvariant(cut == std::wstring::npos ? imagePath : imagePath.substr(cut + 1));
+    return name == L"wscript.exe" || name == L"cscript.exe" ? StartedProgram::ScriptHost : StartedProgram::Other;
+}
+
+StartVerdict JudgeScriptStart(bool lockTaken, StartedProgram program, bool ended, DWORD exitCode) {
+    if (lockTaken) return StartVerdict::Started;
+    // An editor, a viewer or an unknown program never runs the script,
+    // whatever it ends with.
+    if (program != StartedProgram::ScriptHost) return StartVerdict::NotStarted;
+    if (!ended) return StartVerdict::Started;
+    // The script takes its lock before anything it could end with 0 for:
+    // the host ran something else, or ran nothing (scripts switched off).
+    return exitCode == 0 ? StartVerdict::NotStarted : StartVerdict::EndedEarly;
+}
+
+std::wstring NotStartedText(const std::wstring& scriptPath, const std::wstring& program) {
+    return L"The installation could not be started: " +
+           (program.empty() ? std::wstring(L"the program that opens .jse files on this computer")
+                            : L"the program that opens .jse files on this computer (" + program + L")") +
+           L" did not run the installation script " + scriptPath +
+           L".\r\n\r\nNothing was installed. Have .jse files opened by Windows Script Host (wscript.exe), or "
+           L"ask your administrator.";
+}
+
 std::wstring NormalizeSource2(const std::wstring& value) {
     std::wstring out = ToLowerInvariant(value);
     for (wchar_t& c : out)

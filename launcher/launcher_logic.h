@@ -16,7 +16,7 @@ enum ExitCode : int {
     kExitScriptStarted = 0,      // the script was handed to the shell
     kExitLoadFailed = 1,         // the load step failed (working folder, list not opened or read, window)
     kExitFileListMissing = 2,    // "Error loading listfile": the list vanished after the load step
-    kExitScriptNotStarted = 3,   // the shell could not start the script ("error executing ...")
+    kExitScriptNotStarted = 3,   // the script could not be started, or what the shell started never took its lock
     kExitStopped = 4,            // a write failed in a way that makes the rest pointless: stopped, no script
     kExitAlreadyRunning = 5,     // another launcher or installation is running: nothing written
     kExitDamaged = 6,            // the payload does not match its digest: nothing written
@@ -118,6 +118,29 @@ extern const wchar_t kRunMutexName[];
 extern const wchar_t kScriptLockName[];
 // How long the launcher waits, after starting the script, for it to take its lock.
 constexpr unsigned long kLockWaitMs = 15000;
+
+// What the shell started for the script, as far as its file name tells.
+enum class StartedProgram { ScriptHost, Other, Unknown };
+
+// The system's script host (wscript.exe, cscript.exe, any letter case) by
+// the last part of its image path, in any path form; empty: Unknown.
+StartedProgram ProgramOfImage(const std::wstring& imagePath);
+
+// Whether the installation began, from what the launcher saw after starting
+// the script: the script's lock taken (held, or created since the start),
+// what was started, and whether it has ended and with which code.
+enum class StartVerdict {
+    Started,     // the lock was taken, or the script host is still at work on the script
+    EndedEarly,  // the script host ended with a code of its own before the lock: the
+                 // script refused (and said why); that code is the result
+    NotStarted,  // another program opened the script, or the script host ended
+                 // with 0 without taking the lock: nothing was installed
+};
+StartVerdict JudgeScriptStart(bool lockTaken, StartedProgram program, bool ended, DWORD exitCode);
+
+// The box of a start that did not begin the installation; program is the
+// started program's path, empty when the shell did not say.
+std::wstring NotStartedText(const std::wstring& scriptPath, const std::wstring& program);
 
 // Where a write of one payload file failed.
 enum class WriteStep { Create, Write, Close };

@@ -1,5 +1,6 @@
 #include "launcher_system.h"
 
+#include "dll_hardening.h"
 #include "handles.h"
 #include "launcher_logic.h"
 
@@ -93,6 +94,20 @@ bool ScriptLockHeld(const std::wstring& lockPath) {
     if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_SHARING_VIOLATION;
     ::CloseHandle(h);
     return false;
+}
+
+std::wstring ProcessImagePath(HANDLE process) {
+    if (!process) return std::wstring();
+    // Looked up at run time from the system folder, like the shell.
+    using ImageNameFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD);
+    HMODULE psapi = LoadSystemLibrary(L"psapi.dll");
+    auto imageName = psapi ? reinterpret_cast<ImageNameFn>(::GetProcAddress(psapi, "GetProcessImageFileNameW"))
+                           : nullptr;
+    if (!imageName) return std::wstring();
+    std::wstring path(1024, L'\0');
+    const DWORD n = imageName(process, &path[0], static_cast<DWORD>(path.size()));
+    path.resize(n < path.size() ? n : 0);
+    return path;
 }
 
 bool AcquireRunMutex(UniqueHandle* mutex) {

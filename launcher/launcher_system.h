@@ -39,6 +39,11 @@ ExtractOutcome ExtractResource(HMODULE module, int id, const std::wstring& targe
 // cannot be opened without sharing because another process has it open.
 bool ScriptLockHeld(const std::wstring& lockPath);
 
+// The image path of a process (in the system's device form, e.g.
+// \Device\HarddiskVolume1\Windows\System32\wscript.exe); empty when the
+// system does not tell.
+std::wstring ProcessImagePath(HANDLE process);
+
 // Takes the launcher's run mutex into *mutex. False when another launcher
 // holds it; true otherwise (also when the system could not create it, so
 // that a failure there never blocks an installation).

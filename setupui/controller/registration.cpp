@@ -4,6 +4,7 @@
 
 #include <cwctype>
 
+#include <map>
 #include <vector>
 
 #include "handles.h"
@@ -19,21 +20,14 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// Writes every entry; on the first failure removes what it wrote and
-// returns that failure.
+// Writes every entry; stops at the first failure and returns it (the caller
+// puts the scope back as it was).
 LONG WriteAll(RegistryBackend& reg, Scope scope, const RegistrationData& data) {
     for (const RegEntry& e : data.entries) {
         LONG rc = reg.setValue(scope, e);
-        if (rc != ERROR_SUCCESS) {
-            for (const std::wstring& k : data.ownedKeys) reg.deleteTree(scope, k);
-            return rc;
-        }
+        if (rc != ERROR_SUCCESS) return rc;
     }
     return ERROR_SUCCESS;
-}
-
-void RemoveAll(RegistryBackend& reg, Scope scope, const RegistrationData& data) {
-    for (const std::wstring& k : data.ownedKeys) reg.deleteTree(scope, k);
 }
 
 bool IsAccessDenied(HRESULT hr) {
@@ -140,11 +134,86 @@ ScopeState StateOf(RegistryBackend& reg, Scope scope, const std::wstring& exePat
     return st;
 }
 
-// A failed machine-wide attempt may have overwritten another copy's
-// registration before it was rolled back: that copy registers itself again.
-void RestoreReplaced(RegistryBackend& reg, const RegistrationData& machineCls) {
-    for (const RegEntry& e : machineCls.entries)
-        if (e.name == kReplacedValueName && reg.fileExists(e.data)) reg.reRegister(e.data);
+std::wstring ItemId(const SavedItem& item) {
+    return Lower(item.key) + (item.isValue ? L"|" + Lower(item.name) : std::wstring());
+}
+
+bool IsUnder(const std::wstring& key, const std::wstring& ancestor) {
+    return Lower(key).rfind(Lower(ancestor) + L"\\", 0) == 0;
+}
+
+// Every key a registration of the server may write in a scope, saved with
+// all it holds before an attempt; false when the registry cannot be read
+// there (rc: why).
+bool SaveScope(RegistryBackend& reg, Scope scope, const std::vector<std::wstring>& roots, SavedTree* saved,
+               LONG* rc) {
+    saved->clear();
+    for (const std::wstring& root : roots) {
+        *rc = reg.readTree(scope, root, saved);
+        if (*rc != ERROR_SUCCESS && *rc != ERROR_FILE_NOT_FOUND) return false;
+    }
+    *rc = ERROR_SUCCESS;
+    return true;
+}
+
+// Puts the saved keys back as they were: what changed is set back, what is
+// new goes, what went is created again. Only what differs is touched, so a
+// key that refused the attempt is not written either.
+bool RestoreScope(RegistryBackend& reg, Scope scope, const std::vector<std::wstring>& roots,
+                  const SavedTree& saved) {
+    SavedTree now;
+    for (const std::wstring& root : roots) {
+        LONG rc = reg.readTree(scope, root, &now);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return false;
+    }
+    std::map<std::wstring, const SavedItem*> before, after;
+    for (const SavedItem& i : saved) before[ItemId(i)] = &i;
+    for (const SavedItem& i : now) after[ItemId(i)] = &i;
+    bool ok = true;
+    for (const auto& b : before) {
+        auto a = after.find(b.first);
+        const bool same = a != after.end() &&
+                          (!b.second->isValue || (a->second->type == b.second->type && a->second->data == b.second->data));
+        if (!same && reg.restoreItem(scope, *b.second) != ERROR_SUCCESS) ok = false;
+    }
+    std::vector<std::wstring> goneKeys;  // in key order: a key comes before those below it
+    for (const auto& a : after) {
+        if (before.count(a.first)) continue;
+        const SavedItem& item = *a.second;
+        bool underGone = false;
+        for (const std::wstring& g : goneKeys) underGone = underGone || Lower(item.key) == Lower(g) || IsUnder(item.key, g);
+        if (underGone) continue;
+        if (!item.isValue) {
+            LONG rc = reg.deleteTree(scope, item.key);
+            if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) ok = false;
+            goneKeys.push_back(item.key);
+        } else if (reg.deleteValue(scope, item.key, item.name) != ERROR_SUCCESS) {
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// Removes this file's registration from a scope where its class is
+// registered: the class, and the type library only where it names this file.
+bool RemoveOwn(RegistryBackend& reg, Scope scope, const std::wstring& exePath, bool win64) {
+    std::wstring libPath;
+    const bool libOwn =
+        reg.getValue(scope, LibPathKey(win64), L"", &libPath) != ERROR_SUCCESS || SamePath(libPath, exePath);
+    // The system's call removes the library by its identifier, whoever
+    // registered it; per user it may act machine-wide, so the user's keys
+    // are only ever removed directly.
+    if (libOwn && scope == Scope::Machine) reg.unregisterTypeLib(scope);  // then the trees, whatever it left
+    bool removed = true;
+    std::vector<std::wstring> keys = ClassEntries(exePath).ownedKeys;
+    if (libOwn) {
+        for (const std::wstring& k : TypeLibEntries(exePath, win64).ownedKeys) keys.push_back(k);
+    }
+    for (const std::wstring& k : keys) {
+        LONG rc = reg.deleteTree(scope, k);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) removed = false;
+    }
+    return removed;
 }
 
 }  // namespace
@@ -161,11 +230,8 @@ int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64
         // The user's classes win over the machine's: with another copy
         // registered there, no registration of ours would ever be used.
         if (user.holder == Holder::Other) return kExitFailed;
-        if (user.holder == Holder::Self) {
-            // A leftover of this file for the user would shadow the new one.
-            RemoveAll(reg, Scope::User, cls);
-            RemoveAll(reg, Scope::User, lib);
-        }
+        // A leftover of this file for the user would shadow the new one.
+        if (user.holder == Holder::Self && !RemoveOwn(reg, Scope::User, exePath, win64)) return kExitFailed;
         machineCls = cls;
         // Another copy registered machine-wide gets its registration back
         // when this run's goes; a killed run's note of it is carried on.
@@ -175,40 +241,33 @@ int RegisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64
         if (!replaced.empty()) machineCls.entries.push_back({ClsidKey(), kReplacedValueName, replaced});
     }
 
+    std::vector<std::wstring> roots = cls.ownedKeys;
+    roots.insert(roots.end(), lib.ownedKeys.begin(), lib.ownedKeys.end());
+
     // Machine-wide first: every user of the computer runs the installation.
-    LONG rc = WriteAll(reg, Scope::Machine, machineCls);
-    if (rc == ERROR_SUCCESS) {
-        HRESULT hr = reg.registerTypeLib(Scope::Machine, exePath);
+    SavedTree saved;
+    LONG rc = ERROR_SUCCESS;
+    if (SaveScope(reg, Scope::Machine, roots, &saved, &rc)) {
+        rc = WriteAll(reg, Scope::Machine, machineCls);
+        HRESULT hr = rc == ERROR_SUCCESS ? reg.registerTypeLib(Scope::Machine, exePath) : HRESULT_FROM_WIN32(rc);
         if (SUCCEEDED(hr)) return kExitMachineWide;
-        RemoveAll(reg, Scope::Machine, cls);
-        RemoveAll(reg, Scope::Machine, lib);
-        if (!IsAccessDenied(hr)) {
-            RestoreReplaced(reg, machineCls);
-            return kExitFailed;
-        }
-    } else if (rc != ERROR_ACCESS_DENIED) {
-        RestoreReplaced(reg, machineCls);
-        return kExitFailed;
+        if (!RestoreScope(reg, Scope::Machine, roots, saved)) return kExitFailed;
+        if (rc == ERROR_SUCCESS) rc = IsAccessDenied(hr) ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE;
     }
-    RestoreReplaced(reg, machineCls);
+    if (rc != ERROR_ACCESS_DENIED) return kExitFailed;
 
     // Refused machine-wide (a limited account): register for this user.
-    if (WriteAll(reg, Scope::User, cls) != ERROR_SUCCESS) return kExitFailed;
-    // A run writes the per-user type library entries itself: some systems'
-    // per-user call writes machine-wide, over another copy's registration.
-    HRESULT hr = runToken.empty() ? reg.registerTypeLib(Scope::User, exePath) : E_NOTIMPL;
-    if (hr == E_NOTIMPL) hr = HRESULT_FROM_WIN32(WriteAll(reg, Scope::User, lib));
-    if (FAILED(hr)) {
-        RemoveAll(reg, Scope::User, cls);
-        RemoveAll(reg, Scope::User, lib);
+    if (!SaveScope(reg, Scope::User, roots, &saved, &rc)) return kExitFailed;
+    rc = WriteAll(reg, Scope::User, cls);
+    if (rc == ERROR_SUCCESS) rc = WriteAll(reg, Scope::User, lib);
+    if (rc != ERROR_SUCCESS) {
+        RestoreScope(reg, Scope::User, roots, saved);
         return kExitFailed;
     }
     return kExitPerUser;
 }
 
 int UnregisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win64, const std::wstring& runToken) {
-    const RegistrationData cls = ClassEntries(exePath);
-    const RegistrationData lib = TypeLibEntries(exePath, win64);
     const ScopeState states[2] = {StateOf(reg, Scope::Machine, exePath, win64),
                                   StateOf(reg, Scope::User, exePath, win64)};
     bool ok = true;
@@ -216,23 +275,7 @@ int UnregisterServer(RegistryBackend& reg, const std::wstring& exePath, bool win
         const ScopeState& st = states[scope == Scope::Machine ? 0 : 1];
         if (st.holder != Holder::Self) continue;             // another copy's, or nothing
         if (!runToken.empty() && st.token != runToken) continue;  // a later run's
-        // The system's call removes the library by its identifier, whoever
-        // registered it: only where the library names this file, and never
-        // for the user where another copy holds the machine (the per-user
-        // call may act machine-wide).
-        std::wstring libPath;
-        const bool libOwn = reg.getValue(scope, LibPathKey(win64), L"", &libPath) != ERROR_SUCCESS ||
-                            SamePath(libPath, exePath);
-        if (libOwn && (scope == Scope::Machine || states[0].holder != Holder::Other))
-            reg.unregisterTypeLib(scope);  // then the trees, whatever it left
-        bool removed = true;
-        for (const RegistrationData* d : {&cls, &lib}) {
-            if (d == &lib && !libOwn) continue;
-            for (const std::wstring& k : d->ownedKeys) {
-                LONG rc = reg.deleteTree(scope, k);
-                if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) removed = false;
-            }
-        }
+        const bool removed = RemoveOwn(reg, scope, exePath, win64);
         ok = ok && removed;
         // The copy this run's registration replaced registers itself again.
         if (removed && scope == Scope::Machine && !st.replaced.empty() && reg.fileExists(st.replaced) &&
@@ -258,13 +301,6 @@ namespace {
 HKEY RootOf(Scope scope) { return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 std::wstring ClassesPath(const std::wstring& key) { return L"Software\\Classes\\" + key; }
 
-using RegisterForUserFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
-using UnregisterForUserFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-
-FARPROC OleAutProc(const char* name) {
-    HMODULE oleaut = ::GetModuleHandleW(L"oleaut32.dll");
-    return oleaut ? ::GetProcAddress(oleaut, name) : nullptr;
-}
 }  // namespace
 
 LONG Win32Registry::setValue(Scope scope, const RegEntry& e) {
@@ -325,6 +361,76 @@ LONG Win32Registry::getValue(Scope scope, const std::wstring& keyPath, const std
     return ERROR_SUCCESS;
 }
 
+namespace {
+// Appends the key (path relative to Software\Classes), its values and its
+// subkeys, depth first.
+LONG ReadKeyTree(HKEY root, const std::wstring& path, SavedTree* out) {
+    UniqueHKey key;
+    LONG rc = ::RegOpenKeyExW(root, ClassesPath(path).c_str(), 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+                              key.put());
+    if (rc != ERROR_SUCCESS) return rc == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : rc;
+    DWORD maxName = 0, maxData = 0;
+    rc = ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
+                            &maxData, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    SavedItem self;
+    self.key = path;
+    out->push_back(self);
+    for (DWORD i = 0;; ++i) {
+        std::vector<wchar_t> name(maxName + 2);
+        std::vector<BYTE> data(maxData + 2);
+        DWORD nameLen = static_cast<DWORD>(name.size()), dataLen = static_cast<DWORD>(data.size()), type = 0;
+        rc = ::RegEnumValueW(key.get(), i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) return rc;
+        SavedItem v;
+        v.key = path;
+        v.isValue = true;
+        v.name.assign(name.data(), nameLen);
+        v.type = type;
+        v.data.assign(data.begin(), data.begin() + dataLen);
+        out->push_back(v);
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD len = 256;
+        rc = ::RegEnumKeyExW(key.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) return rc;
+        subkeys.emplace_back(name, len);
+    }
+    key.reset();
+    for (const std::wstring& sub : subkeys) {
+        rc = ReadKeyTree(root, path + L"\\" + sub, out);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+    }
+    return ERROR_SUCCESS;
+}
+}  // namespace
+
+LONG Win32Registry::readTree(Scope scope, const std::wstring& key, SavedTree* out) {
+    return ReadKeyTree(RootOf(scope), key, out);
+}
+
+LONG Win32Registry::restoreItem(Scope scope, const SavedItem& item) {
+    UniqueHKey key;
+    LONG rc = ::RegCreateKeyExW(RootOf(scope), ClassesPath(item.key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (rc != ERROR_SUCCESS || !item.isValue) return rc;
+    return ::RegSetValueExW(key.get(), item.name.empty() ? nullptr : item.name.c_str(), 0, item.type,
+                            item.data.empty() ? nullptr : item.data.data(), static_cast<DWORD>(item.data.size()));
+}
+
+LONG Win32Registry::deleteValue(Scope scope, const std::wstring& keyPath, const std::wstring& name) {
+    UniqueHKey key;
+    LONG rc = ::RegOpenKeyExW(RootOf(scope), ClassesPath(keyPath).c_str(), 0, KEY_SET_VALUE, key.put());
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = ::RegDeleteValueW(key.get(), name.empty() ? nullptr : name.c_str());
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+}
+
 bool Win32Registry::reRegister(const std::wstring& exePath) {
     std::wstring commandLine = L"\"" + exePath + L"\" /RegServer";
     STARTUPINFOW si = {};
@@ -350,12 +456,10 @@ HRESULT Win32Registry::registerTypeLib(Scope scope, const std::wstring& exePath)
     ComPtr<ITypeLib> tl;
     HRESULT hr = ::LoadTypeLibEx(exePath.c_str(), REGKIND_NONE, tl.put());
     if (FAILED(hr)) return hr;
+    // Per user the entries are written directly (see RegisterServer).
+    if (scope != Scope::Machine) return E_NOTIMPL;
     std::wstring path = exePath, dir = FolderOf(exePath);
-    if (scope == Scope::Machine) return ::RegisterTypeLib(tl.get(), &path[0], &dir[0]);
-    // Per-user registration exists only on newer systems.
-    auto forUser = reinterpret_cast<RegisterForUserFn>(OleAutProc("RegisterTypeLibForUser"));
-    if (!forUser) return E_NOTIMPL;
-    return forUser(tl.get(), &path[0], &dir[0]);
+    return ::RegisterTypeLib(tl.get(), &path[0], &dir[0]);
 }
 
 HRESULT Win32Registry::unregisterTypeLib(Scope scope) {
@@ -366,10 +470,8 @@ HRESULT Win32Registry::unregisterTypeLib(Scope scope) {
 #else
     const SYSKIND kind = SYS_WIN32;
 #endif
-    if (scope == Scope::Machine) return ::UnRegisterTypeLib(libid, 1, 0, LOCALE_NEUTRAL, kind);
-    auto forUser = reinterpret_cast<UnregisterForUserFn>(OleAutProc("UnRegisterTypeLibForUser"));
-    if (!forUser) return E_NOTIMPL;
-    return forUser(libid, 1, 0, LOCALE_NEUTRAL, kind);
+    if (scope != Scope::Machine) return E_NOTIMPL;
+    return ::UnRegisterTypeLib(libid, 1, 0, LOCALE_NEUTRAL, kind);
 }
 
 }  // namespace controller

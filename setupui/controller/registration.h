@@ -23,6 +23,13 @@
 // when it ends, if it still names this file and this token. Unregistration,
 // with or without a token, removes only registrations that name this file
 // (and that token).
+//
+// Another copy's registration is never lost: before registration writes in
+// a scope it saves every key it may touch there, and an attempt that fails
+// puts each of them back exactly as it was (values, types, keys), instead of
+// removing what it wrote. Per user, the type library entries are written
+// directly, never through the system's per-user call, which some systems
+// carry out machine-wide.
 #pragma once
 #include <windows.h>
 
@@ -56,6 +63,17 @@ RegistrationData ClassEntries(const std::wstring& exePath);
 // per user where the system offers no per-user type library registration.
 RegistrationData TypeLibEntries(const std::wstring& exePath, bool win64);
 
+// One key, or one value with its exact type and bytes, of a saved registry
+// tree; the key is relative to <root>\Software\Classes.
+struct SavedItem {
+    std::wstring key;
+    bool isValue = false;
+    std::wstring name;  // the value's name; empty: the key's default value
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+using SavedTree = std::vector<SavedItem>;
+
 // The registry as registration uses it. Errors are Win32 codes / HRESULTs.
 class RegistryBackend {
 public:
@@ -66,6 +84,13 @@ public:
     // E_NOTIMPL: this system has no way to register a type library in that scope.
     virtual HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) = 0;
     virtual HRESULT unregisterTypeLib(Scope scope) = 0;
+    // Appends the key, its values and everything below it to *out; a missing
+    // key appends nothing and gives ERROR_FILE_NOT_FOUND.
+    virtual LONG readTree(Scope scope, const std::wstring& key, SavedTree* out) = 0;
+    // Creates the item's key and, for a value, sets it to the saved type and bytes.
+    virtual LONG restoreItem(Scope scope, const SavedItem& item) = 0;
+    // A missing value is no error.
+    virtual LONG deleteValue(Scope scope, const std::wstring& key, const std::wstring& name) = 0;
     // A string value; ERROR_FILE_NOT_FOUND when the key or value is missing.
     virtual LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) = 0;
     // Whether a registered server file is still there (a copy that is gone
@@ -100,6 +125,9 @@ public:
     HRESULT registerTypeLib(Scope scope, const std::wstring& exePath) override;
     HRESULT unregisterTypeLib(Scope scope) override;
     LONG getValue(Scope scope, const std::wstring& key, const std::wstring& name, std::wstring* data) override;
+    LONG readTree(Scope scope, const std::wstring& key, SavedTree* out) override;
+    LONG restoreItem(Scope scope, const SavedItem& item) override;
+    LONG deleteValue(Scope scope, const std::wstring& key, const std::wstring& name) override;
     bool fileExists(const std::wstring& path) override;
     bool reRegister(const std::wstring& exePath) override;
 };

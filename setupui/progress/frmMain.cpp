@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cmath>
 #include <vector>
@@ -62,6 +63,31 @@ void RegisterWindowClass(WNDPROC proc) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = frmMain::kClassName;
     done = ::RegisterClassExW(&wc) != 0;
+}
+
+DWORD ParentProcessId() {
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W pe = {};
+    pe.dwSize = sizeof pe;
+    DWORD self = ::GetCurrentProcessId(), parent = 0;
+    for (BOOL more = ::Process32FirstW(snap, &pe); more; more = ::Process32NextW(snap, &pe))
+        if (pe.th32ProcessID == self) parent = pe.th32ParentProcessID;
+    ::CloseHandle(snap);
+    return parent;
+}
+
+// The topmost visible message box (dialog class) of these processes.
+HWND OpenBox(HWND except, DWORD pid1, DWORD pid2) {
+    for (HWND w = ::GetTopWindow(nullptr); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        if (w == except || !::IsWindowVisible(w)) continue;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid != pid1 && (pid2 == 0 || pid != pid2)) continue;
+        wchar_t cls[16] = {};
+        if (::GetClassNameW(w, cls, 16) && ::lstrcmpW(cls, L"#32770") == 0) return w;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -153,6 +179,7 @@ frmMain::frmMain(RandomDraw draw) : draw_(std::move(draw)) {
     if (bigIcon_) ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     if (smallIcon_) ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
+    starterPid_ = ParentProcessId();
     Timer1.hwnd = hwnd_;
     Timer1.id = kTimer1Id;
     Timer2.hwnd = hwnd_;
@@ -230,7 +257,12 @@ void frmMain::Timer1_Timer() {
 }
 
 void frmMain::Timer2_Timer() {
-    if (isVisible()) setToTop();
+    if (!isVisible()) return;
+    if (HWND box = OpenBox(hwnd_, ::GetCurrentProcessId(), starterPid_)) {
+        ::SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+        return;
+    }
+    setToTop();
 }
 
 LRESULT CALLBACK frmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

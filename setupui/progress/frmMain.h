@@ -90,6 +90,9 @@ public:
 
     // Handlers, public so that a test can drive a tick directly.
     void Timer1_Timer();
+    // Raises the window, or, while a message box of this program or of the
+    // process that started it is open, that box: the window never covers a
+    // question or message of its own installation.
     void Timer2_Timer();
 
     // Window class name, for tools that look the window up.
@@ -104,6 +107,7 @@ private:
     HICON smallIcon_ = nullptr;
     short currentMax_ = 0;
     RandomDraw draw_;
+    DWORD starterPid_ = 0;  // the process that started this one (the script host, where COM starts it directly)
 };
 
 }  // namespace progress

@@ -10,7 +10,16 @@ import sys
 SECRET_NAME = "hostile-secret.txt"
 CANARY = "SECRET-CANARY-7f3a91"
 
-SCRIPT = b"// Harmless stand-in for the installation script.\r\nWScript.Quit(0);\r\n"
+# Takes the script's lock as the installation script does (waiting out the
+# launcher's brief looks at it), then ends.
+SCRIPT = (b"// Harmless stand-in for the installation script.\r\n"
+          b"var fso = new ActiveXObject(\"Scripting.FileSystemObject\");\r\n"
+          b"var lock = fso.GetParentFolderName(WScript.ScriptFullName) + \"\\\\VellumSetup.lock\";\r\n"
+          b"for (var i = 0; i < 400; i++) {\r\n"
+          b"    try { fso.OpenTextFile(lock, 8, true); break; } catch (e) {}\r\n"
+          b"    var t = new Date().getTime() + 25; while (new Date().getTime() < t) {}\r\n"
+          b"}\r\n"
+          b"WScript.Quit(0);\r\n")
 
 
 def crlf(lines, final=True):

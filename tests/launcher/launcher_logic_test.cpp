@@ -71,6 +71,33 @@ TEST(WaitSwitch, ScriptCodesPassLauncherFailuresMoveUp) {
     }
 }
 
+TEST(ScriptStart, OnlyTheScriptHostTakingTheLockOrEndingWithItsOwnCodeCounts) {
+    using L::StartedProgram;
+    using L::StartVerdict;
+    EXPECT_EQ(StartedProgram::ScriptHost, L::ProgramOfImage(L"\\Device\\HarddiskVolume1\\Windows\\System32\\WScript.EXE"));
+    EXPECT_EQ(StartedProgram::ScriptHost, L::ProgramOfImage(L"C:\\windows\\system32\\cscript.exe"));
+    EXPECT_EQ(StartedProgram::Other, L::ProgramOfImage(L"C:\\windows\\notepad.exe"));
+    EXPECT_EQ(StartedProgram::Other, L::ProgramOfImage(L"C:\\tools\\wscript.exe.bak"));
+    EXPECT_EQ(StartedProgram::Unknown, L::ProgramOfImage(L""));
+
+    const StartedProgram host = StartedProgram::ScriptHost;
+    // The lock decides whoever took it.
+    for (StartedProgram p : {host, StartedProgram::Other, StartedProgram::Unknown})
+        EXPECT_EQ(StartVerdict::Started, L::JudgeScriptStart(true, p, true, 0));
+    // An editor never starts the installation, whether it stays open or ends, with any code.
+    for (DWORD code : {0ul, 1ul, 7ul})
+        for (bool ended : {false, true}) {
+            EXPECT_EQ(StartVerdict::NotStarted, L::JudgeScriptStart(false, StartedProgram::Other, ended, code));
+            EXPECT_EQ(StartVerdict::NotStarted, L::JudgeScriptStart(false, StartedProgram::Unknown, ended, code));
+        }
+    // The script host still at work is given the benefit; its own early code is its result.
+    EXPECT_EQ(StartVerdict::Started, L::JudgeScriptStart(false, host, false, 0));
+    EXPECT_EQ(StartVerdict::EndedEarly, L::JudgeScriptStart(false, host, true, 7));
+    EXPECT_EQ(StartVerdict::EndedEarly, L::JudgeScriptStart(false, host, true, 0xC000013Aul));
+    // Ending with 0 without the lock is never success.
+    EXPECT_EQ(StartVerdict::NotStarted, L::JudgeScriptStart(false, host, true, 0));
+}
+
 TEST(Locale, SourceOneWinsUnchangedThenNormalizedSourceTwoThenEnUs) {
     EXPECT_EQ(L"en-gb", L::ChooseLocale(L"en-gb", L"FR_CA"));
     EXPECT_EQ(L"FR-CA", L::ChooseLocale(L"FR-CA", L""));

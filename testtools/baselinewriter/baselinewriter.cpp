@@ -2,7 +2,9 @@
 // launcher, from the same kind of resources, with nothing but a bare
 // CreateFile/WriteFile loop: no window, no messages, no catalogue, no checks
 // beyond what writing needs. Usage: baselinewriter <folder ending in \>
-// ("--noop" does nothing: the benchmark prefix opens scripts with it).
+// ("--noop" stands in for the installation script: the benchmark prefix
+// opens scripts with it; it takes the script's lock, VellumSetup.lock in its
+// current folder, the launcher's working folder, and ends).
 // "--first-window <result file> <command line>" starts the command line and
 // writes "<tenths of a ms> <exit code>" to the result file: the time from
 // just before the process is created to its first visible top-level window,
@@ -93,7 +95,13 @@ int FirstWindow(const std::wstring& args) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmd, int) {
     std::wstring folder = cmd ? cmd : L"";
     if (folder.empty()) return 2;
-    if (folder.compare(0, 6, L"--noop") == 0) return 0;
+    if (folder.compare(0, 6, L"--noop") == 0) {
+        HANDLE lock = ::CreateFileW(L"VellumSetup.lock", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (lock == INVALID_HANDLE_VALUE) return 4;
+        ::CloseHandle(lock);
+        return 0;
+    }
     if (folder.compare(0, 15, L"--first-window ") == 0) return FirstWindow(folder.substr(15));
     const void* list = nullptr;
     DWORD listSize = 0;

@@ -73,6 +73,9 @@ int CmdWaitPid(const Args& args);
 int CmdRegSet(const Args& args);
 int CmdRegDelete(const Args& args);
 int CmdRegGet(const Args& args);
+int CmdRegAcl(const Args& args);
+int CmdRegTree(const Args& args);
+int CmdAt(const Args& args);
 int CmdHold(const Args& args);
 int CmdSnapshot(const Args& args);
 

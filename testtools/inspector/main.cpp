@@ -82,6 +82,14 @@
 //   regdel --key ROOT\PATH [--name N]   deletes a value, or the key (tree)
 //   regget --key ROOT\PATH [--name N]   {type, hex}: the value's exact bytes
 //                                (exit 2 when the key or value is missing)
+//   regtree --key ROOT\PATH        the key and everything below it:
+//                                {"<key path, lower case>": ["<value name>=<type>:<hex bytes>", ...]}
+//                                (exit 2 when the key is missing)
+//   regacl --key ROOT\PATH --sddl TEXT   sets the key's access list (the key
+//                                is created if missing): {set}
+//   at --x X --y Y               the topmost visible top-level window at that
+//                                screen point, in z-order, disabled ones too:
+//                                {hwnd,pid,title,class,enabled,owner}
 //   hold --pid P                 keeps a handle of the process, so that a later
 //                                waitpid still tells its exit code: {pid,held}
 //   snapshot [--exe NAME]...     processes and, for the processes of those
@@ -267,6 +275,7 @@ int wmain(int argc, wchar_t** argv) {
         {L"run", CmdRun},         {L"env", CmdEnv},           {L"ps", CmdPs},        {L"waitpid", CmdWaitPid},   {L"kill", CmdKill},
         {L"threads", CmdThreads},
         {L"regset", CmdRegSet},   {L"regdel", CmdRegDelete},   {L"regget", CmdRegGet},
+        {L"regacl", CmdRegAcl},   {L"regtree", CmdRegTree},   {L"at", CmdAt},
         {L"hold", CmdHold},       {L"snapshot", CmdSnapshot},
     };
     return RunCommand(kCommands, sizeof(kCommands) / sizeof(kCommands[0]), argc, argv);

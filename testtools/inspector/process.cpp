@@ -2,6 +2,7 @@
 // Wine gets the environment Wine builds for it; "run" starts it from inside
 // the prefix instead, with exactly the environment block the test asks for.
 #include <windows.h>
+#include <sddl.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
@@ -381,6 +382,83 @@ int CmdRegGet(const Args& args) {
     }
     JsonWriter j;
     j.beginObject().field("type", type).field("hex", text).endObject();
+    Emit(j);
+    return kOk;
+}
+
+namespace {
+std::string Hex(const BYTE* data, DWORD size) {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (DWORD i = 0; i < size; ++i) {
+        text += hex[data[i] >> 4];
+        text += hex[data[i] & 15];
+    }
+    return text;
+}
+
+// Every key below path (path itself included) and every value, sorted by name.
+void ReadTree(HKEY root, const std::wstring& path, std::map<std::wstring, std::vector<std::string>>* keys) {
+    vellum::UniqueHKey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    std::vector<std::string>& values = (*keys)[path];
+    std::map<std::wstring, std::string> sorted;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16384];
+        DWORD nameLen = 16384, type = 0, size = 0;
+        if (::RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::vector<BYTE> data(size + 1);
+        nameLen = 16384;
+        if (::RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        sorted[std::wstring(name, nameLen)] = std::to_string(type) + ":" + Hex(data.data(), size);
+    }
+    for (const auto& v : sorted) values.push_back(U8(v.first) + "=" + v.second);
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD len = 256;
+        if (::RegEnumKeyExW(key.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subkeys.emplace_back(name, len);
+    }
+    for (const std::wstring& sub : subkeys) ReadTree(root, path + L"\\" + sub, keys);
+}
+}  // namespace
+
+int CmdRegTree(const Args& args) {
+    std::wstring path;
+    HKEY root = SplitKey(args.get(L"key"), &path);
+    std::map<std::wstring, std::vector<std::string>> keys;
+    ReadTree(root, path, &keys);
+    if (keys.empty()) Fail(kTimedOut, L"no such key");
+    JsonWriter j;
+    j.beginObject();
+    for (const auto& k : keys) {
+        j.key(U8(vellum::ToLowerInvariant(k.first)).c_str()).beginArray();
+        for (const std::string& v : k.second) j.str(v);
+        j.endArray();
+    }
+    j.endObject();
+    Emit(j);
+    return kOk;
+}
+
+int CmdRegAcl(const Args& args) {
+    std::wstring path;
+    HKEY root = SplitKey(args.get(L"key"), &path);
+    vellum::UniqueHKey key;
+    LONG rc = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, WRITE_DAC, nullptr,
+                                key.put(), nullptr);
+    if (rc != ERROR_SUCCESS) Fail(kFailed, vellum::Format(L"cannot open the key (error %ld)", rc));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(args.get(L"sddl").c_str(), SDDL_REVISION_1, &sd,
+                                                                nullptr))
+        Fail(kFailed, vellum::Format(L"bad --sddl (error %lu)", ::GetLastError()));
+    rc = ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
+    ::LocalFree(sd);
+    if (rc != ERROR_SUCCESS) Fail(kFailed, vellum::Format(L"cannot set the key's security (error %ld)", rc));
+    JsonWriter j;
+    j.beginObject().flag("set", true).endObject();
     Emit(j);
     return kOk;
 }

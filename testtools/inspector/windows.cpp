@@ -341,6 +341,27 @@ int CmdList(const Args& args) {
     return kOk;
 }
 
+int CmdAt(const Args& args) {
+    POINT pt = {static_cast<LONG>(args.number(L"x", 0)), static_cast<LONG>(args.number(L"y", 0))};
+    // Walked in z-order instead of asking WindowFromPoint, which passes over
+    // disabled windows (an owner while its modal box is open).
+    HWND found = nullptr;
+    for (HWND w = ::GetTopWindow(nullptr); w && !found; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        RECT r;
+        if (::IsWindowVisible(w) && ::GetWindowRect(w, &r) && ::PtInRect(&r, pt)) found = w;
+    }
+    if (!found) Fail(kTimedOut, L"no visible top-level window there");
+    JsonWriter j;
+    j.beginObject()
+        .field("hwnd", HandleValue(found)).field("pid", PidOf(found))
+        .field("title", U8(Caption(found))).field("class", U8(ClassName(found)))
+        .flag("enabled", ::IsWindowEnabled(found) != FALSE)
+        .field("owner", HandleValue(::GetWindow(found, GW_OWNER)))
+        .endObject();
+    Emit(j);
+    return kOk;
+}
+
 int CmdWait(const Args& args) {
     Query q = QueryFrom(args);
     DWORD timeout = static_cast<DWORD>(args.number(L"timeout", 10000));
