@@ -7,6 +7,7 @@ and through the entry with its question.
 The installed files are compared byte for byte with the cabinets unpacked
 on the host (gcab). One installation serves several checks.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -26,6 +27,7 @@ from test_install import locales, wt  # noqa: E402
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
 TITLE = ti.text("en-us", "loc_UI_Title")
 MAINTENANCE = "VellumMaintenance"
+RECORDS = "HKLM\\Software\\Vellum\\Quillfeather"
 
 
 def reg_dword(key, name):
@@ -58,8 +60,21 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.addCleanup(self.forget_entry)
 
     def forget_entry(self):
-        # Whatever a failed case left, the next test starts without an entry.
+        # Whatever a failed case left, the next test starts without an entry,
+        # kept digests or open transactions.
         wt.inspector("regdel", "--key", KEY, check=False)
+        wt.inspector("regdel", "--key", RECORDS + "\\Manifests", check=False)
+        wt.inspector("regdel", "--key", RECORDS, check=False)
+
+    def vouch_for_manifest(self, folder=None):
+        """Keeps the digest of the manifest as it is now, as an installation
+        that wrote it would (an administrator's doing: HKLM)."""
+        folder = folder or self.target
+        with open(os.path.join(folder, MAINTENANCE, "manifest.txt"), "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:2], b"\xff\xfe")
+        name = wt.to_windows(folder).lower().replace("\\", "/")
+        wt.reg_set(RECORDS + "\\Manifests", name, "sz", hashlib.sha256(data[2:]).hexdigest())
 
     # ---- helpers -------------------------------------------------------
 
@@ -239,6 +254,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
         with open(manifest, "ab") as f:
             f.write("file\t3\tlocales\\old-only.txt\r\n".encode("utf-16-le"))
+        self.vouch_for_manifest()
         with open(os.path.join(self.target, "locales", "old-only.txt"), "wb") as f:
             f.write(b"old")
         os.remove(self.log)
