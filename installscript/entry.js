@@ -134,11 +134,13 @@ function deleteEntry() {
     }
 }
 
-// Puts the entry back as saveEntry found it (after a failed run).
+// Puts the entry back as saveEntry found it (after a failed run). Returns
+// "" when done, else why not.
 function restoreEntry(saved) {
     if (saved == null || !tx.entryWritten) {
-        return;
+        return "";
     }
+    var problem = "";
     try {
         if (!saved.exists) {
             deleteEntry();
@@ -160,7 +162,8 @@ function restoreEntry(saved) {
         }
         log("registry", "uninstall entry restored");
     } catch (e2) {
-        log("registry", "uninstall entry could not be restored: " + errorText(e2));
+        problem = "the uninstall entry could not be put back as it was (" + (e2.vellumMessage || errorText(e2)) + ")";
     }
     tx.entryWritten = false;
+    return problem;
 }

@@ -148,15 +148,28 @@ function splitLines(text) {
 }
 
 // True when the file or folder at path is a reparse point (a junction or a
-// link): maintenance never descends into one nor deletes through it.
+// link): maintenance never descends into one nor deletes through it. A
+// host whose folder objects have no Attributes (it answers "not
+// implemented") cannot tell; its folders are taken as plain ones, and the
+// log says so once.
+var folderAttributesWork = true;
 function isReparsePoint(path) {
-    var item = null;
-    if (fso.FolderExists(path)) {
-        item = fso.GetFolder(path);
-    } else if (fso.FileExists(path)) {
-        item = fso.GetFile(path);
+    if (fso.FileExists(path)) {
+        return (fso.GetFile(path).Attributes & 1024) != 0;
     }
-    return item != null && (item.Attributes & 1024) != 0;
+    if (!fso.FolderExists(path) || !folderAttributesWork) {
+        return false;
+    }
+    try {
+        return (fso.GetFolder(path).Attributes & 1024) != 0;
+    } catch (e) {
+        if ((e.number >>> 0) != 0x80004001) {
+            throw e;
+        }
+        folderAttributesWork = false;
+        log("links", "this script host cannot tell links among folders (" + errorText(e) + ")");
+        return false;
+    }
 }
 
 // The first folder from root down to (and including) the folder of path

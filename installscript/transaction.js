@@ -125,25 +125,33 @@ function deleteFolder(path) {
 }
 
 // Every path under a folder (files only, or files and folders), parents
-// before their contents; a reparse point is listed but not entered.
+// before their contents, from the command interpreter's listing in Unicode
+// (this script host's folder objects cannot be enumerated everywhere), read
+// whole. (The interpreter is not run inside the folder: under Wine that
+// keeps the folder busy for a moment after it ends.)
 function treeList(folder, filesOnly) {
-    var paths = [];
-    var walk = function (dir) {
-        var f = fso.GetFolder(dir), e;
-        for (e = new Enumerator(f.Files); !e.atEnd(); e.moveNext()) {
-            paths.push(joinPath(dir, e.item().Name));
+    folder = noTrailingSlash(folder);
+    var out = joinPath(shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, ""),
+                       "VellumSetup." + makeToken() + ".tree");
+    var comspec = shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, "");
+    // dir answers 1 for a folder without files: an empty listing.
+    shell.Run(quote(comspec) + " /u /c \"dir /s /b " + (filesOnly ? "/a-d " : "/a ") + quote(folder) + " > " +
+              quote(out) + "\"", 0, true);
+    if (!fso.FileExists(out)) {
+        fail("The contents of " + folder + " could not be listed.");
+    }
+    var lines;
+    try {
+        lines = splitLines(readText(out, -1));
+    } finally {
+        fso.DeleteFile(out, true);
+    }
+    var paths = [], prefix = folder.toLowerCase() + "\\";
+    for (var i = 0; i < lines.length; i++) {
+        if (lines[i].toLowerCase().indexOf(prefix) == 0) {
+            paths.push(lines[i]);
         }
-        for (e = new Enumerator(f.SubFolders); !e.atEnd(); e.moveNext()) {
-            var sub = joinPath(dir, e.item().Name);
-            if (!filesOnly) {
-                paths.push(sub);
-            }
-            if (!isReparsePoint(sub)) {
-                walk(sub);
-            }
-        }
-    };
-    walk(noTrailingSlash(folder));
+    }
     return paths;
 }
 
@@ -431,22 +439,13 @@ function recoverAtStart() {
 // The files a cabinet holds, from EXTRACT's listing ("%10ld  name" lines),
 // entered into files (lower-case name -> {name, size}); a later cabinet's
 // file replaces an earlier one's of the same name, as extraction does.
-// The command interpreter runs in the cabinet's folder and is given the
-// cabinet's plain name: the folder's path may hold characters it treats
-// specially.
 function listCabinetAt(extractExe, path, cabinet, files) {
     var comspec = shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, "");
     if (fso.FileExists(listingPath)) {
         fso.DeleteFile(listingPath, true);
     }
-    var cwd = shell.CurrentDirectory, rc;
-    try {
-        shell.CurrentDirectory = fso.GetParentFolderName(path);
-        rc = shell.Run(quote(comspec) + " /c \"" + quote(extractExe) + " /D " + quote(fso.GetFileName(path)) +
+    var rc = shell.Run(quote(comspec) + " /c \"" + quote(extractExe) + " /D " + quote(path) +
                        " > " + quote(listingPath) + "\"", 0, true);
-    } finally {
-        shell.CurrentDirectory = cwd;
-    }
     if (rc != 0 || !fso.FileExists(listingPath)) {
         fail("The help content could not be installed: " + cabinet + " could not be extracted, " +
              "its contents cannot be listed: " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").");
@@ -687,7 +686,10 @@ function leftBehindFailure() {
 // and reported, and the journal keeps the folder for the next run.
 function rollBack() {
     var problems = [];
-    restoreEntry(tx.oldEntry);
+    var entryProblem = restoreEntry(tx.oldEntry);
+    if (entryProblem != "") {
+        problems.push(entryProblem);
+    }
     tx.oldEntry = null;
     try {
         if (tx.previous != "" && fso.FolderExists(tx.previous) && !fso.FolderExists(targetFolder)) {
