@@ -116,6 +116,10 @@ function parseTarget() {
     if (/\\\.\.?(\\|$)/.test(target)) {
         fail("The install folder " + given + " cannot be used: it contains a \".\" or \"..\" part.");
     }
+    if (fso.GetFileName(target).indexOf("%") >= 0) {
+        fail("The install folder " + given + " cannot be used: its own name holds a \"%\" (the folders above " +
+             "it may).");
+    }
     if (!isAbsoluteFolder(target)) {
         fail("The install folder " + given + " cannot be used: a part of it is not a plain folder name " +
              "(a name ending in a dot or a blank, a device name such as NUL, or a \":\").");

@@ -124,19 +124,45 @@ function deleteFolder(path) {
     fso.DeleteFolder(path, true);
 }
 
+// Runs a command of the command interpreter on path and waits for it:
+// command(p) builds the command line from the form p of the path to give
+// it. Wine's interpreter drops a "%" from its command line, so a path with
+// one is given relative to the deepest folder whose own name has a "%",
+// and run from there (never from the path itself: under Wine that keeps it
+// busy for a moment after the interpreter ends). Returns the exit code.
+function runOnPath(path, command) {
+    var comspec = quote(shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, ""));
+    var parts = path.split("\\"), k = parts.length;
+    while (k > 0 && parts[k - 1].indexOf("%") < 0) {
+        k--;
+    }
+    if (k == 0) {
+        return shell.Run(comspec + " " + command(path), 0, true);
+    }
+    if (k == parts.length) {
+        fail("The command interpreter cannot be given " + path + ": its last name holds a \"%\".");
+    }
+    var cwd = shell.CurrentDirectory;
+    try {
+        shell.CurrentDirectory = parts.slice(0, k).join("\\");
+        return shell.Run(comspec + " " + command(parts.slice(k).join("\\")), 0, true);
+    } finally {
+        shell.CurrentDirectory = cwd;
+    }
+}
+
 // Every path under a folder (files only, or files and folders), parents
 // before their contents, from the command interpreter's listing in Unicode
 // (this script host's folder objects cannot be enumerated everywhere), read
-// whole. (The interpreter is not run inside the folder: under Wine that
-// keeps the folder busy for a moment after it ends.)
+// whole.
 function treeList(folder, filesOnly) {
     folder = noTrailingSlash(folder);
     var out = joinPath(shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, ""),
                        "VellumSetup." + makeToken() + ".tree");
-    var comspec = shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, "");
     // dir answers 1 for a folder without files: an empty listing.
-    shell.Run(quote(comspec) + " /u /c \"dir /s /b " + (filesOnly ? "/a-d " : "/a ") + quote(folder) + " > " +
-              quote(out) + "\"", 0, true);
+    runOnPath(folder, function (p) {
+        return "/u /c \"dir /s /b " + (filesOnly ? "/a-d " : "/a ") + quote(p + "\\*") + " > " + quote(out) + "\"";
+    });
     if (!fso.FileExists(out)) {
         fail("The contents of " + folder + " could not be listed.");
     }
@@ -440,12 +466,12 @@ function recoverAtStart() {
 // entered into files (lower-case name -> {name, size}); a later cabinet's
 // file replaces an earlier one's of the same name, as extraction does.
 function listCabinetAt(extractExe, path, cabinet, files) {
-    var comspec = shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, "");
     if (fso.FileExists(listingPath)) {
         fso.DeleteFile(listingPath, true);
     }
-    var rc = shell.Run(quote(comspec) + " /c \"" + quote(extractExe) + " /D " + quote(path) +
-                       " > " + quote(listingPath) + "\"", 0, true);
+    var rc = runOnPath(path, function (p) {
+        return "/c \"" + quote(extractExe) + " /D " + quote(p) + " > " + quote(listingPath) + "\"";
+    });
     if (rc != 0 || !fso.FileExists(listingPath)) {
         fail("The help content could not be installed: " + cabinet + " could not be extracted, " +
              "its contents cannot be listed: " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").");
