@@ -94,6 +94,7 @@ function extractReason(rc) {
     case 2: return "the cabinet is unreadable or damaged";
     case 3: return "a file could not be written (is the disk full?)";
     case 4: return "the cabinet names a file outside the install folder";
+    case 9009: return "the extraction tool could not be started";
     }
     return "the extraction tool failed";
 }

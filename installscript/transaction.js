@@ -469,9 +469,17 @@ function listCabinetAt(extractExe, path, cabinet, files) {
     if (fso.FileExists(listingPath)) {
         fso.DeleteFile(listingPath, true);
     }
-    var rc = runOnPath(path, function (p) {
+    var listing = function (p) {
         return "/c \"" + quote(extractExe) + " /D " + quote(p) + " > " + quote(listingPath) + "\"";
-    });
+    };
+    var rc = runOnPath(path, listing);
+    if (rc == 9009) {
+        // The interpreter could not start the tool (a scanner may hold a
+        // program just written for a moment): once more after a pause.
+        log("cabinet", cabinet + ": EXTRACT.EXE could not be started; trying again");
+        pause(2000);
+        rc = runOnPath(path, listing);
+    }
     if (rc != 0 || !fso.FileExists(listingPath)) {
         fail("The help content could not be installed: " + cabinet + " could not be extracted, " +
              "its contents cannot be listed: " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").");
