@@ -26,6 +26,7 @@ from test_install import locales, wt  # noqa: E402
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
 TITLE = ti.text("en-us", "loc_UI_Title")
 MAINTENANCE = "VellumMaintenance"
+RECORDS = "HKLM\\Software\\Vellum\\Quillfeather"
 
 
 def reg_dword(key, name):
@@ -58,8 +59,14 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.addCleanup(self.forget_entry)
 
     def forget_entry(self):
-        # Whatever a failed case left, the next test starts without an entry.
+        # Whatever a failed case left, the next test starts without an entry,
+        # kept digests or open transactions.
         wt.inspector("regdel", "--key", KEY, check=False)
+        wt.inspector("regdel", "--key", RECORDS + "\\Manifests", check=False)
+        wt.inspector("regdel", "--key", RECORDS, check=False)
+
+    def vouch_for_manifest(self, folder=None):
+        tis.vouch_for_manifest(folder or self.target)
 
     # ---- helpers -------------------------------------------------------
 
@@ -239,6 +246,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
         with open(manifest, "ab") as f:
             f.write("file\t3\tlocales\\old-only.txt\r\n".encode("utf-16-le"))
+        self.vouch_for_manifest()
         with open(os.path.join(self.target, "locales", "old-only.txt"), "wb") as f:
             f.write(b"old")
         os.remove(self.log)

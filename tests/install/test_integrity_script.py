@@ -38,6 +38,20 @@ def snapshot(folder):
     return out
 
 
+RECORDS = "HKLM\\Software\\Vellum\\Quillfeather"
+
+
+def vouch_for_manifest(folder):
+    """Keeps the digest of the folder's manifest as it is now under HKLM, as
+    the installation that wrote it does; returns the value's name."""
+    with open(os.path.join(folder, "VellumMaintenance", "manifest.txt"), "rb") as f:
+        data = f.read()
+    assert data[:2] == b"\xff\xfe", "a manifest is UTF-16 with its byte order mark"
+    name = wt.to_windows(folder).lower().replace("\\", "/")
+    wt.reg_set(RECORDS + "\\Manifests", name, "sz", hashlib.sha256(data[2:]).hexdigest())
+    return name
+
+
 def reg_text(key, name=None):
     """A string value of the registry, or None when it is missing."""
     args = ["regget", "--key", key] + (["--name", name] if name else [])
@@ -65,14 +79,22 @@ class ScriptIntegrityTest(ti.InstallationTest):
         return self.start("wscript.exe", [script, "VellumInstall", "/target:" + t] + list(extra))
 
     def make_old_installation(self):
-        """An earlier installation with a file of the user's own in it."""
-        for rel, data in (("locales/en-us/index.htm", b"old start page"),
-                          ("package_description.xml", b"<old/>"),
-                          ("notes/mine.txt", b"the user's own notes")):
+        """An earlier installation, with its manifest and the digest it keeps,
+        and a file of the user's own in it."""
+        ours = (("locales/en-us/index.htm", b"old start page"), ("package_description.xml", b"<old/>"))
+        for rel, data in ours + (("notes/mine.txt", b"the user's own notes"),):
             path = os.path.join(self.target, rel)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
+        lines = ["version\t3.0.5"] + ["file\t%d\t%s" % (len(d), r.replace("/", "\\")) for r, d in ours]
+        lines += ["file\t0\tVellumMaintenance\\manifest.txt", "folder\tlocales", "folder\tlocales\\en-us",
+                  "folder\tVellumMaintenance"]
+        os.makedirs(os.path.join(self.target, "VellumMaintenance"))
+        with open(os.path.join(self.target, "VellumMaintenance", "manifest.txt"), "wb") as f:
+            f.write(b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le"))
+        name = vouch_for_manifest(self.target)
+        self.addCleanup(wt.inspector, "regdel", "--key", RECORDS + "\\Manifests", "--name", name, check=False)
         return snapshot(self.target)
 
     def damage(self, name):

@@ -1,0 +1,289 @@
+// ---- the manifest --------------------------------------------------------
+
+// What an installation created, kept in its maintenance folder (UTF-16):
+//   version<TAB>3.0.6         cabinet<TAB><name>   (kept for repairs)
+//   file<TAB><size><TAB><path inside the install folder>
+//   folder<TAB><path inside the install folder>
+//   parent<TAB><absolute path> (a folder above it that the installation created)
+//
+// The digest of the manifest an installation wrote is kept under HKLM, one
+// value per install folder, which a limited user cannot write: a manifest
+// is honoured only when it still has that digest and every path in it
+// keeps the path rule. During an upgrade the earlier installation's digest
+// is kept as well (name suffix PREVIOUS_DIGEST), until its folder is gone.
+var DIGESTS_KEY = "HKLM\\Software\\" + PUBLISHER + "\\" + PRODUCT + "\\Manifests\\";
+var PREVIOUS_DIGEST = "|previous";
+
+// The lines of a manifest's text, parsed; problems lists what breaks the
+// format (an unknown line, a size that is not a number).
+function parseManifest(text) {
+    var m = { version: "", cabinets: [], files: [], folders: [], parents: [], problems: [] };
+    var lines = splitLines(text);
+    for (var i = 0; i < lines.length; i++) {
+        var parts = lines[i].split("\t");
+        if (parts[0] == "version" && parts.length == 2) {
+            m.version = parts[1];
+        } else if (parts[0] == "cabinet" && parts.length == 2) {
+            m.cabinets.push(parts[1]);
+        } else if (parts[0] == "file" && parts.length == 3 && /^\d+$/.test(parts[1])) {
+            m.files.push({ name: parts[2], size: parseInt(parts[1], 10) });
+        } else if (parts[0] == "folder" && parts.length == 2) {
+            m.folders.push(parts[1]);
+        } else if (parts[0] == "parent" && parts.length == 2) {
+            m.parents.push(parts[1]);
+        } else if (lines[i] != "") {
+            m.problems.push("line " + (i + 1) + " cannot be read");
+        }
+    }
+    return m;
+}
+
+// The text writeManifest stores (each line ended by CR LF).
+function manifestText(m) {
+    var lines = ["version\t" + m.version], i;
+    for (i = 0; i < m.cabinets.length; i++) {
+        lines.push("cabinet\t" + m.cabinets[i]);
+    }
+    for (i = 0; i < m.files.length; i++) {
+        lines.push("file\t" + m.files[i].size + "\t" + m.files[i].name);
+    }
+    for (i = 0; i < m.folders.length; i++) {
+        lines.push("folder\t" + m.folders[i]);
+    }
+    for (i = 0; i < m.parents.length; i++) {
+        lines.push("parent\t" + m.parents[i]);
+    }
+    return lines.join("\r\n") + "\r\n";
+}
+
+// "" when every path in m keeps the rule for an installation in folder,
+// else what breaks it: files and folders inside it, cabinets plain names,
+// parents real folders above it.
+function checkManifest(m, folder) {
+    if (m.problems.length > 0) {
+        return m.problems[0];
+    }
+    if (!/^\d+(\.\d+)*$/.test(m.version)) {
+        return "it names no version";
+    }
+    var i;
+    for (i = 0; i < m.files.length; i++) {
+        if (safeRelative(m.files[i].name) == null) {
+            return "the file \"" + m.files[i].name + "\" is not inside the install folder";
+        }
+    }
+    for (i = 0; i < m.folders.length; i++) {
+        if (safeRelative(m.folders[i]) == null) {
+            return "the folder \"" + m.folders[i] + "\" is not inside the install folder";
+        }
+    }
+    for (i = 0; i < m.cabinets.length; i++) {
+        if (safeRelative(m.cabinets[i]) != m.cabinets[i] || m.cabinets[i].indexOf("\\") >= 0) {
+            return "the cabinet \"" + m.cabinets[i] + "\" is not a plain file name";
+        }
+    }
+    for (i = 0; i < m.parents.length; i++) {
+        if (!isAbsoluteFolder(m.parents[i]) || !isAncestor(m.parents[i], folder)) {
+            return "the folder \"" + m.parents[i] + "\" is not a folder above " + folder;
+        }
+    }
+    return "";
+}
+
+// An absolute path of plain names (C:\a\b or \\server\share\a).
+function isAbsoluteFolder(path) {
+    var m = /^([A-Za-z]:|\\\\[^\\]+\\[^\\]+)\\(.+)$/.exec(path);
+    return m != null && safeRelative(m[2]) == m[2];
+}
+
+function digestValue(folder, suffix) {
+    return DIGESTS_KEY + noTrailingSlash(folder).toLowerCase().replace(/\\/g, "/") + (suffix || "");
+}
+
+// The digest kept for the installation in folder ("" when none is).
+function keptDigest(folder, suffix) {
+    return regString(digestValue(folder, suffix));
+}
+
+function keepDigest(folder, digest, suffix) {
+    var name = digestValue(folder, suffix);
+    try {
+        shell.RegWrite(name, digest, "REG_SZ");
+    } catch (e) {
+        fail("The record of the installed files could not be written to the registry (" + errorText(e) + ").");
+    }
+    if (regString(name) != digest) {
+        fail("The record of the installed files could not be written to the registry (it does not read back).");
+    }
+}
+
+function forgetDigest(folder, suffix) {
+    var name = digestValue(folder, suffix);
+    if (regValue(name) != null) {
+        regDelete(name);
+        if (regValue(name) != null) {
+            log("registry", name + " could not be removed");
+        }
+    }
+}
+
+// The manifest in manifestFolder, for the installation in installFolder,
+// checked against digest: { m } when it is the one written, { m: null,
+// problem } when there is none (problem "") or it cannot be trusted.
+function loadManifest(manifestFolder, installFolder, digest) {
+    var path = manifestFolder + "\\" + MANIFEST;
+    if (!fso.FileExists(path)) {
+        return { m: null, problem: "" };
+    }
+    var text;
+    try {
+        text = readText(path, -1);
+    } catch (e) {
+        return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
+    }
+    if (digest == "") {
+        return { m: null, problem: "no record of it is kept in the registry" };
+    }
+    if (textDigest(text) != digest) {
+        return { m: null, problem: "it was changed after the installation wrote it" };
+    }
+    var m = parseManifest(text);
+    var problem = checkManifest(m, installFolder);
+    return problem == "" ? { m: m } : { m: null, problem: problem };
+}
+
+// The manifest of the installation in folder; null when there is none.
+// One that cannot be trusted stops the run: nothing is acted on.
+function readManifest(folder) {
+    var r = loadManifest(folder, folder, keptDigest(folder));
+    if (r.m == null && r.problem != "") {
+        untrustedManifest(folder, r.problem);
+    }
+    return r.m;
+}
+
+function untrustedManifest(folder, problem) {
+    fail("The list of installed files in " + joinPath(folder, MANIFEST) + " cannot be trusted: " + problem +
+         ". Nothing was changed. Run the " + PRODUCT + " installer to install again into an empty folder, " +
+         "or remove the folder yourself.", ICON_STOP, EXIT_UNTRUSTED);
+}
+
+// Writes the manifest into folder and returns the digest of what reads back.
+function writeManifest(folder, m) {
+    var path = folder + "\\" + MANIFEST;
+    var text = manifestText(m);
+    var stream = fso.CreateTextFile(path, true, true);
+    try {
+        stream.Write(text);
+    } finally {
+        stream.Close();
+    }
+    var back = readText(path, -1);
+    if (back != text) {
+        fail("The list of installed files could not be written to " + path + ".", ICON_STOP);
+    }
+    return textDigest(back);
+}
+
+// Every folder that holds one of the files, parents before children.
+function foldersOf(files) {
+    var seen = {}, out = [];
+    for (var i = 0; i < files.length; i++) {
+        var parts = files[i].name.split("\\");
+        var rel = "";
+        for (var k = 0; k < parts.length - 1; k++) {
+            rel = rel == "" ? parts[k] : rel + "\\" + parts[k];
+            if (!seen[rel.toLowerCase()]) {
+                seen[rel.toLowerCase()] = true;
+                out.push(rel);
+            }
+        }
+    }
+    return out;
+}
+
+function copyChecked(from, to) {
+    fso.CopyFile(from, to, true);
+    if (!fso.FileExists(to) || fso.GetFile(to).Size != fso.GetFile(from).Size) {
+        fail("The file " + to + " could not be written whole. Is the disk full?", ICON_STOP);
+    }
+}
+
+// Adds the maintenance folder to the staged content: EXTRACT.EXE, the
+// version file and the cabinets (so that a repair needs no installer),
+// and the manifest of everything the installation creates.
+function addMaintenance(files, cabinets, extractExe, version) {
+    var m = { version: version, cabinets: [], files: [], folders: [], parents: [] };
+    for (var key in files) {
+        if (files.hasOwnProperty(key)) {
+            m.files.push({ name: files[key].name, size: files[key].size });
+        }
+    }
+    try {
+        // Inside the staging folder: not among the folders this run created above it.
+        fso.CreateFolder(tx.staging + "\\" + MAINTENANCE);
+        fso.CreateFolder(tx.staging + "\\" + KEPT_CABINETS);
+        var kept = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
+                    [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
+        for (var i = 0; i < cabinets.length; i++) {
+            kept.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
+            m.cabinets.push(cabinets[i]);
+        }
+        for (var k = 0; k < kept.length; k++) {
+            copyChecked(kept[k][0], tx.staging + "\\" + kept[k][1]);
+            m.files.push({ name: kept[k][1], size: fso.GetFile(kept[k][0]).Size });
+        }
+    } catch (e) {
+        if (e.vellumMessage) {
+            throw e;
+        }
+        fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
+             errorText(e) + ").", ICON_STOP);
+    }
+    m.files.push({ name: MANIFEST, size: 0 });
+    m.folders = foldersOf(m.files);
+    // Folders above the install folder that an earlier installation created
+    // stay that installation's to remove.
+    var parents = tx.earlier ? tx.earlier.parents.slice(0) : [];
+    for (var c = 0; c < tx.createdFolders.length; c++) {
+        parents.push(tx.createdFolders[c]);
+    }
+    m.parents = parents;
+    m.digest = writeManifest(tx.staging, m);
+    return m;
+}
+
+function totalKB(m) {
+    var bytes = 0;
+    for (var i = 0; i < m.files.length; i++) {
+        bytes += m.files[i].size;
+    }
+    return Math.ceil(bytes / 1024);
+}
+
+// Takes away from an earlier installation (now in folder) what it
+// installed itself, so that only what the user added there is carried
+// over. Only a manifest that was the installation's own says what that is;
+// without one everything is carried over and nothing deleted.
+function dropEarlierContent(folder) {
+    var r = loadManifest(folder, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
+    if (r.m == null) {
+        if (r.problem != "") {
+            log("upgrade", "the earlier list of installed files is not used: " + r.problem);
+        }
+        return;
+    }
+    var m = r.m;
+    for (var i = 0; i < m.files.length; i++) {
+        var path = inside(folder, m.files[i].name);
+        if (reparseOnTheWay(folder, path) == "" && fso.FileExists(path)) {
+            fso.DeleteFile(path, true);
+        }
+    }
+    for (var k = m.folders.length - 1; k >= 0; k--) {
+        var dir = inside(folder, m.folders[k]);
+        if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
+            fso.DeleteFolder(dir, true);
+        }
+    }
+}

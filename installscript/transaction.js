@@ -1,0 +1,767 @@
+// ---- locks ---------------------------------------------------------------
+
+// Opens a lock file for writing without sharing and keeps it open; the
+// system closes it when this process ends, however it ends. Returns the
+// stream, or null when another process holds it; other failures are thrown.
+function takeLock(path) {
+    if (fso.FolderExists(path)) {
+        fail("The lock file " + path + " cannot be created: a folder of that name is in the way.", ICON_STOP);
+    }
+    // The launcher that started this script looks at the lock now and then
+    // (opening it for a moment without sharing) until the script holds it:
+    // an open that meets such a look is tried again before it counts as
+    // another run's lock.
+    for (var attempt = 0; attempt < LOCK_ATTEMPTS; attempt++) {
+        try {
+            return fso.OpenTextFile(path, 8, true);
+        } catch (e) {
+            if (!fso.FileExists(path)) {
+                fail("The lock file " + path + " cannot be created (" + errorText(e) + ").", ICON_STOP);
+            }
+        }
+        pause(LOCK_RETRY_MS);
+    }
+    return null; // it exists and stays held: another run holds it
+}
+
+function releaseTargetLock() {
+    if (tx.targetLock == null) {
+        return;
+    }
+    try {
+        tx.targetLock.Close();
+    } catch (e) {
+        log("lock", tx.targetLockPath + " could not be closed (" + errorText(e) + "); it goes when this run ends");
+    }
+    tx.targetLock = null;
+    try {
+        fso.DeleteFile(tx.targetLockPath, true);
+    } catch (e2) {
+        // Another run took it meanwhile; it is that run's now.
+    }
+}
+
+// ---- folders -------------------------------------------------------------
+
+// Creates the folder and any missing parent, remembering what it created.
+function makeFolders(path) {
+    path = noTrailingSlash(path);
+    if (fso.FolderExists(path)) {
+        return;
+    }
+    var parent = fso.GetParentFolderName(path);
+    if (parent != "" && parent != path) {
+        makeFolders(parent);
+    }
+    try {
+        fso.CreateFolder(path);
+    } catch (e) {
+        if (fso.FolderExists(path)) {
+            return; // created by someone else meanwhile
+        }
+        throw e;
+    }
+    tx.createdFolders.push(path);
+}
+
+function isEmptyFolder(path) {
+    var f = fso.GetFolder(path);
+    return f.Files.Count == 0 && f.SubFolders.Count == 0;
+}
+
+// Takes away the folders this run created, innermost first, as long as they
+// are empty: whatever another program put there meanwhile stays.
+function removeCreated() {
+    for (var i = tx.createdFolders.length - 1; i >= 0; i--) {
+        var dir = tx.createdFolders[i];
+        try {
+            if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
+                fso.DeleteFolder(dir, true);
+            }
+        } catch (e) {
+            log("cleanup", dir + " could not be removed (" + errorText(e) + ")");
+        }
+    }
+    tx.createdFolders = [];
+}
+
+// Renames a folder on its volume. Some hosts lack MoveFolder; their
+// MoveFile renames folders as well.
+function moveFolder(from, to) {
+    try {
+        fso.MoveFolder(from, to);
+    } catch (e) {
+        if ((e.number >>> 0) != 0x80004001) {
+            throw e;
+        }
+        fso.MoveFile(from, to);
+    }
+    if (!fso.FolderExists(to) || fso.FolderExists(from)) {
+        fail("The folder " + from + " could not be moved to " + to + ".");
+    }
+}
+
+// Deletes a folder of this system's own (staging, repair work) with all it
+// holds; one that is, or holds, a reparse point is refused: deleting
+// through it would delete what it points to.
+function deleteFolder(path) {
+    if (!fso.FolderExists(path)) {
+        return;
+    }
+    var found = isReparsePoint(path) ? path : "";
+    if (found == "") {
+        var all = treeList(path, false);
+        for (var i = 0; i < all.length && found == ""; i++) {
+            if (isReparsePoint(all[i])) {
+                found = all[i];
+            }
+        }
+    }
+    if (found != "") {
+        fail("The folder " + path + " was not removed: " + found + " is a link to another place. " +
+             "Remove it yourself.", ICON_STOP, EXIT_UNTRUSTED);
+    }
+    fso.DeleteFolder(path, true);
+}
+
+// Runs a command of the command interpreter on path and waits for it:
+// command(p) builds the command line from the form p of the path to give
+// it. Wine's interpreter drops a "%" from its command line, so a path with
+// one is given relative to the deepest folder whose own name has a "%",
+// and run from there (never from the path itself: under Wine that keeps it
+// busy for a moment after the interpreter ends). Returns the exit code.
+function runOnPath(path, command) {
+    var comspec = quote(shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, ""));
+    var parts = path.split("\\"), k = parts.length;
+    while (k > 0 && parts[k - 1].indexOf("%") < 0) {
+        k--;
+    }
+    if (k == 0) {
+        return shell.Run(comspec + " " + command(path), 0, true);
+    }
+    if (k == parts.length) {
+        fail("The command interpreter cannot be given " + path + ": its last name holds a \"%\".");
+    }
+    var cwd = shell.CurrentDirectory;
+    try {
+        shell.CurrentDirectory = parts.slice(0, k).join("\\");
+        return shell.Run(comspec + " " + command(parts.slice(k).join("\\")), 0, true);
+    } finally {
+        shell.CurrentDirectory = cwd;
+    }
+}
+
+// Every path under a folder (files only, or files and folders), parents
+// before their contents, from the command interpreter's listing in Unicode
+// (this script host's folder objects cannot be enumerated everywhere), read
+// whole.
+function treeList(folder, filesOnly) {
+    folder = noTrailingSlash(folder);
+    var out = joinPath(shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, ""),
+                       "VellumSetup." + makeToken() + ".tree");
+    // dir answers 1 for a folder without files: an empty listing.
+    runOnPath(folder, function (p) {
+        return "/u /c \"dir /s /b " + (filesOnly ? "/a-d " : "/a ") + quote(p + "\\*") + " > " + quote(out) + "\"";
+    });
+    if (!fso.FileExists(out)) {
+        fail("The contents of " + folder + " could not be listed.");
+    }
+    var lines;
+    try {
+        lines = splitLines(readText(out, -1));
+    } finally {
+        fso.DeleteFile(out, true);
+    }
+    var paths = [], prefix = folder.toLowerCase() + "\\";
+    for (var i = 0; i < lines.length; i++) {
+        if (lines[i].toLowerCase().indexOf(prefix) == 0) {
+            paths.push(lines[i]);
+        }
+    }
+    return paths;
+}
+
+// Moves what the earlier installation has and the new one lacks (the
+// user's own files, among others) into the new one. Returns what could not
+// be moved ("" when everything was).
+function carryOver(from, to) {
+    var paths = treeList(from, false);
+    for (var i = 0; i < paths.length; i++) {
+        var rel = paths[i].substring(from.length + 1);
+        var src = joinPath(from, rel), dst = joinPath(to, rel);
+        var isFolder = fso.FolderExists(src);
+        if (!isFolder && !fso.FileExists(src)) {
+            continue; // moved with its folder
+        }
+        if (fso.FileExists(dst) || fso.FolderExists(dst)) {
+            if (isFolder && !isReparsePoint(src)) {
+                continue; // its contents move one by one
+            }
+            return rel + ": the new installation has one of that name";
+        }
+        try {
+            if (isFolder) {
+                moveFolder(src, dst);
+            } else {
+                fso.MoveFile(src, dst);
+            }
+        } catch (e) {
+            return rel + ": " + (e.vellumMessage || errorText(e));
+        }
+    }
+    return "";
+}
+
+// The folders a run keeps beside an install folder, on its volume so that
+// the swap is a rename.
+function beside(folder, suffix) {
+    return fso.GetParentFolderName(folder) + "\\" + fso.GetFileName(folder) + suffix;
+}
+
+function besideTarget(suffix) {
+    return beside(targetFolder, suffix);
+}
+
+// Completes a swap: the earlier installation's own files go, what the user
+// added moves over, the emptied folder goes. Returns "" when done, else
+// why not: then the earlier folder stays where it is, with what is left.
+function finishSwap() {
+    var problem = "";
+    try {
+        dropEarlierContent(tx.previous);
+        problem = carryOver(tx.previous, targetFolder);
+        if (problem == "") {
+            removeEmptyTree(tx.previous);
+        }
+    } catch (e) {
+        problem = e.vellumMessage || errorText(e);
+    }
+    if (problem == "" && fso.FolderExists(tx.previous)) {
+        problem = "it is not empty";
+    }
+    if (problem == "") {
+        forgetDigest(targetFolder, PREVIOUS_DIGEST);
+        log("upgrade", "the earlier installation is gone; what was added to it was moved over");
+    } else {
+        log("upgrade", tx.previous + " stays: " + problem);
+    }
+    return problem;
+}
+
+// Removes a folder whose tree holds folders only.
+function removeEmptyTree(path) {
+    var all = treeList(path, false);
+    for (var i = all.length - 1; i >= 0; i--) {
+        if (fso.FolderExists(all[i]) && !isReparsePoint(all[i]) && isEmptyFolder(all[i])) {
+            fso.DeleteFolder(all[i], true);
+        }
+    }
+    if (isEmptyFolder(path)) {
+        fso.DeleteFolder(path, true);
+    }
+}
+
+// A leftover earlier installation that cannot be finished is set aside
+// under a name of its own, so that it blocks no later run; the run reports
+// where it is.
+function setAside(folder, problem) {
+    var n = 1, to;
+    do {
+        to = folder + "." + n++;
+    } while (fso.FolderExists(to) || fso.FileExists(to));
+    moveFolder(folder, to);
+    tx.leftBehind.push(to + " (" + problem + ")");
+    log("upgrade", "files of an earlier installation were set aside in " + to + ": " + problem);
+    return to;
+}
+
+// The uninstall entry as the installation in folder says it should be,
+// when the entry names that folder: after a swap was undone, or removed
+// when no installation is left there.
+function entryFromManifest(folder) {
+    var loc = noTrailingSlash(regString(UNINSTALL_KEY + "InstallLocation"));
+    if (loc == "" || !samePath(loc, folder)) {
+        return;
+    }
+    var r = loadManifest(folder, folder, keptDigest(folder));
+    if (r.m != null) {
+        writeEntry(folder, r.m.version, totalKB(r.m));
+        tx.entryWritten = false;
+    } else if (r.problem == "") {
+        deleteEntry();
+        log("registry", "the entry of " + folder + ", where nothing is installed any more, was removed");
+    }
+}
+
+// Puts right what a run that was killed left beside the install folder,
+// from what it left: an interrupted swap is undone (the earlier folder is
+// back, with its digest and entry) or completed; staging and repair work
+// go. journaled: the journal names the folder, so a digest without its
+// manifest means an installation that is gone (never swapped in, or an
+// uninstall killed after its list went): what is left of it goes.
+// Runs under the install folder's lock.
+function recoverLeftovers(journaled) {
+    var hadPrevious = keptDigest(targetFolder, PREVIOUS_DIGEST) != "";
+    if (fso.FolderExists(tx.previous)) {
+        if (fso.FolderExists(targetFolder)) {
+            var problem = finishSwap();
+            if (problem != "") {
+                setAside(tx.previous, problem);
+                forgetDigest(targetFolder, PREVIOUS_DIGEST);
+            }
+        } else {
+            moveFolder(tx.previous, targetFolder);
+            log("recovery", "the earlier installation is back in " + targetFolder);
+            restorePreviousDigest();
+        }
+    } else if (hadPrevious) {
+        // Killed before the swap: the earlier installation never moved.
+        restorePreviousDigest();
+    } else if (journaled && keptDigest(targetFolder) != "" && !fso.FileExists(joinPath(targetFolder, MANIFEST))) {
+        var maintenance = joinPath(targetFolder, MAINTENANCE);
+        if (fso.FolderExists(maintenance) && !isReparsePoint(maintenance)) {
+            removeEmptyTree(maintenance);
+        }
+        if (fso.FolderExists(targetFolder) && !isReparsePoint(targetFolder) &&
+            treeList(targetFolder, true).length == 0) {
+            removeEmptyTree(targetFolder);
+        }
+        forgetDigest(targetFolder);
+        entryFromManifest(targetFolder);
+        log("recovery", "what was left of the installation in " + targetFolder + " is gone");
+    }
+    deleteFolder(tx.staging);
+    deleteFolder(besideTarget(".VellumRepair"));
+}
+
+function restorePreviousDigest() {
+    var old = keptDigest(targetFolder, PREVIOUS_DIGEST);
+    if (old != "") {
+        keepDigest(targetFolder, old);
+        forgetDigest(targetFolder, PREVIOUS_DIGEST);
+    }
+    entryFromManifest(targetFolder);
+}
+
+// ---- the journal ---------------------------------------------------------
+//
+// The install folders a transaction is open on, in the registry (HKLM),
+// separated by "|": every run, whatever its folder, puts right first what
+// a killed run left in any of them.
+var JOURNAL_VALUE = "HKLM\\Software\\" + PUBLISHER + "\\" + PRODUCT + "\\OpenTransactions";
+
+function journalFolders() {
+    var text = regString(JOURNAL_VALUE), out = [];
+    var parts = text == "" ? [] : text.split("|");
+    for (var i = 0; i < parts.length; i++) {
+        if (parts[i] != "") {
+            out.push(parts[i]);
+        }
+    }
+    return out;
+}
+
+function writeJournal(folders) {
+    try {
+        shell.RegWrite(JOURNAL_VALUE, folders.join("|"), "REG_SZ");
+    } catch (e) {
+        fail("The record of this run's work could not be written to the registry (" + errorText(e) + ").");
+    }
+}
+
+function journalOpen(folder) {
+    var folders = journalFolders();
+    for (var i = 0; i < folders.length; i++) {
+        if (samePath(folders[i], folder)) {
+            return;
+        }
+    }
+    folders.push(folder);
+    writeJournal(folders);
+}
+
+function journalClose(folder) {
+    var folders = journalFolders(), kept = [];
+    for (var i = 0; i < folders.length; i++) {
+        if (!samePath(folders[i], folder)) {
+            kept.push(folders[i]);
+        }
+    }
+    if (kept.length != folders.length) {
+        try {
+            writeJournal(kept);
+        } catch (e) {
+            log("journal", e.vellumMessage || errorText(e));
+        }
+    }
+}
+
+// Takes the install folder's lock; null when another run holds it.
+function lockFolder(folder) {
+    tx.targetLockPath = beside(folder, ".VellumSetup.lock");
+    tx.targetLock = takeLock(tx.targetLockPath);
+    return tx.targetLock;
+}
+
+// Puts right every folder the journal names (the current one included),
+// each under its own lock; a folder another run is busy in is left to it.
+// What cannot be put right is logged and stays in the journal.
+function recoverJournal() {
+    var folders = journalFolders();
+    var own = targetFolder;
+    for (var i = 0; i < folders.length; i++) {
+        var folder = folders[i];
+        if (!isAbsoluteFolder(folder)) {
+            log("recovery", "the journal names \"" + folder + "\", which is not a usable folder; it is dropped");
+            journalClose(folder);
+            continue;
+        }
+        targetFolder = folder;
+        try {
+            if (fso.FolderExists(fso.GetParentFolderName(folder)) && lockFolder(folder) != null) {
+                tx.staging = besideTarget(".VellumStaging");
+                tx.previous = besideTarget(".VellumPrevious");
+                recoverLeftovers(true);
+                journalClose(folder);
+                log("recovery", folder + ": put right");
+            } else if (!fso.FolderExists(fso.GetParentFolderName(folder))) {
+                journalClose(folder);
+            }
+        } catch (e) {
+            log("recovery", folder + ": " + (e.vellumMessage || errorText(e)));
+        }
+        tx.staging = "";
+        tx.previous = "";
+        releaseTargetLock();
+    }
+    targetFolder = own;
+}
+
+// At every start: the journal's folders, and leftovers beside this run's
+// own folder (a run of an earlier build kept no journal).
+function recoverAtStart() {
+    recoverJournal();
+    if (targetFolder == "" ||
+        (!fso.FolderExists(besideTarget(".VellumStaging")) && !fso.FolderExists(besideTarget(".VellumPrevious")))) {
+        return;
+    }
+    try {
+        if (lockFolder(targetFolder) != null) {
+            tx.staging = besideTarget(".VellumStaging");
+            tx.previous = besideTarget(".VellumPrevious");
+            recoverLeftovers();
+        }
+    } catch (e) {
+        // The run itself meets what stays wrong, and reports it.
+        log("recovery", targetFolder + ": " + (e.vellumMessage || errorText(e)));
+    }
+    tx.staging = "";
+    tx.previous = "";
+    releaseTargetLock();
+}
+
+// ---- installation --------------------------------------------------------
+
+// The files a cabinet holds, from EXTRACT's listing ("%10ld  name" lines),
+// entered into files (lower-case name -> {name, size}); a later cabinet's
+// file replaces an earlier one's of the same name, as extraction does.
+function listCabinetAt(extractExe, path, cabinet, files) {
+    if (fso.FileExists(listingPath)) {
+        fso.DeleteFile(listingPath, true);
+    }
+    var listing = function (p) {
+        return "/c \"" + quote(extractExe) + " /D " + quote(p) + " > " + quote(listingPath) + "\"";
+    };
+    var rc = runOnPath(path, listing);
+    if (rc == 9009) {
+        // The interpreter could not start the tool (a scanner may hold a
+        // program just written for a moment): once more after a pause.
+        log("cabinet", cabinet + ": EXTRACT.EXE could not be started; trying again");
+        pause(2000);
+        rc = runOnPath(path, listing);
+    }
+    if (rc != 0 || !fso.FileExists(listingPath)) {
+        fail("The help content could not be installed: " + cabinet + " could not be extracted, " +
+             "its contents cannot be listed: " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").");
+    }
+    var lines = splitLines(readText(listingPath, 0));
+    for (var i = 0; i < lines.length; i++) {
+        if (lines[i] == "") {
+            continue;
+        }
+        var m = /^ *(\d+)  (.+)$/.exec(lines[i]);
+        if (!m || safeRelative(m[2]) == null) {
+            fail("The help content could not be installed: the listing of " + cabinet +
+                 " has a line that cannot be used: " + lines[i]);
+        }
+        var name = safeRelative(m[2]);
+        files[name.toLowerCase()] = { name: name, size: parseInt(m[1], 10) };
+    }
+}
+
+function listCabinet(extractExe, cabinet, files) {
+    listCabinetAt(extractExe, joinPath(here, cabinet), cabinet, files);
+}
+
+// The longest name of files, which must fit below the staging and the
+// earlier installation's folder now, and below the install folder later.
+function checkLengths(files) {
+    var longest = "";
+    for (var key in files) {
+        if (files.hasOwnProperty(key) && files[key].name.length > longest.length) {
+            longest = files[key].name;
+        }
+    }
+    var room = MAX_PATH_CHARS - besideTarget(".VellumPrevious").length - 1;
+    if (longest.length > room) {
+        fail("The install folder " + targetFolder + " cannot be used: its path is too long for the files " +
+             "of the help content (such as " + longest + "). Choose a folder with a path at least " +
+             (longest.length - room) + " characters shorter.", ICON_EXCLAMATION);
+    }
+}
+
+// Every file the cabinets list is in the staging folder with its full size,
+// and nothing else is: a short, empty or missing file is a failure.
+function verify(files) {
+    var bad = [], count = 0;
+    for (var key in files) {
+        if (!files.hasOwnProperty(key)) {
+            continue;
+        }
+        count++;
+        var f = files[key];
+        var path = joinPath(tx.staging, f.name);
+        if (!fso.FileExists(path)) {
+            bad.push(f.name + " is missing");
+        } else {
+            var size = fso.GetFile(path).Size;
+            if (size != f.size) {
+                bad.push(f.name + " has " + size + " of " + f.size + " bytes");
+            }
+        }
+    }
+    if (bad.length > 0) {
+        fail("The help content could not be installed: " + bad.length + " of " + count +
+             " files were not written whole (" + bad[0] + "). Is the disk full?", ICON_STOP);
+    }
+    var found = treeList(tx.staging, true).length;
+    if (found != count) {
+        fail("The help content could not be installed: the cabinets list " + count + " files, but " +
+             found + " were extracted.");
+    }
+}
+
+// The earlier installation in the install folder, when there is one: an
+// empty or missing folder has none; a folder with files that no trusted
+// manifest of ours describes is refused (they may be the user's).
+function earlierInstallation() {
+    if (!fso.FolderExists(targetFolder)) {
+        return null;
+    }
+    if (isReparsePoint(targetFolder)) {
+        fail("The install folder " + targetFolder + " is a link to another place; " + PRODUCT +
+             " was not installed. Choose another folder.", ICON_EXCLAMATION, EXIT_FOREIGN);
+    }
+    if (isEmptyFolder(targetFolder)) {
+        return null;
+    }
+    var r = loadManifest(targetFolder, targetFolder, keptDigest(targetFolder));
+    if (r.m == null) {
+        fail("The folder " + targetFolder + " already holds files that are not part of an installation of " +
+             PRODUCT + (r.problem != "" ? " (its list of installed files cannot be trusted: " + r.problem + ")" : "") +
+             ". Nothing was installed and nothing in it was changed. Choose an empty or new folder.",
+             ICON_EXCLAMATION, EXIT_FOREIGN);
+    }
+    return r.m;
+}
+
+// Extracts into the staging folder, checks it, and swaps it into place.
+// Returns the start page's path.
+function install(locale, content, extractExe, version) {
+    var cabinets = content.cabinets;
+    var sizes = [], total = 0;
+    for (var i = 0; i < cabinets.length; i++) {
+        var path = joinPath(here, cabinets[i]);
+        if (!fso.FileExists(path)) {
+            fail("The installation files are incomplete: " + cabinets[i] + " is missing from " + here + ".");
+        }
+        sizes.push(fso.GetFile(path).Size);
+        total += sizes[i];
+    }
+    if (fso.FileExists(targetFolder)) {
+        fail("The folder " + targetFolder + " cannot be created: a file of that name is in the way.", ICON_STOP);
+    }
+
+    var parent = fso.GetParentFolderName(targetFolder);
+    try {
+        makeFolders(parent);
+    } catch (e) {
+        fail("The folder " + parent + " cannot be created (" + errorText(e) + ").", ICON_STOP);
+    }
+    // Two runs from different working folders never write one install folder at once.
+    if (lockFolder(targetFolder) == null) {
+        fail("Another Quillfeather installation is writing into " + targetFolder +
+             ". Wait until it has ended, then start the installation again.", ICON_EXCLAMATION, EXIT_BUSY);
+    }
+    // Only now are these folders this run's to clean up.
+    tx.staging = besideTarget(".VellumStaging");
+    tx.previous = besideTarget(".VellumPrevious");
+    recoverLeftovers();
+    tx.earlier = earlierInstallation();
+    journalOpen(targetFolder);
+    stepReached("staging");
+    try {
+        fso.CreateFolder(tx.staging);
+    } catch (e2) {
+        fail("The folder " + tx.staging + " cannot be created (" + errorText(e2) + ").", ICON_STOP);
+    }
+
+    if (controller != null) {
+        controller.setMaxValue(PROGRESS_MAX);
+        controller.showProgress(1);
+    }
+
+    var files = {};
+    var started = new Date().getTime();
+    var done = 0;
+    for (var k = 0; k < cabinets.length; k++) {
+        var next = Math.round((done + sizes[k]) / total * PROGRESS_MAX);
+        if (done > 0 && controller != null) {
+            var elapsed = (new Date().getTime() - started) / 1000;
+            controller.setTimerString(timerText(locale, elapsed * (total - done) / done));
+        }
+        if (controller != null) {
+            controller.setProgress(next, true);
+        }
+        listCabinet(extractExe, cabinets[k], files);
+        checkLengths(files);
+        var command = quote(extractExe) + " /Y /E /L " + quote(tx.staging) + " " + quote(joinPath(here, cabinets[k]));
+        var rc = shell.Run(command, 0, true);
+        if (rc != 0) {
+            fail("The help content could not be installed: " + cabinets[k] + " could not be extracted into " +
+                 tx.staging + ": " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").",
+                 rc == 3 ? ICON_STOP : ICON_EXCLAMATION);
+        }
+        log("cabinet", cabinets[k] + ": extracted");
+        done += sizes[k];
+    }
+    verify(files);
+    log("verification", "every listed file is in place with its size");
+    var startPage = "\\locales\\" + content.locale + "\\index.htm";
+    if (!fso.FileExists(tx.staging + startPage)) {
+        fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
+    }
+
+    var manifest = addMaintenance(files, cabinets, extractExe, version);
+    // The digests first: a run killed from here on is put right from them.
+    tx.oldDigest = keptDigest(targetFolder);
+    if (tx.earlier != null) {
+        keepDigest(targetFolder, tx.oldDigest, PREVIOUS_DIGEST);
+    }
+    keepDigest(targetFolder, manifest.digest);
+    tx.digestWritten = manifest.digest;
+    tx.oldEntry = saveEntry();
+    writeEntry(targetFolder, version, totalKB(manifest));
+    stepReached("entry");
+
+    // The swap: until the second rename the earlier installation is whole.
+    if (fso.FolderExists(targetFolder)) {
+        try {
+            moveFolder(targetFolder, tx.previous);
+        } catch (e3) {
+            fail("The earlier installation in " + targetFolder + " cannot be replaced; is a file in it open? (" +
+                 (e3.vellumMessage || errorText(e3)) + "). It was left as it was.");
+        }
+    }
+    stepReached("swap");
+    try {
+        moveFolder(tx.staging, targetFolder);
+    } catch (e4) {
+        fail("The folder " + targetFolder + " cannot be created (" + (e4.vellumMessage || errorText(e4)) + ").",
+             ICON_STOP);
+    }
+    // The new installation stands: its entry and digest stay.
+    tx.staging = "";
+    tx.entryWritten = false;
+    tx.digestWritten = "";
+    stepReached("swapped");
+    if (fso.FolderExists(tx.previous)) {
+        var problem = finishSwap();
+        if (problem != "") {
+            var to = setAside(tx.previous, problem);
+            forgetDigest(targetFolder, PREVIOUS_DIGEST);
+            tx.previous = "";
+            log("install", targetFolder + ": in place; files of the earlier installation remain in " + to);
+        }
+    }
+    tx.previous = "";
+    journalClose(targetFolder);
+    log("install", targetFolder + ": in place");
+    releaseTargetLock();
+    if (controller != null) {
+        controller.setProgress(PROGRESS_MAX, false);
+        controller.setTimerString("");
+    }
+    return targetFolder + startPage;
+}
+
+// The message and exit code when earlier files had to be set aside.
+function leftBehindFailure() {
+    if (tx.leftBehind.length == 0) {
+        return;
+    }
+    fail(PRODUCT + " is installed in " + targetFolder + ", but files of an earlier installation, among them " +
+         "any you had added to it, could not be moved into it and are now in " + tx.leftBehind.join("; ") +
+         ". Move what you need from there.", ICON_EXCLAMATION, EXIT_LEFT_BEHIND);
+}
+
+// After a failure: nothing of this run stays, the earlier installation is
+// where it was, with its digest and entry. What cannot be undone is logged
+// and reported, and the journal keeps the folder for the next run.
+function rollBack() {
+    var problems = [];
+    var entryProblem = restoreEntry(tx.oldEntry);
+    if (entryProblem != "") {
+        problems.push(entryProblem);
+    }
+    tx.oldEntry = null;
+    try {
+        if (tx.previous != "" && fso.FolderExists(tx.previous) && !fso.FolderExists(targetFolder)) {
+            moveFolder(tx.previous, targetFolder);
+        }
+    } catch (e) {
+        problems.push("the earlier installation is still in " + tx.previous + " (" +
+                      (e.vellumMessage || errorText(e)) + ")");
+    }
+    try {
+        if (tx.digestWritten != "") {
+            if (tx.earlier != null) {
+                keepDigest(targetFolder, tx.oldDigest);
+                forgetDigest(targetFolder, PREVIOUS_DIGEST);
+            } else {
+                forgetDigest(targetFolder);
+            }
+            tx.digestWritten = "";
+        }
+    } catch (e1) {
+        problems.push(e1.vellumMessage || errorText(e1));
+    }
+    try {
+        if (tx.staging != "") {
+            deleteFolder(tx.staging);
+        }
+    } catch (e2) {
+        problems.push(tx.staging + " could not be removed (" + (e2.vellumMessage || errorText(e2)) + ")");
+    }
+    if (problems.length == 0 && tx.targetLock != null) {
+        journalClose(targetFolder);
+    }
+    for (var i = 0; i < problems.length; i++) {
+        log("roll back", problems[i]);
+    }
+    tx.staging = "";
+    tx.previous = "";
+    releaseTargetLock();
+    removeCreated();
+    return problems;
+}

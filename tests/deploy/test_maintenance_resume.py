@@ -1,0 +1,117 @@
+"""Maintenance that can always go on, under Wine: an upgrade whose swap
+cannot finish, a kept cabinet held open during the uninstall, and runs
+killed at the steps of an upgrade, put right by the next run of another
+kind. The helpers are those of test_maintenance_safety.py.
+"""
+import os
+import shutil
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import test_maintenance_safety as tms  # noqa: E402
+from test_maintenance_safety import KEY, MAINTENANCE, RUN_AGAIN, tis, wt  # noqa: E402,F401
+
+
+class MaintenanceResumeTest(tms.MaintenanceSafetyTest):
+    def test_swap_that_cannot_finish_is_reported_and_does_not_block(self):
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        # A killed upgrade left the earlier installation beside the folder;
+        # meanwhile the user wrote a newer note of the same name.
+        self.kill_at("swapped")
+        previous = self.target + ".VellumPrevious"
+        self.write(os.path.join(self.target, "notes", "mine.txt"), b"a newer note")
+
+        code = self.install_into(self.target).wait(300)
+        self.assertEqual(code, 10, self.read_text(self.log))
+        self.assert_logged(self.log_lines(), "failed", "could not be moved into it", "Quillfeather.VellumPrevious.1")
+        aside = previous + ".1"
+        # Both notes are kept, each where the user is told; the rest moved over.
+        self.assertEqual(self.read(os.path.join(aside, "notes", "mine.txt")), b"the user's own notes")
+        self.assertEqual(self.read(os.path.join(self.target, "notes", "mine.txt")), b"a newer note")
+        self.assertEqual(self.read(os.path.join(self.target, "README")), b"no extension, the user's")
+        self.assertFalse(os.path.exists(os.path.join(aside, "locales")))
+        self.assert_entry("3.0.6")
+
+        # The next upgrade is not blocked by it.
+        code = self.install_into(self.target).wait(300)
+        self.assertEqual(code, 0, self.read_text(self.log))
+        self.assertEqual(self.beside(), ["Quillfeather.VellumPrevious.1"])
+
+    def test_held_cabinet_keeps_what_the_uninstall_needs(self):
+        self.install_quietly("3.0.6")
+        cabinets = os.path.join(self.target, MAINTENANCE, "cabinets")
+        held = os.path.join(cabinets, sorted(os.listdir(cabinets))[0])
+        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(held), "120"])["pid"]
+        deadline = time.time() + 20
+        while not os.path.exists(held + ".held"):
+            self.assertLess(time.time(), deadline, "the holder did not open the cabinet")
+            time.sleep(0.1)
+        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        self.assertEqual(answer["exit_code"], 1)
+        self.assert_logged(self.log_lines(), "failed", "could not be removed completely", os.path.basename(held))
+        for rel in RUN_AGAIN:
+            self.assertTrue(os.path.isfile(os.path.join(self.target, rel)), rel)
+        self.assertFalse(os.path.exists(os.path.join(self.target, "locales", "en-us", "index.htm")))
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertTrue(wt.inspector("kill", "--pid", holder)["killed"])
+        os.remove(held + ".held")
+        # The entry's command runs again and finishes.
+        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        self.assertEqual(answer["exit_code"], 0, self.read_text(self.log))
+        self.assert_removed([])
+
+    def test_killed_upgrade_is_put_right_by_the_next_run_of_another_kind(self):
+        other = os.path.join(self.tmp, "Other", "Quillfeather")
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        old = tis.snapshot(self.target)
+
+        # Between the swap's two renames; the next run installs elsewhere.
+        self.kill_at("swap")
+        self.assertFalse(os.path.exists(self.target))
+        self.assertEqual(self.install_into(other).wait(300), 0, self.read_text(self.log))
+        self.assertEqual(tis.snapshot(self.target), old)
+        self.assertEqual(self.beside(), [])
+        # Its manifest is trusted again: its own uninstall removes it.
+        self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
+        self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+        self.assert_user_files()
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), wt.to_windows(other))
+        self.assertEqual(self.uninstall_quietly(other), 0, self.explain(self.log))
+        shutil.rmtree(self.target)
+
+        # Before the swap, the entry already written: a repair puts it back.
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        old = tis.snapshot(self.target)
+        self.kill_at("entry")
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        code, seen = self.quiet("/repair", "/q", "/log:" + self.wlog, script=self.kept_script())
+        self.assertEqual((code, seen), (0, []), self.explain(self.log))
+        self.assert_logged(self.log_lines(), "repair", "nothing needed fixing")
+        self.assertEqual(tis.snapshot(self.target), old)
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.5")
+        self.assertEqual(self.beside(), [])
+
+        # After the swap: the uninstall finishes it, then removes ours only.
+        self.kill_at("swapped")
+        self.assertTrue(os.path.isdir(self.target + ".VellumPrevious"))
+        self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
+        self.assertEqual(self.beside(), [])
+        self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+        self.assert_user_files()
+        self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+
+
+for _name in [n for n in dir(tms.MaintenanceSafetyTest) if n.startswith("test_")]:
+    setattr(MaintenanceResumeTest, _name, None)
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,168 @@
+"""Maintenance that never harms, under Wine: a manifest edited to reach
+outside the install folder, a folder that holds the user's files, and
+install folders of every shape (test_maintenance_resume.py: the steps).
+
+Judged by outcomes: files byte for byte, the entry, exit codes, and where
+the user's files are. A smaller installation (without the desktop
+cabinets) keeps the cases short.
+"""
+import os
+import shutil
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
+
+import test_deploy as td  # noqa: E402
+import test_integrity_script as tis  # noqa: E402
+from test_install import wt  # noqa: E402
+
+KEY = td.KEY
+MAINTENANCE = td.MAINTENANCE
+RUN_AGAIN = ("VellumSetup.jse", "uninstallUI/VellumSetup.exe", MAINTENANCE + "/EXTRACT.EXE",
+             MAINTENANCE + "/manifest.txt")
+
+
+class MaintenanceSafetyTest(td.DeployTest):
+    def setUp(self):
+        super().setUp()
+        with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
+            names = f.read().split(b"\r\n")
+        with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
+            f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+
+    # ---- helpers -------------------------------------------------------
+
+    def write(self, path, data):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def kept_script(self, folder=None):
+        return wt.to_windows(os.path.join(folder or self.target, "VellumSetup.jse"))
+
+    def uninstall_quietly(self, folder=None):
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog, script=self.kept_script(folder))
+        self.assertEqual(seen, [])
+        return code
+
+    def install_into(self, folder, version="3.0.6", env=None):
+        self.set_version(version)
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        return self.start("wscript.exe", [script, "VellumInstall", "/q", "/acceptlicense",
+                                          "/target:" + wt.to_windows(folder), "/log:" + self.wlog], env=env)
+
+    def kill_at(self, step, folder=None):
+        """Starts an upgrade to 3.0.6 that stops at step, and kills it there."""
+        stop = os.path.join(self.tmp, "stopped-" + step)
+        proc = self.install_into(folder or self.target, env={"VELLUM_TEST_STOP_AT": step,
+                                                             "VELLUM_TEST_STOP_FILE": wt.to_windows(stop)})
+        deadline = time.time() + 300
+        while not os.path.exists(stop):
+            self.assertIsNone(proc.poll(), "the run ended before %s: %s" % (step, self.read_text(self.log)))
+            self.assertLess(time.time(), deadline, "the run never reached " + step)
+            time.sleep(0.2)
+        self.kill_script()
+        proc.wait(30)
+
+    def user_files(self):
+        return {"notes/mine.txt": b"the user's own notes", "README": b"no extension, the user's"}
+
+    def add_user_files(self, folder=None):
+        for rel, data in self.user_files().items():
+            self.write(os.path.join(folder or self.target, rel), data)
+
+    def assert_user_files(self, folder=None):
+        for rel, data in self.user_files().items():
+            self.assertEqual(self.read(os.path.join(folder or self.target, rel)), data, rel)
+
+    # ---- cases ---------------------------------------------------------
+
+    def test_untrusted_manifest_touches_nothing_outside(self):
+        victim = os.path.join(self.tmp, "victim")
+        self.write(os.path.join(victim, "precious.txt"), b"precious")
+        self.install_quietly("3.0.6")
+        manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
+        original = self.read(manifest)
+        before = tis.snapshot(self.target)
+
+        # Edited behind the installation's back: refused whatever it says.
+        # With its digest renewed (as if written so): the path rule refuses.
+        hostile = ["file\t8\t..\\..\\victim\\precious.txt", "folder\t..\\..\\victim",
+                   "parent\t" + wt.to_windows(victim), "file\t8\t" + wt.to_windows(victim) + "\\precious.txt"]
+        for line in hostile:
+            for vouched in (False, True):
+                with self.subTest(line=line, vouched=vouched):
+                    self.write(manifest, original + (line + "\r\n").encode("utf-16-le"))
+                    if vouched:
+                        self.vouch_for_manifest()
+                    self.assertEqual(self.uninstall_quietly(), 9, self.explain(self.log))
+                    self.assert_logged(self.log_lines(), "failed", "cannot be trusted")
+                    self.assertEqual(self.read(os.path.join(victim, "precious.txt")), b"precious")
+                    now = tis.snapshot(self.target)
+                    now.pop(MAINTENANCE + "/manifest.txt")
+                    self.assertEqual(now, {k: v for k, v in before.items() if k != MAINTENANCE + "/manifest.txt"})
+                    self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+                    # A reinstall does not take the folder for ours either.
+                    code, _ = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
+                                         "/log:" + self.wlog)
+                    self.assertEqual(code, 8)
+                    self.assertEqual(self.read(os.path.join(victim, "precious.txt")), b"precious")
+                    self.assertEqual(self.beside(), [])
+
+        # The manifest the installation wrote, with its digest: removed.
+        self.write(manifest, original)
+        self.vouch_for_manifest()
+        self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
+        self.assertFalse(os.path.exists(self.target))
+        self.assertEqual(self.read(os.path.join(victim, "precious.txt")), b"precious")
+
+    def test_folder_with_user_files_is_refused(self):
+        documents = os.path.join(self.tmp, "My Documents")
+        self.write(os.path.join(documents, "package_description.xml"), b"<mine/>")
+        self.write(os.path.join(documents, "letter.txt"), b"Dear ...")
+        before = tis.snapshot(documents)
+        code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + wt.to_windows(documents),
+                                "/log:" + self.wlog)
+        self.assertEqual((code, seen), (8, []))
+        self.assert_logged(self.log_lines(), "failed", "already holds files", "Nothing was installed")
+        self.assertEqual(tis.snapshot(documents), before)
+        self.assertEqual(sorted(os.listdir(self.tmp)), sorted(["My Documents", "_hsc_Vellum", "setup.log"]))
+        self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+        # An empty folder is fine.
+        empty = os.path.join(self.tmp, "Empty")
+        os.makedirs(empty)
+        self.assertEqual(self.install_into(empty).wait(300), 0, self.read_text(self.log))
+        self.assertTrue(os.path.isfile(os.path.join(empty, "VellumSetup.jse")))
+
+    def test_folders_of_every_shape(self):
+        shaped = os.path.join(self.tmp, "100% & ^ 'sure'", "\u00e9t\u00e9 \u65e5\u672c", "a", "b", "Quillfeather")
+        self.assertEqual(self.install_into(shaped).wait(300), 0, self.read_text(self.log))
+        self.assertTrue(os.path.isfile(os.path.join(shaped, "locales", "en-us", "index.htm")))
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), wt.to_windows(shaped))
+        self.add_user_files(shaped)
+        self.assertEqual(self.uninstall_quietly(shaped), 0, self.explain(self.log))
+        self.assertEqual(sorted(os.listdir(shaped)), ["README", "notes"])
+        self.assert_user_files(shaped)
+
+        # Too long to hold the content (and to be removed later): refused up front.
+        deep = os.path.join(self.tmp, *(["d" * 40] * 5), "Quillfeather")
+        self.assertEqual(self.install_into(deep).wait(300), 1)
+        self.assert_logged(self.log_lines(), "failed", "too long")
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "d" * 40)))
+
+
+for _name in [n for n in dir(td.DeployTest) if n.startswith("test_")]:
+    setattr(MaintenanceSafetyTest, _name, None)
+
+if __name__ == "__main__":
+    unittest.main()
