@@ -1255,10 +1255,12 @@ function runFromCopy() {
         for (var i = 0; i < sources.length; i++) {
             if (!fso.FileExists(sources[i][0])) {
                 fail(mode == "uninstall" ?
-                     maintenanceText("loc_UI_Uninstall_Error_Missing", "The uninstall cannot start: %1 is missing. " +
-                                     "Run the Quillfeather installer again to repair the installation.", sources[i][0]) :
-                     maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is missing. " +
-                                     "Run the Quillfeather installer again to repair the installation.", sources[i][0]));
+                     maintenanceText("loc_UI_Uninstall_Error_Missing", "The uninstall cannot start: %1 is " +
+                                     "missing. Run the Quillfeather installer again to repair the installation.",
+                                     sources[i][0]) :
+                     maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is " +
+                                     "missing. Run the Quillfeather installer again to repair the installation.",
+                                     sources[i][0]));
             }
             copyChecked(sources[i][0], copy + "\\" + sources[i][1]);
         }
@@ -1395,8 +1397,9 @@ function uninstall(setupExe) {
             log("registry", "entry of the removed installation in " + targetFolder + " deleted");
             return EXIT_OK;
         }
-        fail(maintenanceText("loc_UI_Uninstall_Nothing", "Quillfeather is not installed in %1: there is nothing to remove.",
-                             targetFolder), ICON_EXCLAMATION, EXIT_NOTHING);
+        fail(maintenanceText("loc_UI_Uninstall_Nothing",
+                             "Quillfeather is not installed in %1: there is nothing to remove.", targetFolder),
+             ICON_EXCLAMATION, EXIT_NOTHING);
     }
     lockTargetForMaintenance();
     startMaintenanceUI(setupExe);
@@ -1468,8 +1471,9 @@ function repairSources(name) {
 function repair(setupExe, extractExe) {
     var m = readManifest(targetFolder);
     if (m == null) {
-        fail(maintenanceText("loc_UI_Repair_Nothing", "Quillfeather is not installed in %1: there is nothing to repair.",
-                             targetFolder), ICON_EXCLAMATION, EXIT_NOTHING);
+        fail(maintenanceText("loc_UI_Repair_Nothing",
+                             "Quillfeather is not installed in %1: there is nothing to repair.", targetFolder),
+             ICON_EXCLAMATION, EXIT_NOTHING);
     }
     lockTargetForMaintenance();
     startMaintenanceUI(setupExe);
@@ -1513,8 +1517,8 @@ function repair(setupExe, extractExe) {
             ok = true;
         }
         if (!ok) {
-            fail(maintenanceText("loc_UI_Repair_Error_Cabinet", "Quillfeather cannot be repaired: the cabinet %1 kept " +
-                                 "for repairs cannot be used (%2). Run the Quillfeather installer again.",
+            fail(maintenanceText("loc_UI_Repair_Error_Cabinet", "Quillfeather cannot be repaired: the cabinet " +
+                                 "%1 kept for repairs cannot be used (%2). Run the Quillfeather installer again.",
                                  m.cabinets[i], why));
         }
         setMaintenanceProgress(i + 1, m.cabinets.length * 2);
@@ -1565,8 +1569,9 @@ function repair(setupExe, extractExe) {
                 }
                 copyChecked(bad[b][0], dst);
             } catch (e2) {
-                fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 could not " +
-                                     "be restored (%2).", dst, e2.vellumMessage || errorText(e2)), ICON_STOP);
+                fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 " +
+                                     "could not be restored (%2).", dst, e2.vellumMessage || errorText(e2)),
+                     ICON_STOP);
             }
             log("fixed", bad[b][1] + " (" + bad[b][2] + ")");
             setMaintenanceProgress(b + 1, bad.length);

@@ -42,7 +42,8 @@ struct ProgressText {
 const ProgressText kProgressTexts[] = {
     {0, L"loc_UI_Info_Checking", L"loc_UI_Info_Checking",
      L"Verifying integrity of the installed components. Please wait..."},
-    {1, L"loc_UI_Install_Progress", L"loc_UI_Install_Progress", L"Please wait while Quillfeather is being installed..."},
+    {1, L"loc_UI_Install_Progress", L"loc_UI_Install_Progress",
+     L"Please wait while Quillfeather is being installed..."},
     {2, L"loc_UI_Info_Fixing", L"loc_UI_Info_Fixing", L"Fixing errors in the installed components. Please wait..."},
     {3, L"loc_uninstall_progress", L"loc_UI_Uninstall_Progress",
      L"Please wait while Quillfeather is being uninstalled..."},
