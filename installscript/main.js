@@ -163,6 +163,9 @@ function run() {
         "\\VellumSetup.list";
     var locale = chooseLocale();
     title = localized(locale, "loc_UI_Title", title);
+    if (mode != "install") {
+        title = maintenanceText("loc_UI_Title", title);
+    }
     log("locale", locale);
 
     try {
@@ -180,7 +183,10 @@ function run() {
         }
         return mode == "install" ? installMain(locale, setupExe, extractExe) : maintenanceMain(setupExe, extractExe);
     } catch (e) {
-        var message = e.vellumMessage ? e.vellumMessage : "The " + mode + " failed (" + errorText(e) + ").";
+        var message = e.vellumMessage ? e.vellumMessage : mode == "install" ?
+            "The " + mode + " failed (" + errorText(e) + ")." : mode == "uninstall" ?
+            maintenanceText("loc_UI_Uninstall_Error", "The uninstall failed (%1).", errorText(e)) :
+            maintenanceText("loc_UI_Repair_Error", "The repair failed (%1).", errorText(e));
         var problems = rollBack();
         if (problems.length > 0) {
             message += " Undoing it failed as well: " + problems.join("; ") + ".";

@@ -13,11 +13,17 @@ function runFromCopy() {
         fso.CreateFolder(copy);
         for (var i = 0; i < sources.length; i++) {
             if (!fso.FileExists(sources[i][0])) {
-                fail("The " + mode + " cannot start: " + sources[i][0] + " is missing. " +
-                     "Run the Quillfeather installer again to repair the installation.");
+                fail(mode == "uninstall" ?
+                     maintenanceText("loc_UI_Uninstall_Error_Missing", "The uninstall cannot start: %1 is " +
+                                     "missing. Run the Quillfeather installer again to repair the installation.",
+                                     sources[i][0]) :
+                     maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is " +
+                                     "missing. Run the Quillfeather installer again to repair the installation.",
+                                     sources[i][0]));
             }
             copyChecked(sources[i][0], copy + "\\" + sources[i][1]);
         }
+        copyMaintenanceTexts(copy);
     } catch (e) {
         try {
             deleteFolder(copy);
@@ -149,8 +155,9 @@ function lockTargetForMaintenance() {
         return; // nothing of an installation can be there
     }
     if (lockFolder(targetFolder) == null) {
-        fail("Another Quillfeather installation, uninstall or repair is working in " + targetFolder +
-             ". Wait until it has ended, then try again.", ICON_EXCLAMATION, EXIT_BUSY);
+        fail(maintenanceText("loc_UI_Maintenance_Busy", "Another Quillfeather installation, uninstall or repair " +
+                             "is working in %1. Wait until it has ended, then try again.", targetFolder),
+             ICON_EXCLAMATION, EXIT_BUSY);
     }
     tx.staging = besideTarget(".VellumStaging");
     tx.previous = besideTarget(".VellumPrevious");
@@ -167,7 +174,7 @@ function startMaintenanceUI(setupExe) {
     try {
         controller = new ActiveXObject("VellumSetup.controller");
     } catch (e) {
-        fail("The setup program could not be started (" + errorText(e) + ").");
+        fail(maintenanceText("loc_UI_Error_SetupStart", "The setup program could not be started (%1).", errorText(e)));
     }
     controller.Caption = title;
 }
@@ -184,13 +191,14 @@ function uninstall(setupExe) {
             log("registry", "entry of the removed installation in " + targetFolder + " deleted");
             return EXIT_OK;
         }
-        fail("Quillfeather is not installed in " + targetFolder + ": there is nothing to remove.",
+        fail(maintenanceText("loc_UI_Uninstall_Nothing",
+                             "Quillfeather is not installed in %1: there is nothing to remove.", targetFolder),
              ICON_EXCLAMATION, EXIT_NOTHING);
     }
     startMaintenanceUI(setupExe);
     if (controller != null) {
-        var yes = controller.Confirm(title, "Do you want to remove " + PRODUCT + " (version " + m.version +
-                                     ") from " + targetFolder + "? Files you added to the folder are kept.");
+        var yes = controller.Confirm(title, maintenanceText("loc_UI_Uninstall_Confirm", "Do you want to remove " +
+            "Quillfeather (version %1) from %2? Files you added to the folder are kept.", m.version, targetFolder));
         if (!yes) {
             log("confirm", "the user answered No");
             return EXIT_ABORTED;
@@ -202,8 +210,9 @@ function uninstall(setupExe) {
     stepReached("uninstall");
     var failed = removeInstalled(m);
     if (failed != "") {
-        fail("Quillfeather could not be removed completely: " + failed + " could not be deleted. Close the " +
-             "programs that use it and uninstall again; the entry in Add or Remove Programs still works.");
+        fail(maintenanceText("loc_UI_Uninstall_Error_Files", "Quillfeather could not be removed completely: %1 " +
+                             "could not be deleted. Close the programs that use it and uninstall again; the entry " +
+                             "in Add or Remove Programs still works.", failed));
     }
     setMaintenanceProgress(1, 1);
     if (entryIsOurs()) {
@@ -218,7 +227,9 @@ function uninstall(setupExe) {
     removeParents(m);
     var kept = fso.FolderExists(targetFolder) ? " (" + targetFolder + " kept: it holds files added to it)" : "";
     log("uninstall", "removed" + kept);
-    tellDone(PRODUCT + " was removed from your computer." + kept);
+    tellDone(kept == "" ? maintenanceText("loc_UI_Uninstall_Done", "Quillfeather was removed from your computer.") :
+             maintenanceText("loc_UI_Uninstall_Done_Kept", "Quillfeather was removed from your computer. " +
+                             "(%1 kept: it holds files added to it)", targetFolder));
     return EXIT_OK;
 }
 
@@ -258,7 +269,8 @@ function repair(setupExe, extractExe) {
     lockTargetForMaintenance();
     var m = readManifest(targetFolder);
     if (m == null) {
-        fail("Quillfeather is not installed in " + targetFolder + ": there is nothing to repair.",
+        fail(maintenanceText("loc_UI_Repair_Nothing",
+                             "Quillfeather is not installed in %1: there is nothing to repair.", targetFolder),
              ICON_EXCLAMATION, EXIT_NOTHING);
     }
     startMaintenanceUI(setupExe);
@@ -303,8 +315,9 @@ function repair(setupExe, extractExe) {
             ok = true;
         }
         if (!ok) {
-            fail("Quillfeather cannot be repaired: the cabinet " + m.cabinets[i] + " kept for repairs cannot " +
-                 "be used (" + why + "). Run the Quillfeather installer again.");
+            fail(maintenanceText("loc_UI_Repair_Error_Cabinet", "Quillfeather cannot be repaired: the cabinet " +
+                                 "%1 kept for repairs cannot be used (%2). Run the Quillfeather installer again.",
+                                 m.cabinets[i], why));
         }
         setMaintenanceProgress(i + 1, m.cabinets.length * 2);
     }
@@ -358,8 +371,9 @@ function repair(setupExe, extractExe) {
                 }
                 copyChecked(bad[b][0], dst);
             } catch (e2) {
-                fail("Quillfeather could not be repaired: " + dst + " could not be restored (" +
-                     (e2.vellumMessage || errorText(e2)) + ").", ICON_STOP);
+                fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 " +
+                                     "could not be restored (%2).", dst, e2.vellumMessage || errorText(e2)),
+                     ICON_STOP);
             }
             log("fixed", bad[b][1] + " (" + bad[b][2] + ")");
             setMaintenanceProgress(b + 1, bad.length);
@@ -376,7 +390,9 @@ function repair(setupExe, extractExe) {
     journalClose(targetFolder);
     var outcome = bad.length == 0 ? "nothing needed fixing" : bad.length + " files restored";
     log("repair", outcome);
-    tellDone(PRODUCT + " was repaired: " + outcome + ".");
+    tellDone(bad.length == 0 ?
+             maintenanceText("loc_UI_Repair_Done_Nothing", "Quillfeather was repaired: nothing needed fixing.") :
+             maintenanceText("loc_UI_Repair_Done_Fixed", "Quillfeather was repaired: %1 files restored.", bad.length));
     return EXIT_OK;
 }
 

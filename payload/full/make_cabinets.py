@@ -8,7 +8,8 @@ Every cabinet is a Microsoft Cabinet file with MSZIP compression made by
 gcab. It holds package_description.xml at its root and a content package
 under locales/<locale>/ (locales/all/ for the eight shared cabinets): HTML
 pages, a style sheet, a script and images. common.cab also carries the
-installation script at its root and uninstallUI/VellumSetup.exe.
+installation script at its root, uninstallUI/VellumSetup.exe and beside it
+the uninstall and repair texts (uninstallUI/MaintenanceUIText_<locale>.xml).
 
 The content is generated, not stored: text from the locale's UI texts and
 images of pseudo-random pixels (seeded by the cabinet's name), so that every
@@ -238,6 +239,8 @@ def main(argv):
     ap.add_argument("--out", required=True)
     ap.add_argument("--script", help="installation script copied into common.cab")
     ap.add_argument("--setup-exe", help="program copied to common.cab as uninstallUI/VellumSetup.exe")
+    ap.add_argument("--maintenance-texts",
+                    help="folder of MaintenanceUIText_*.xml copied to common.cab's uninstallUI folder")
     ap.add_argument("--only", nargs="*", help="build only these cabinets")
     ap.add_argument("--jobs", type=int, default=2)
     args = ap.parse_args(argv)
@@ -254,6 +257,10 @@ def main(argv):
         common_extra[locales.SCRIPT_NAME] = args.script
     if args.setup_exe:
         common_extra["uninstallUI/" + locales.SETUP_NAME] = args.setup_exe
+    if args.maintenance_texts:
+        for name in sorted(os.listdir(args.maintenance_texts)):
+            if name.startswith("MaintenanceUIText_") and name.endswith(".xml"):
+                common_extra["uninstallUI/" + name] = os.path.join(args.maintenance_texts, name)
     built = 0
     with concurrent.futures.ThreadPoolExecutor(max(1, args.jobs)) as pool:
         futures = [pool.submit(build_cabinet, s, args.out,

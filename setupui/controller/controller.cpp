@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "identity.h"
+#include "maintenance_texts.h"
 #include "messages.h"
 
 namespace vellum {
@@ -30,16 +31,22 @@ std::wstring Num(int v) {
     return p;
 }
 
+// The maintenance catalogue names the uninstall text as its other keys are
+// named; the wizard's catalogues keep the key they have always had.
 struct ProgressText {
     short mode;
     const wchar_t* key;
+    const wchar_t* maintenanceKey;
     const wchar_t* fallback;
 };
 const ProgressText kProgressTexts[] = {
-    {0, L"loc_UI_Info_Checking", L"Verifying integrity of the installed components. Please wait..."},
-    {1, L"loc_UI_Install_Progress", L"Please wait while Quillfeather is being installed..."},
-    {2, L"loc_UI_Info_Fixing", L"Fixing errors in the installed components. Please wait..."},
-    {3, L"loc_uninstall_progress", L"Please wait while Quillfeather is being uninstalled..."},
+    {0, L"loc_UI_Info_Checking", L"loc_UI_Info_Checking",
+     L"Verifying integrity of the installed components. Please wait..."},
+    {1, L"loc_UI_Install_Progress", L"loc_UI_Install_Progress",
+     L"Please wait while Quillfeather is being installed..."},
+    {2, L"loc_UI_Info_Fixing", L"loc_UI_Info_Fixing", L"Fixing errors in the installed components. Please wait..."},
+    {3, L"loc_uninstall_progress", L"loc_UI_Uninstall_Progress",
+     L"Please wait while Quillfeather is being uninstalled..."},
 };
 
 // Lets window messages in while waiting for a window to close, without
@@ -204,8 +211,11 @@ void Controller::TakeWizardCaption() {
     }
 }
 
-std::wstring Controller::Text(const wchar_t* key, const wchar_t* fallback) {
-    return wizardForm ? wizardForm->getLocalizedMsg(key, fallback) : std::wstring(fallback);
+std::wstring Controller::Text(const wchar_t* key, const wchar_t* maintenanceKey, const wchar_t* fallback) {
+    if (wizardForm) return wizardForm->getLocalizedMsg(key, fallback);
+    // Without a wizard (the maintenance build) the program's own catalogue.
+    if (wizard::WizardMissing()) return wizard::MaintenanceText(maintenanceKey, fallback);
+    return fallback;
 }
 
 HRESULT Controller::NeedProgress(const wchar_t* operation) {
@@ -332,7 +342,7 @@ HRESULT Controller::showProgress(short* showMode, VARIANT_BOOL* result) {
     if (HRESULT hr = NeedCaptionSource(L"showProgress"); FAILED(hr)) return hr;
     TakeWizardCaption();
     for (const ProgressText& t : kProgressTexts) {
-        if (t.mode == *showMode) progressForm->lblProgress.setCaption(Text(t.key, t.fallback));
+        if (t.mode == *showMode) progressForm->lblProgress.setCaption(Text(t.key, t.maintenanceKey, t.fallback));
     }
     progressForm->show();
     *result = VARIANT_TRUE;
@@ -404,7 +414,7 @@ HRESULT Controller::showUptodate(VARIANT_BOOL* result) {
     if (HRESULT hr = NeedProgress(L"showUptodate"); FAILED(hr)) return hr;
     progressForm->Timer1.setEnabled(false);
     progressForm->hide();
-    std::wstring text = Text(L"loc_UI_Error_Uptodate", L"Your Quillfeather is up to date.");
+    std::wstring text = Text(L"loc_UI_Error_Uptodate", L"loc_UI_Error_Uptodate", L"Your Quillfeather is up to date.");
     ::MessageBoxW(MessageOwner(), text.c_str(), kAppTitle, kStyleInformation);
     *result = VARIANT_FALSE;
     return S_OK;

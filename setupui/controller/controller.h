@@ -84,7 +84,9 @@ private:
     HRESULT NeedWizard(const wchar_t* operation);
     HRESULT NeedCaptionSource(const wchar_t* operation);
     void TakeWizardCaption();
-    std::wstring Text(const wchar_t* key, const wchar_t* fallback);
+    // The text of key from the wizard's catalogue, or in the maintenance
+    // build that of maintenanceKey from the program's own catalogue.
+    std::wstring Text(const wchar_t* key, const wchar_t* maintenanceKey, const wchar_t* fallback);
     HRESULT NeedProgress(const wchar_t* operation);
     void PutCaption(const std::wstring& value);
     HWND MessageOwner() const;

@@ -11,6 +11,7 @@
 #include "catalogue_lookup.h"
 #include "handles.h"
 #include "layout.h"
+#include "maintenance_texts.h"
 #include "messages.h"
 #include "reentrant.h"
 #include "strings.h"
@@ -730,6 +731,9 @@ int frmSetup::chkLaunchValue() const {
 HWND frmSetup::hwnd() const { return impl_->window; }
 
 const wchar_t* WizardMissing() { return nullptr; }
+
+// The full build takes its texts from the wizard's catalogue.
+std::wstring MaintenanceText(const wchar_t*, const wchar_t* fallback) { return fallback; }
 
 }  // namespace wizard
 }  // namespace vellum

@@ -1,6 +1,7 @@
 // Stand-in for the wizard library in VellumSetup's maintenance build (the
 // copy kept with an installation to uninstall and repair it): no wizard
-// window, pictures, catalogue or license code. The controller asks
+// window, pictures or license code. Its texts come from a catalogue of its
+// own (maintenance_texts.cpp). The controller asks
 // WizardMissing() before it would open a wizard, so none of the members
 // below is reached; they exist so that the controller links unchanged, and
 // each does nothing a caller could mistake for a wizard.

@@ -2,7 +2,7 @@
 installation with its log, the Add/Remove Programs entry as Wine's own
 uninstaller sees it, a repair after deleted and changed files, an upgrade
 over an older version, the refusal over a newer one, and uninstalls, quiet
-and through the entry with its question.
+and through the entry with its question, asked in the user's language.
 
 The installed files are compared byte for byte with the cabinets unpacked
 on the host (gcab). One installation serves several checks.
@@ -22,6 +22,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
 import test_install as ti  # noqa: E402
 import test_integrity_script as tis  # noqa: E402
 from test_install import locales, wt  # noqa: E402
+
+import maintenance_texts  # noqa: E402  (payload/full, on the path test_install sets)
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
 TITLE = ti.text("en-us", "loc_UI_Title")
@@ -162,6 +164,23 @@ class DeployTest(tis.ScriptIntegrityTest):
     def temp_copies(self):
         return [n for n in os.listdir(wt.windows_temp()) if n.startswith("VellumMaintenance.")]
 
+    def skip_desktops(self):
+        """A smaller installation will do: without the desktop cabinets."""
+        with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
+            names = f.read().split(b"\r\n")
+        with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
+            f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+
+    def next_box(self, title, other_than=None, timeout=240):
+        """The newest message box with that title whose text is not
+        other_than (a box just answered may linger a moment)."""
+        deadline = time.time() + timeout
+        while True:
+            box = wt.inspector("msgbox", "--title", title, "--timeout", "2000", check=False)
+            if box and box.get("hwnd") and box["text"] != other_than:
+                return box
+            self.assertLess(time.time(), deadline, "no box %r" % title)
+
     def assert_removed(self, user_files):
         """Nothing of ours is left: files, folders, entry, registrations."""
         if user_files:
@@ -286,12 +305,48 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.assertEqual((code, seen), (6, []))
         self.assert_logged(self.log_lines(), "failed", "not installed")
 
+    def test_uninstall_asked_and_answered_in_chinese_and_german(self):
+        self.skip_desktops()
+        self.install_quietly("3.0.6")
+        before = tis.snapshot(self.target)
+        texts = {loc: dict(zip(maintenance_texts.KEYS, maintenance_texts.TEXTS[loc])) for loc in ("zh-cn", "de-de")}
+
+        for key, name in ((ti.KEY1, "localeId"), (ti.KEY2, "Lang_Country")):
+            self.addCleanup(wt.inspector, "regdel", "--key", key, "--name", name, check=False)
+        # Chinese, chosen through the second registry value: the question in
+        # Chinese, answered No; nothing is removed.
+        wt.reg_set(ti.KEY2, "Lang_Country", "sz", "ZH_CN")
+        zh = texts["zh-cn"]
+        pid = self.run_windows(tis.reg_text(KEY, "UninstallString"))["pid"]
+        box = self.next_box(zh["loc_UI_Title"])
+        self.assertEqual(box["text"], zh["loc_UI_Uninstall_Confirm"].replace("%1", "3.0.6").replace("%2", self.wtarget))
+        wt.inspector("answer", "--button", "no", "--title", zh["loc_UI_Title"], "--timeout", "10000")
+        self.assertEqual(wt.wait_exit(pid, timeout=120), 2)
+        self.assertEqual(tis.snapshot(self.target), before)
+        self.assert_entry("3.0.6")
+
+        # German, from the first value: Yes; the progress window and the
+        # end message speak German too (the maintenance VellumSetup reads
+        # its catalogue beside itself in the copy).
+        wt.inspector("regdel", "--key", ti.KEY2, "--name", "Lang_Country", check=False)
+        wt.reg_set(ti.KEY1, "localeId", "sz", "de-de")
+        de = texts["de-de"]
+        pid = self.run_windows(tis.reg_text(KEY, "UninstallString"))["pid"]
+        question = de["loc_UI_Uninstall_Confirm"].replace("%1", "3.0.6").replace("%2", self.wtarget)
+        box = self.next_box(de["loc_UI_Title"])
+        self.assertEqual(box["text"], question)
+        wt.inspector("answer", "--button", "yes", "--title", de["loc_UI_Title"], "--timeout", "10000")
+        box = self.next_box(de["loc_UI_Title"], other_than=question)
+        self.assertEqual(box["text"], de["loc_UI_Uninstall_Done"])
+        progress = wt.inspector("dump", "--class", "VellumProgressWindow", "--visible")
+        self.assertEqual(progress["title"], de["loc_UI_Title"])
+        self.assertIn(de["loc_UI_Uninstall_Progress"], [c["text"] for c in progress["controls"]])
+        wt.inspector("answer", "--button", "ok", "--title", de["loc_UI_Title"], "--timeout", "10000")
+        self.assertEqual(wt.wait_exit(pid, timeout=120), 0)
+        self.assert_removed([])
+
     def test_remove_through_add_remove_programs(self):
-        # A smaller installation will do here: without the desktop cabinets.
-        with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
-            names = f.read().split(b"\r\n")
-        with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
-            f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+        self.skip_desktops()
 
         # An installation in another folder first: the second one takes the
         # entry over, and removing the first leaves the entry alone.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "catalogue_lookup.h"
+#include "maintenance_texts.h"
 
 using vellum::CatalogueLookup;
 using vellum::XmlBackend;
@@ -333,4 +334,17 @@ TEST_F(RealCatalogue, CommentMentioningADtdIsReadAndADeclarationIsNot) {
                                               "<uiStrings><language localeId=\"en-us\">" + res +
                                               "</language></uiStrings>"));
     EXPECT_EQ(Lookup(hostile, L"en-us").getLocalizedMsg(L"loc_UI_Setup", L"Setup"), L"Setup");
+}
+
+// The maintenance build's catalogue: beside the program, and only for a
+// locale that cannot lead the path elsewhere.
+TEST(MaintenanceCatalogue, BesideTheProgramOnlyForPlainLocales) {
+    const std::wstring program = L"C:\\Temp\\VellumMaintenance.1a\\VellumSetup.exe";
+    EXPECT_EQ(vellum::wizard::MaintenanceCataloguePath(program, L"de-de"),
+              L"C:\\Temp\\VellumMaintenance.1a\\MaintenanceUIText_de-de.xml");
+    EXPECT_EQ(vellum::wizard::MaintenanceCataloguePath(program, L"ZH_cn"),
+              L"C:\\Temp\\VellumMaintenance.1a\\MaintenanceUIText_ZH_cn.xml");
+    for (const wchar_t* bad : {L"", L"..\\..\\x", L"de/de", L"de-de.xml:s", L"de de", L"de-d\u00e9"})
+        EXPECT_EQ(vellum::wizard::MaintenanceCataloguePath(program, bad), L"") << bad;
+    EXPECT_EQ(vellum::wizard::MaintenanceCataloguePath(L"VellumSetup.exe", L"de-de"), L"");
 }

@@ -1,7 +1,9 @@
 """Every translation fits its control: the wizard's four pages and the
 progress window (its three texts) in all 19 locales, with the catalogues and
-license texts of the full payload, each control's text measured in its own
-font against its rectangle."""
+license texts of the full payload, and the maintenance VellumSetup's
+progress window (verifying, fixing, uninstalling) with its own catalogues as
+common.cab carries them; each control's text measured in its own font
+against its rectangle."""
 import os
 import sys
 import unittest
@@ -12,7 +14,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, os.path.join(ROOT, "payload", "full"))
 
 import locales  # noqa: E402
+import maintenance_texts  # noqa: E402
 import shutil  # noqa: E402
+import subprocess  # noqa: E402
 import time  # noqa: E402
 import ui_texts  # noqa: E402
 from harness import winetest  # noqa: E402
@@ -49,6 +53,13 @@ try {
 WScript.Quit(code);
 """
 PROGRESS_KEYS = {1: "loc_UI_Install_Progress", 0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing"}
+
+# The same for the maintenance build, which has no wizard: its locale comes
+# from the registry as the installation's does.
+MAINTENANCE_DRIVER = PROGRESS_DRIVER.replace("c.showWizard(locale);", "").replace(
+    "var modes = [1, 0, 2];", "var modes = [0, 2, 3];")
+MAINTENANCE_KEYS = {0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing", 3: "loc_UI_Uninstall_Progress"}
+LOCALE_KEY = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription"
 
 
 @unittest.skipUnless(FILES and os.path.isdir(FILES), "no built full payload")
@@ -99,27 +110,42 @@ class ClippingTest(winetest.WineTestCase):
         shutil.copy(os.path.join(FILES, "VellumSetup.exe"), folder)
         for loc in locales.LOCALES:
             shutil.copy(os.path.join(FILES, locales.catalogue_name(loc)), folder)
+        self.check_progress_window(folder, PROGRESS_DRIVER, PROGRESS_KEYS, ui_texts)
+
+    def test_maintenance_progress_window_fits_in_all_locales(self):
+        cab = os.path.join(self.tmp, "common")
+        os.makedirs(cab)
+        subprocess.run(["gcab", "-x", "-C", cab, os.path.join(FILES, "common.cab")], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.addCleanup(winetest.inspector, "regdel", "--key", LOCALE_KEY, "--name", "localeId", check=False)
+        self.check_progress_window(os.path.join(cab, "uninstallUI"), MAINTENANCE_DRIVER, MAINTENANCE_KEYS,
+                                   maintenance_texts,
+                                   lambda loc: winetest.reg_set(LOCALE_KEY, "localeId", "sz", loc))
+
+    def check_progress_window(self, folder, driver_text, keys, table, choose_locale=None):
         driver = os.path.join(folder, "driver.js")
         with open(driver, "w", newline="\r\n") as f:
-            f.write(PROGRESS_DRIVER)
+            f.write(driver_text)
         setup = os.path.join(folder, "VellumSetup.exe")
         self.assertIn(winetest.run(setup, ["/RegServer"]).code, (0, 1))
         self.addCleanup(winetest.run, setup, ["/UnregServer"])
         winetest.wineserver_wait(30)
         for loc in locales.LOCALES:
             with self.subTest(locale=loc):
-                signals = os.path.join(self.tmp, "signals-" + loc)
+                if choose_locale:
+                    choose_locale(loc)
+                signals = os.path.join(self.tmp, "signals-%s-%s" % (loc, table.__name__))
                 os.makedirs(signals)
                 proc = self.start("cscript.exe", ["//nologo", winetest.to_windows(driver),
                                                   winetest.to_windows(signals), loc])
-                for mode, key in PROGRESS_KEYS.items():
+                for mode, key in keys.items():
                     deadline = time.time() + 60
                     while not os.path.exists(os.path.join(signals, "shown%d" % mode)):
                         self.assertIsNone(proc.poll(), proc.output())
                         self.assertLess(time.time(), deadline, "%s: mode %d never shown" % (loc, mode))
                         time.sleep(0.1)
                     answer = winetest.inspector("measure", "--class", "VellumProgressWindow", "--visible")
-                    want = ui_texts.TEXTS[loc][ui_texts.KEYS.index(key)]
+                    want = table.TEXTS[loc][table.KEYS.index(key)]
                     self.assertIn(want, [c["text"] for c in answer["controls"]], (loc, mode))
                     clipped = [c for c in answer["controls"] if not c["fits"]]
                     self.assertEqual(clipped, [], (loc, mode))

@@ -1,0 +1,380 @@
+# -*- coding: utf-8 -*-
+"""The texts of uninstall and repair in every locale: the question, the
+progress window's texts, the end and failure messages.
+
+They live apart from the installation's catalogues, whose keys and order
+belong to the payload: make_catalogues.py writes them as one catalogue per
+locale (MaintenanceUIText_<locale>.xml, the same format), which common.cab
+carries in uninstallUI beside the maintenance VellumSetup. The caption and
+the verifying and fixing texts are the installation's own, copied from
+ui_texts, so both builds say the same.
+
+%1 and %2 stand for what the script fills in (a version, a folder, a
+count, a reason); a translation may put them in any order.
+"""
+import ui_texts
+
+# Shared with the installation's catalogues: taken from ui_texts.
+SHARED_KEYS = ["loc_UI_Title", "loc_UI_Info_Checking", "loc_UI_Info_Fixing"]
+
+OWN_KEYS = [
+    "loc_UI_Uninstall_Progress",
+    "loc_UI_Uninstall_Confirm",        # %1 version, %2 folder
+    "loc_UI_Uninstall_Done",
+    "loc_UI_Uninstall_Done_Kept",      # %1 folder
+    "loc_UI_Repair_Done_Nothing",
+    "loc_UI_Repair_Done_Fixed",        # %1 count
+    "loc_UI_Uninstall_Nothing",        # %1 folder
+    "loc_UI_Repair_Nothing",           # %1 folder
+    "loc_UI_Maintenance_Busy",         # %1 folder
+    "loc_UI_Error_SetupStart",         # %1 reason
+    "loc_UI_Uninstall_Error_Missing",  # %1 file
+    "loc_UI_Repair_Error_Missing",     # %1 file
+    "loc_UI_Uninstall_Error_Files",    # %1 the file and why
+    "loc_UI_Repair_Error_Cabinet",     # %1 cabinet, %2 reason
+    "loc_UI_Repair_Error_Restore",     # %1 file, %2 reason
+    "loc_UI_Uninstall_Error",          # %1 reason
+    "loc_UI_Repair_Error",             # %1 reason
+]
+
+KEYS = SHARED_KEYS + OWN_KEYS
+
+EN_US = [
+    "Please wait while Quillfeather is being uninstalled...",
+    "Do you want to remove Quillfeather (version %1) from %2? Files you added to the folder are kept.",
+    "Quillfeather was removed from your computer.",
+    "Quillfeather was removed from your computer. (%1 kept: it holds files added to it)",
+    "Quillfeather was repaired: nothing needed fixing.",
+    "Quillfeather was repaired: %1 files restored.",
+    "Quillfeather is not installed in %1: there is nothing to remove.",
+    "Quillfeather is not installed in %1: there is nothing to repair.",
+    "Another Quillfeather installation, uninstall or repair is working in %1. Wait until it has ended, then try again.",
+    "The setup program could not be started (%1).",
+    "The uninstall cannot start: %1 is missing. Run the Quillfeather installer again to repair the installation.",
+    "The repair cannot start: %1 is missing. Run the Quillfeather installer again to repair the installation.",
+    "Quillfeather could not be removed completely: %1 could not be deleted. Close the programs that use it and uninstall again; the entry in Add or Remove Programs still works.",
+    "Quillfeather cannot be repaired: the cabinet %1 kept for repairs cannot be used (%2). Run the Quillfeather installer again.",
+    "Quillfeather could not be repaired: %1 could not be restored (%2).",
+    "The uninstall failed (%1).",
+    "The repair failed (%1).",
+]
+
+DA_DK = [
+    "Vent, mens Quillfeather fjernes...",
+    "Vil du fjerne Quillfeather (version %1) fra %2? Filer, som du selv har føjet til mappen, bevares.",
+    "Quillfeather er fjernet fra computeren.",
+    "Quillfeather er fjernet fra computeren. (%1 bevares, fordi mappen indeholder filer, der er føjet til den)",
+    "Quillfeather er repareret. Der var intet at rette.",
+    "Quillfeather er repareret. %1 filer er gendannet.",
+    "Quillfeather er ikke installeret i %1. Der er intet at fjerne.",
+    "Quillfeather er ikke installeret i %1. Der er intet at reparere.",
+    "En anden installation, fjernelse eller reparation af Quillfeather er i gang i %1. Vent, til den er færdig, og prøv derefter igen.",
+    "Installationsprogrammet kunne ikke startes (%1).",
+    "Fjernelsen kan ikke starte: %1 mangler. Kør installationsprogrammet til Quillfeather igen for at reparere installationen.",
+    "Reparationen kan ikke starte: %1 mangler. Kør installationsprogrammet til Quillfeather igen for at reparere installationen.",
+    "Quillfeather kunne ikke fjernes helt: %1 kunne ikke slettes. Luk de programmer, der bruger filen, og fjern Quillfeather igen. Posten i Tilføj eller fjern programmer virker stadig.",
+    "Quillfeather kan ikke repareres: Kabinetfilen %1, der gemmes til reparationer, kan ikke bruges (%2). Kør installationsprogrammet til Quillfeather igen.",
+    "Quillfeather kunne ikke repareres: %1 kunne ikke gendannes (%2).",
+    "Fjernelsen mislykkedes (%1).",
+    "Reparationen mislykkedes (%1).",
+]
+
+DE_DE = [
+    "Bitte warten Sie, während Quillfeather deinstalliert wird...",
+    "Möchten Sie Quillfeather (Version %1) aus %2 entfernen? Dateien, die Sie dem Ordner hinzugefügt haben, bleiben erhalten.",
+    "Quillfeather wurde vom Computer entfernt.",
+    "Quillfeather wurde vom Computer entfernt. (%1 bleibt erhalten, da der Ordner hinzugefügte Dateien enthält.)",
+    "Quillfeather wurde repariert. Es musste nichts behoben werden.",
+    "Quillfeather wurde repariert. %1 Dateien wurden wiederhergestellt.",
+    "Quillfeather ist nicht in %1 installiert. Es gibt nichts zu entfernen.",
+    "Quillfeather ist nicht in %1 installiert. Es gibt nichts zu reparieren.",
+    "In %1 wird bereits eine andere Installation, Deinstallation oder Reparatur von Quillfeather ausgeführt. Warten Sie, bis sie beendet ist, und versuchen Sie es dann erneut.",
+    "Das Setupprogramm konnte nicht gestartet werden (%1).",
+    "Die Deinstallation kann nicht gestartet werden: %1 fehlt. Führen Sie das Quillfeather-Installationsprogramm erneut aus, um die Installation zu reparieren.",
+    "Die Reparatur kann nicht gestartet werden: %1 fehlt. Führen Sie das Quillfeather-Installationsprogramm erneut aus, um die Installation zu reparieren.",
+    "Quillfeather konnte nicht vollständig entfernt werden: %1 konnte nicht gelöscht werden. Schließen Sie die Programme, die diese Datei verwenden, und deinstallieren Sie Quillfeather erneut. Der Eintrag unter Software funktioniert weiterhin.",
+    "Quillfeather kann nicht repariert werden: Die für Reparaturen aufbewahrte CAB-Datei %1 kann nicht verwendet werden (%2). Führen Sie das Quillfeather-Installationsprogramm erneut aus.",
+    "Quillfeather konnte nicht repariert werden: %1 konnte nicht wiederhergestellt werden (%2).",
+    "Die Deinstallation ist fehlgeschlagen (%1).",
+    "Die Reparatur ist fehlgeschlagen (%1).",
+]
+
+ES_ES = [
+    "Espere mientras se desinstala Quillfeather...",
+    "¿Desea quitar Quillfeather (versión %1) de %2? Los archivos que haya agregado a la carpeta se conservarán.",
+    "Quillfeather se ha quitado del equipo.",
+    "Quillfeather se ha quitado del equipo. (Se conserva %1 porque contiene archivos agregados)",
+    "Quillfeather se ha reparado: no era necesario corregir nada.",
+    "Quillfeather se ha reparado: se han restaurado %1 archivos.",
+    "Quillfeather no está instalado en %1: no hay nada que quitar.",
+    "Quillfeather no está instalado en %1: no hay nada que reparar.",
+    "Hay otra instalación, desinstalación o reparación de Quillfeather en curso en %1. Espere a que termine y vuelva a intentarlo.",
+    "No se pudo iniciar el programa de instalación (%1).",
+    "No se puede iniciar la desinstalación: falta %1. Vuelva a ejecutar el instalador de Quillfeather para reparar la instalación.",
+    "No se puede iniciar la reparación: falta %1. Vuelva a ejecutar el instalador de Quillfeather para reparar la instalación.",
+    "Quillfeather no se pudo quitar por completo: no se pudo eliminar %1. Cierre los programas que lo usan y vuelva a desinstalarlo; la entrada de Agregar o quitar programas sigue funcionando.",
+    "Quillfeather no se puede reparar: no se puede usar el archivo .cab %1 guardado para reparaciones (%2). Vuelva a ejecutar el instalador de Quillfeather.",
+    "Quillfeather no se pudo reparar: no se pudo restaurar %1 (%2).",
+    "Error en la desinstalación (%1).",
+    "Error en la reparación (%1).",
+]
+
+ES_MX = [
+    "Espere mientras se desinstala Quillfeather...",
+    "¿Desea quitar Quillfeather (versión %1) de %2? Los archivos que agregó a la carpeta se conservarán.",
+    "Quillfeather se quitó de su computadora.",
+    "Quillfeather se quitó de su computadora. (%1 se conservó porque contiene archivos que se agregaron)",
+    "Quillfeather se reparó: no fue necesario corregir nada.",
+    "Quillfeather se reparó: se restauraron %1 archivos.",
+    "Quillfeather no está instalado en %1: no hay nada que quitar.",
+    "Quillfeather no está instalado en %1: no hay nada que reparar.",
+    "Otra instalación, desinstalación o reparación de Quillfeather se está ejecutando en %1. Espere a que termine e inténtelo nuevamente.",
+    "No se pudo iniciar el programa de instalación (%1).",
+    "No se puede iniciar la desinstalación: falta %1. Ejecute nuevamente el instalador de Quillfeather para reparar la instalación.",
+    "No se puede iniciar la reparación: falta %1. Ejecute nuevamente el instalador de Quillfeather para reparar la instalación.",
+    "Quillfeather no se pudo quitar por completo: no se pudo eliminar %1. Cierre los programas que lo estén usando y desinstálelo nuevamente; la entrada de Agregar o quitar programas sigue funcionando.",
+    "Quillfeather no se puede reparar: no se puede usar el archivo .cab %1 guardado para reparaciones (%2). Ejecute nuevamente el instalador de Quillfeather.",
+    "Quillfeather no se pudo reparar: no se pudo restaurar %1 (%2).",
+    "No se pudo completar la desinstalación (%1).",
+    "No se pudo completar la reparación (%1).",
+]
+
+FI_FI = [
+    "Odota, Quillfeatheria poistetaan...",
+    "Haluatko poistaa Quillfeatherin (versio %1) kansiosta %2? Kansioon itse lisäämäsi tiedostot säilytetään.",
+    "Quillfeather on poistettu tietokoneesta.",
+    "Quillfeather on poistettu tietokoneesta. (%1 säilytettiin, koska siinä on siihen lisättyjä tiedostoja)",
+    "Quillfeather on korjattu. Mitään ei tarvinnut korjata.",
+    "Quillfeather on korjattu. %1 tiedostoa palautettiin.",
+    "Quillfeatheria ei ole asennettu kansioon %1, joten poistettavaa ei ole.",
+    "Quillfeatheria ei ole asennettu kansioon %1, joten korjattavaa ei ole.",
+    "Kansiossa %1 on käynnissä toinen Quillfeatherin asennus, poisto tai korjaus. Odota, kunnes se on päättynyt, ja yritä sitten uudelleen.",
+    "Asennusohjelmaa ei voitu käynnistää (%1).",
+    "Poistoa ei voi aloittaa: %1 puuttuu. Korjaa asennus suorittamalla Quillfeatherin asennusohjelma uudelleen.",
+    "Korjausta ei voi aloittaa: %1 puuttuu. Korjaa asennus suorittamalla Quillfeatherin asennusohjelma uudelleen.",
+    "Quillfeatheria ei voitu poistaa kokonaan: tiedostoa %1 ei voitu poistaa. Sulje ohjelmat, jotka käyttävät sitä, ja poista Quillfeather uudelleen. Merkintä kohdassa Lisää tai poista sovellus toimii edelleen.",
+    "Quillfeatheria ei voi korjata: korjauksia varten säilytettyä CAB-tiedostoa %1 ei voi käyttää (%2). Suorita Quillfeatherin asennusohjelma uudelleen.",
+    "Quillfeatheria ei voitu korjata: tiedostoa %1 ei voitu palauttaa (%2).",
+    "Poisto epäonnistui (%1).",
+    "Korjaus epäonnistui (%1).",
+]
+
+FR_FR = [
+    "Veuillez patienter pendant la désinstallation de Quillfeather...",
+    "Voulez-vous supprimer Quillfeather (version %1) de %2 ? Les fichiers que vous avez ajoutés au dossier seront conservés.",
+    "Quillfeather a été supprimé de votre ordinateur.",
+    "Quillfeather a été supprimé de votre ordinateur. (%1 a été conservé, car il contient des fichiers ajoutés)",
+    "Quillfeather a été réparé : aucune correction n'était nécessaire.",
+    "Quillfeather a été réparé : %1 fichiers ont été restaurés.",
+    "Quillfeather n'est pas installé dans %1 : il n'y a rien à supprimer.",
+    "Quillfeather n'est pas installé dans %1 : il n'y a rien à réparer.",
+    "Une autre installation, désinstallation ou réparation de Quillfeather est en cours dans %1. Attendez qu'elle soit terminée, puis réessayez.",
+    "Le programme d'installation n'a pas pu être démarré (%1).",
+    "Impossible de démarrer la désinstallation : %1 est introuvable. Exécutez de nouveau le programme d'installation de Quillfeather pour réparer l'installation.",
+    "Impossible de démarrer la réparation : %1 est introuvable. Exécutez de nouveau le programme d'installation de Quillfeather pour réparer l'installation.",
+    "Quillfeather n'a pas pu être entièrement supprimé : %1 n'a pas pu être effacé. Fermez les programmes qui l'utilisent, puis relancez la désinstallation ; l'entrée dans Ajout/Suppression de programmes fonctionne toujours.",
+    "Impossible de réparer Quillfeather : le fichier CAB %1 conservé pour les réparations est inutilisable (%2). Exécutez de nouveau le programme d'installation de Quillfeather.",
+    "Quillfeather n'a pas pu être réparé : %1 n'a pas pu être restauré (%2).",
+    "La désinstallation a échoué (%1).",
+    "La réparation a échoué (%1).",
+]
+
+FR_CA = [
+    "Veuillez patienter pendant la désinstallation de Quillfeather...",
+    "Voulez-vous supprimer Quillfeather (version %1) de %2? Les fichiers que vous avez ajoutés au dossier seront conservés.",
+    "Quillfeather a été supprimé de votre ordinateur.",
+    "Quillfeather a été supprimé de votre ordinateur. (%1 a été conservé, car il contient des fichiers ajoutés)",
+    "Quillfeather a été réparé : aucune correction n'était nécessaire.",
+    "Quillfeather a été réparé : %1 fichiers ont été rétablis.",
+    "Quillfeather n'est pas installé dans %1 : il n'y a rien à supprimer.",
+    "Quillfeather n'est pas installé dans %1 : il n'y a rien à réparer.",
+    "Une autre installation, désinstallation ou réparation de Quillfeather est en cours dans %1. Attendez qu'elle soit terminée, puis essayez de nouveau.",
+    "Le programme d'installation n'a pas pu être lancé (%1).",
+    "Impossible de lancer la désinstallation : %1 est introuvable. Exécutez de nouveau le programme d'installation de Quillfeather pour réparer l'installation.",
+    "Impossible de lancer la réparation : %1 est introuvable. Exécutez de nouveau le programme d'installation de Quillfeather pour réparer l'installation.",
+    "Quillfeather n'a pas pu être entièrement supprimé : %1 n'a pas pu être effacé. Fermez les programmes qui l'utilisent, puis relancez la désinstallation ; l'entrée dans Ajout/Suppression de programmes fonctionne toujours.",
+    "Impossible de réparer Quillfeather : le fichier CAB %1 conservé pour les réparations est inutilisable (%2). Exécutez de nouveau le programme d'installation de Quillfeather.",
+    "Quillfeather n'a pas pu être réparé : %1 n'a pas pu être rétabli (%2).",
+    "La désinstallation a échoué (%1).",
+    "La réparation a échoué (%1).",
+]
+
+IT_IT = [
+    "Attendere. Disinstallazione di Quillfeather in corso...",
+    "Rimuovere Quillfeather (versione %1) da %2? I file aggiunti alla cartella verranno mantenuti.",
+    "Quillfeather è stato rimosso dal computer.",
+    "Quillfeather è stato rimosso dal computer. (La cartella %1 è stata mantenuta perché contiene file aggiunti)",
+    "Quillfeather è stato ripristinato: non è stato necessario correggere nulla.",
+    "Quillfeather è stato ripristinato: %1 file recuperati.",
+    "Quillfeather non è installato in %1: non c'è nulla da rimuovere.",
+    "Quillfeather non è installato in %1: non c'è nulla da ripristinare.",
+    "In %1 è in corso un'altra installazione, disinstallazione o riparazione di Quillfeather. Attendere il completamento e riprovare.",
+    "Impossibile avviare il programma di installazione (%1).",
+    "Impossibile avviare la disinstallazione: %1 non trovato. Eseguire di nuovo il programma di installazione di Quillfeather per ripristinare l'installazione.",
+    "Impossibile avviare la riparazione: %1 non trovato. Eseguire di nuovo il programma di installazione di Quillfeather per ripristinare l'installazione.",
+    "Impossibile rimuovere completamente Quillfeather: non è stato possibile eliminare %1. Chiudere i programmi che lo utilizzano e ripetere la disinstallazione; la voce in Installazione applicazioni è ancora disponibile.",
+    "Impossibile ripristinare Quillfeather: il file CAB %1 conservato per le riparazioni non è utilizzabile (%2). Eseguire di nuovo il programma di installazione di Quillfeather.",
+    "Impossibile ripristinare Quillfeather: non è stato possibile recuperare %1 (%2).",
+    "Disinstallazione non riuscita (%1).",
+    "Riparazione non riuscita (%1).",
+]
+
+KO_KR = [
+    "Quillfeather를 제거하는 동안 기다려 주십시오...",
+    "%2에서 Quillfeather(버전 %1)를 제거하시겠습니까? 폴더에 직접 추가한 파일은 그대로 유지됩니다.",
+    "Quillfeather가 컴퓨터에서 제거되었습니다.",
+    "Quillfeather가 컴퓨터에서 제거되었습니다. (%1에는 추가된 파일이 있으므로 폴더를 유지했습니다.)",
+    "Quillfeather를 복구했습니다. 수정할 항목이 없습니다.",
+    "Quillfeather를 복구했습니다. 파일 %1개를 복원했습니다.",
+    "%1에 Quillfeather가 설치되어 있지 않습니다. 제거할 항목이 없습니다.",
+    "%1에 Quillfeather가 설치되어 있지 않습니다. 복구할 항목이 없습니다.",
+    "%1에서 다른 Quillfeather 설치, 제거 또는 복구 작업이 진행 중입니다. 작업이 끝날 때까지 기다린 후 다시 시도하십시오.",
+    "설치 프로그램을 시작할 수 없습니다(%1).",
+    "제거를 시작할 수 없습니다. %1 파일이 없습니다. Quillfeather 설치 프로그램을 다시 실행하여 설치를 복구하십시오.",
+    "복구를 시작할 수 없습니다. %1 파일이 없습니다. Quillfeather 설치 프로그램을 다시 실행하여 설치를 복구하십시오.",
+    "Quillfeather를 완전히 제거하지 못했습니다. %1을(를) 삭제할 수 없습니다. 해당 파일을 사용하는 프로그램을 닫은 후 다시 제거하십시오. 프로그램 추가/제거의 항목은 계속 사용할 수 있습니다.",
+    "Quillfeather를 복구할 수 없습니다. 복구용으로 보관된 CAB 파일 %1을(를) 사용할 수 없습니다(%2). Quillfeather 설치 프로그램을 다시 실행하십시오.",
+    "Quillfeather를 복구하지 못했습니다. %1을(를) 복원할 수 없습니다(%2).",
+    "제거하지 못했습니다(%1).",
+    "복구하지 못했습니다(%1).",
+]
+
+NB_NO = [
+    "Vent mens Quillfeather avinstalleres...",
+    "Vil du fjerne Quillfeather (versjon %1) fra %2? Filer du selv har lagt til i mappen, beholdes.",
+    "Quillfeather er fjernet fra datamaskinen.",
+    "Quillfeather er fjernet fra datamaskinen. (%1 beholdes fordi mappen inneholder filer som er lagt til)",
+    "Quillfeather er reparert. Ingenting måtte rettes.",
+    "Quillfeather er reparert. %1 filer er gjenopprettet.",
+    "Quillfeather er ikke installert i %1. Det er ingenting å fjerne.",
+    "Quillfeather er ikke installert i %1. Det er ingenting å reparere.",
+    "En annen installasjon, avinstallering eller reparasjon av Quillfeather pågår i %1. Vent til den er ferdig, og prøv deretter på nytt.",
+    "Installasjonsprogrammet kunne ikke startes (%1).",
+    "Avinstalleringen kan ikke starte: %1 mangler. Kjør installasjonsprogrammet for Quillfeather på nytt for å reparere installasjonen.",
+    "Reparasjonen kan ikke starte: %1 mangler. Kjør installasjonsprogrammet for Quillfeather på nytt for å reparere installasjonen.",
+    "Quillfeather kunne ikke fjernes helt: %1 kunne ikke slettes. Lukk programmene som bruker filen, og avinstaller på nytt. Oppføringen i Legg til eller fjern programmer virker fortsatt.",
+    "Quillfeather kan ikke repareres: CAB-filen %1, som er lagret for reparasjoner, kan ikke brukes (%2). Kjør installasjonsprogrammet for Quillfeather på nytt.",
+    "Quillfeather kunne ikke repareres: %1 kunne ikke gjenopprettes (%2).",
+    "Avinstalleringen mislyktes (%1).",
+    "Reparasjonen mislyktes (%1).",
+]
+
+NL_NL = [
+    "Een ogenblik geduld. Quillfeather wordt verwijderd...",
+    "Wilt u Quillfeather (versie %1) uit %2 verwijderen? Bestanden die u zelf aan de map hebt toegevoegd, blijven behouden.",
+    "Quillfeather is van de computer verwijderd.",
+    "Quillfeather is van de computer verwijderd. (%1 is behouden omdat de map toegevoegde bestanden bevat)",
+    "Quillfeather is hersteld: er hoefde niets te worden gerepareerd.",
+    "Quillfeather is hersteld: %1 bestanden zijn teruggezet.",
+    "Quillfeather is niet geïnstalleerd in %1. Er is niets te verwijderen.",
+    "Quillfeather is niet geïnstalleerd in %1. Er is niets te herstellen.",
+    "In %1 wordt al een andere installatie, verwijdering of reparatie van Quillfeather uitgevoerd. Wacht tot deze is voltooid en probeer het opnieuw.",
+    "Het installatieprogramma kan niet worden gestart (%1).",
+    "Het verwijderen kan niet beginnen: %1 ontbreekt. Voer het installatieprogramma van Quillfeather opnieuw uit om de installatie te herstellen.",
+    "Het herstellen kan niet beginnen: %1 ontbreekt. Voer het installatieprogramma van Quillfeather opnieuw uit om de installatie te herstellen.",
+    "Quillfeather kan niet volledig worden verwijderd: %1 kan niet worden verwijderd. Sluit de programma's die dit bestand gebruiken en verwijder Quillfeather opnieuw. Het item onder Software werkt nog steeds.",
+    "Quillfeather kan niet worden hersteld: het voor reparaties bewaarde CAB-bestand %1 kan niet worden gebruikt (%2). Voer het installatieprogramma van Quillfeather opnieuw uit.",
+    "Quillfeather kan niet worden hersteld: %1 kan niet worden teruggezet (%2).",
+    "Het verwijderen is mislukt (%1).",
+    "Het herstellen is mislukt (%1).",
+]
+
+PT_PT = [
+    "Aguarde enquanto o Quillfeather é desinstalado...",
+    "Pretende remover o Quillfeather (versão %1) de %2? Os ficheiros que adicionou à pasta serão mantidos.",
+    "O Quillfeather foi removido do computador.",
+    "O Quillfeather foi removido do computador. (%1 foi mantida porque contém ficheiros adicionados)",
+    "O Quillfeather foi reparado: não foi necessário corrigir nada.",
+    "O Quillfeather foi reparado: foram restaurados %1 ficheiros.",
+    "O Quillfeather não está instalado em %1: não há nada para remover.",
+    "O Quillfeather não está instalado em %1: não há nada para reparar.",
+    "Está em curso outra instalação, desinstalação ou reparação do Quillfeather em %1. Aguarde até terminar e tente novamente.",
+    "Não foi possível iniciar o programa de configuração (%1).",
+    "Não é possível iniciar a desinstalação: %1 não foi encontrado. Execute novamente o instalador do Quillfeather para reparar a instalação.",
+    "Não é possível iniciar a reparação: %1 não foi encontrado. Execute novamente o instalador do Quillfeather para reparar a instalação.",
+    "Não foi possível remover completamente o Quillfeather: não foi possível eliminar %1. Feche os programas que o utilizam e desinstale novamente; a entrada em Adicionar ou remover programas continua a funcionar.",
+    "Não é possível reparar o Quillfeather: o ficheiro CAB %1 guardado para reparações não pode ser utilizado (%2). Execute novamente o instalador do Quillfeather.",
+    "Não foi possível reparar o Quillfeather: não foi possível restaurar %1 (%2).",
+    "A desinstalação falhou (%1).",
+    "A reparação falhou (%1).",
+]
+
+SV_SE = [
+    "Vänta medan Quillfeather avinstalleras...",
+    "Vill du ta bort Quillfeather (version %1) från %2? Filer som du själv har lagt till i mappen behålls.",
+    "Quillfeather har tagits bort från datorn.",
+    "Quillfeather har tagits bort från datorn. (%1 behölls eftersom mappen innehåller filer som har lagts till)",
+    "Quillfeather har reparerats. Inget behövde åtgärdas.",
+    "Quillfeather har reparerats. %1 filer återställdes.",
+    "Quillfeather är inte installerat i %1. Det finns inget att ta bort.",
+    "Quillfeather är inte installerat i %1. Det finns inget att reparera.",
+    "En annan installation, avinstallation eller reparation av Quillfeather pågår i %1. Vänta tills den är klar och försök sedan igen.",
+    "Installationsprogrammet kunde inte startas (%1).",
+    "Avinstallationen kan inte starta: %1 saknas. Kör installationsprogrammet för Quillfeather igen för att reparera installationen.",
+    "Reparationen kan inte starta: %1 saknas. Kör installationsprogrammet för Quillfeather igen för att reparera installationen.",
+    "Quillfeather kunde inte tas bort helt: %1 kunde inte tas bort. Stäng programmen som använder filen och avinstallera igen. Posten i Lägg till eller ta bort program fungerar fortfarande.",
+    "Quillfeather kan inte repareras: CAB-filen %1 som sparats för reparationer kan inte användas (%2). Kör installationsprogrammet för Quillfeather igen.",
+    "Quillfeather kunde inte repareras: %1 kunde inte återställas (%2).",
+    "Avinstallationen misslyckades (%1).",
+    "Reparationen misslyckades (%1).",
+]
+
+ZH_CN = [
+    "正在卸载 Quillfeather，请稍候...",
+    "是否要从 %2 中删除 Quillfeather (版本 %1)？您添加到该文件夹中的文件将被保留。",
+    "已从您的计算机上删除 Quillfeather。",
+    "已从您的计算机上删除 Quillfeather。(%1 中含有您添加的文件，因此保留了该文件夹)",
+    "Quillfeather 已修复：没有需要修复的内容。",
+    "Quillfeather 已修复：已还原 %1 个文件。",
+    "%1 中未安装 Quillfeather，没有可删除的内容。",
+    "%1 中未安装 Quillfeather，没有可修复的内容。",
+    "%1 中正在进行另一个 Quillfeather 安装、卸载或修复操作。请等待其结束后重试。",
+    "无法启动安装程序(%1)。",
+    "无法开始卸载：缺少 %1。请重新运行 Quillfeather 安装程序以修复安装。",
+    "无法开始修复：缺少 %1。请重新运行 Quillfeather 安装程序以修复安装。",
+    "无法完全删除 Quillfeather：无法删除 %1。请关闭正在使用该文件的程序，然后重新卸载。“添加或删除程序”中的条目仍然可用。",
+    "无法修复 Quillfeather：为修复而保留的压缩文件 %1 无法使用(%2)。请重新运行 Quillfeather 安装程序。",
+    "无法修复 Quillfeather：无法还原 %1(%2)。",
+    "卸载失败(%1)。",
+    "修复失败(%1)。",
+]
+
+ZH_TW = [
+    "正在解除安裝 Quillfeather，請稍候...",
+    "是否要從 %2 移除 Quillfeather (版本 %1)？您新增到此資料夾的檔案將會保留。",
+    "已從您的電腦移除 Quillfeather。",
+    "已從您的電腦移除 Quillfeather。(%1 中含有您新增的檔案，因此保留了此資料夾)",
+    "Quillfeather 已修復：沒有需要修正的項目。",
+    "Quillfeather 已修復：已還原 %1 個檔案。",
+    "%1 中未安裝 Quillfeather，沒有可移除的項目。",
+    "%1 中未安裝 Quillfeather，沒有可修復的項目。",
+    "%1 中正在進行另一個 Quillfeather 安裝、解除安裝或修復作業。請等候作業結束後再試一次。",
+    "無法啟動安裝程式(%1)。",
+    "無法開始解除安裝：找不到 %1。請重新執行 Quillfeather 安裝程式以修復安裝。",
+    "無法開始修復：找不到 %1。請重新執行 Quillfeather 安裝程式以修復安裝。",
+    "無法完全移除 Quillfeather：無法刪除 %1。請關閉正在使用該檔案的程式，然後再解除安裝一次。「新增或移除程式」中的項目仍可使用。",
+    "無法修復 Quillfeather：為修復而保留的壓縮檔 %1 無法使用(%2)。請重新執行 Quillfeather 安裝程式。",
+    "無法修復 Quillfeather：無法還原 %1(%2)。",
+    "解除安裝失敗(%1)。",
+    "修復失敗(%1)。",
+]
+
+_OWN = {
+    "da-dk": DA_DK, "de-de": DE_DE, "en-au": EN_US, "en-gb": EN_US,
+    "en-us": EN_US, "es-es": ES_ES, "es-mx": ES_MX, "fi-fi": FI_FI,
+    "fr-ca": FR_CA, "fr-fr": FR_FR, "it-it": IT_IT, "ko-kr": KO_KR,
+    "nb-no": NB_NO, "nl-nl": NL_NL, "pt-pt": PT_PT, "sv-se": SV_SE,
+    "zh-cn": ZH_CN, "zh-hk": ZH_TW, "zh-tw": ZH_TW,
+}
+
+
+def _texts(locale):
+    shared = [ui_texts.TEXTS[locale][ui_texts.KEYS.index(k)] for k in SHARED_KEYS]
+    return shared + _OWN[locale]
+
+
+TEXTS = {loc: _texts(loc) for loc in _OWN}
+
+# Which placeholders each text has: a translation keeps every one.
+PLACEHOLDERS = {key: sorted(set(p for p in ("%1", "%2") if p in text))
+                for key, text in zip(KEYS, TEXTS["en-us"])}
