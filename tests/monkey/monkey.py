@@ -246,6 +246,8 @@ class Session:
         self.wizard_gone_ok = False  # the script was entitled to lose its wizard
         self.confirm_answer = None   # what the user answered to a Confirm in flight
         self.may_end = None          # a call in flight that ends the server
+        self.has_progress = False    # the server has made its progress window (and not closed it)
+        self.progress_before = False # it had one when closeProgress was sent
 
     # ---- calls ----
     def send(self, op, *args):
@@ -531,6 +533,13 @@ class Monkey:
         s.confirm_answer = None
         if op in ("closeAll", "closeProgress", "release"):
             s.may_end = op
+        if op == "Confirm":
+            s.has_progress = True  # its box takes the progress window's caption, making that window
+        if op == "closeProgress":
+            # It ends the server when the server has a progress window (even
+            # one the user closed): decided now, since once the call has
+            # returned an ending server has dropped its windows already.
+            s.progress_before = s.has_progress or self.progress(self.snapshot(), s.server) is not None
         self.await_call(s)
 
     def await_call(self, s):
@@ -575,6 +584,8 @@ class Monkey:
                 self.fail("%s failed: %s" % (op, value))
             return
         truth = value == "true" or value == "-1" or value == "True"
+        if op in ("setMaxValue", "showProgress"):
+            s.has_progress = True
         if op == "readyToInstall":
             allowed = {self.ready_for(before), self.ready_for(self.decision)}
             if truth not in allowed:
@@ -611,9 +622,8 @@ class Monkey:
             if s.phase == "installing":
                 s.phase = "done"
         elif op in ("closeAll", "closeProgress", "release"):
-            if op == "closeProgress" and not self.progress(self.snapshot(), s.server) and \
-                    self.alive(self.snapshot(), s.server):
-                return  # no progress window: the server goes on
+            if op == "closeProgress" and not s.progress_before:
+                return  # there was no progress window: the server goes on
             s.ending = op
             s.wizard_gone_ok = True
             if op == "release":
