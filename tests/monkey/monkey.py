@@ -173,57 +173,6 @@ class _Endpoint:
         self.server.server_close()
 
 
-class Inspector:
-    """One inspector process answering many commands (its serve mode): a
-    robot that looks after every step cannot start a process per look."""
-
-    def __init__(self, folder):
-        e = winetest.setup()
-        self.out_path = os.path.join(folder, "inspector.out")
-        self.out = open(self.out_path, "wb")
-        self.err = open(os.path.join(folder, "inspector.err"), "wb")
-        self.proc = subprocess.Popen([e["WINELOADER"], winetest.program("inspector"), "serve"], env=e,
-                                     stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
-                                     start_new_session=True, cwd=folder)
-        self.read = 0
-        self.reader = open(self.out_path, "rb")
-        self.buffer = b""
-
-    def ask(self, *args, timeout=60):
-        line = "\t".join(str(a) for a in args) + "\n"
-        self.proc.stdin.write(line.encode("utf-8"))
-        self.proc.stdin.flush()
-        deadline = time.time() + timeout
-        while b"\n" not in self.buffer:
-            chunk = self.reader.read()
-            if chunk:
-                self.buffer += chunk
-                continue
-            if self.proc.poll() is not None:
-                raise MonkeyFailure("the inspector ended (exit %s)" % self.proc.poll())
-            if time.time() > deadline:
-                raise MonkeyFailure("the inspector did not answer %r" % (args,))
-            time.sleep(0.005)
-        text, self.buffer = self.buffer.split(b"\n", 1)
-        return json.loads(text.decode("utf-8"))
-
-    def __call__(self, *args, timeout=60):
-        answer = self.ask(*args, timeout=timeout)
-        if answer["code"] != 0:
-            raise winetest.InspectorError(list(map(str, args)), answer["code"], answer["err"], answer["out"])
-        return answer["out"]
-
-    def close(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(20)
-        except (OSError, subprocess.TimeoutExpired):
-            os.killpg(self.proc.pid, 9)
-            self.proc.wait(10)
-        for f in (self.out, self.err, self.reader):
-            f.close()
-
-
 class Session:
     """One installation script: a client process and the server it starts."""
 
@@ -292,7 +241,7 @@ class Monkey:
     def run(self):
         folder = self.test.tmp
         self.endpoint = _Endpoint()
-        self.inspect = Inspector(folder)
+        self.inspect = winetest.Resident(folder)
         try:
             for i, action in enumerate(self.actions):
                 self.step = i
