@@ -6,6 +6,7 @@ controller, with COM's own warnings from that client.
 
     python3 scripts/activation_stress.py [--rounds N] [--case confirm|finish]
                                          [--pause S] [--how group|client]
+                                         [--fresh] [--via-inspector]
 Exit code: 0 every new client was served, 1 some were refused."""
 
 import argparse
@@ -41,6 +42,8 @@ def main():
     p.add_argument("--case", choices=sorted(VICTIM), default="confirm")
     p.add_argument("--pause", type=float, default=1.0)
     p.add_argument("--how", choices=("group", "client"), default="group")
+    p.add_argument("--via-inspector", action="store_true", help="start the new client from inside the "
+                   "prefix (inspector run), as the hostile tests do")
     p.add_argument("--fresh", action="store_true", help="end the Wine session before each round, so that "
                    "the killed client is the session's first process")
     a = p.parse_args()
@@ -72,8 +75,15 @@ def main():
             v.wait(30)
         time.sleep(a.pause)
         before = [(q["pid"], q["exe"]) for q in winetest.processes() if q["exe"].lower() == "vellumsetup.exe"]
-        r = winetest.run("cscript", ["//nologo", winetest.to_windows(after)], timeout=90,
-                         env={"WINEDEBUG": "warn+ole,err+ole"})
+        if a.via_inspector:
+            out = os.path.join(folder, "after.out")
+            winetest.run_windows(["C:\\windows\\system32\\cscript.exe", "//nologo", winetest.to_windows(after)],
+                                 wait=90, stdout=out, stderr=out + ".err", env={"WINEDEBUG": "warn+ole,err+ole"})
+            with open(out, "rb") as f, open(out + ".err", "rb") as g:
+                r = winetest.Result(0, f.read().decode("utf-8", "replace"), g.read().decode("utf-8", "replace"))
+        else:
+            r = winetest.run("cscript", ["//nologo", winetest.to_windows(after)], timeout=90,
+                             env={"WINEDEBUG": "warn+ole,err+ole"})
         answer = r.stdout.strip()
         ok = answer.startswith("made ")
         print("round %d: %s (servers before: %s)" % (n, answer, before), flush=True)
