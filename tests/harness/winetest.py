@@ -441,6 +441,19 @@ def _resident_close():
         _resident = None
 
 
+def inspector_answer(args, timeout=60):
+    """The resident inspector's {code, out, err} for one command."""
+    for attempt in range(2):
+        try:
+            return resident().ask(*args, timeout=timeout)
+        except InspectorError:
+            # An inspector that ended before the command reached it (a
+            # wineserver -k between tests) is started again once; one that
+            # took the command and did not answer is a failure.
+            if attempt or (_resident is not None and _resident.alive()):
+                raise
+
+
 def inspector(*args, timeout=60, check=True):
     """Runs one inspector command in the resident inspector and returns its
     JSON answer.
@@ -451,16 +464,7 @@ def inspector(*args, timeout=60, check=True):
     if "--timeout" in args[:-1]:
         waits = int(args[args.index("--timeout") + 1]) / 1000.0
         timeout = max(timeout, waits + 60)
-    for attempt in range(2):
-        try:
-            answer = resident().ask(*args, timeout=timeout)
-            break
-        except InspectorError:
-            # An inspector that ended before the command reached it (a
-            # wineserver -k between tests) is started again once; one that
-            # took the command and did not answer is a failure.
-            if attempt or (_resident is not None and _resident.alive()):
-                raise
+    answer = inspector_answer(args, timeout)
     code, output = answer["code"], answer["out"]
     if code != 0 and check:
         raise InspectorError(args, code, answer["err"], output)
