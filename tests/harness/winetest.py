@@ -415,8 +415,11 @@ class Resident:
             except ProcessLookupError:
                 pass
             self.proc.wait(10)
-        for f in (self.out, self.err, self.reader):
-            f.close()
+        for f in (self.proc.stdin, self.out, self.err, self.reader):
+            try:
+                f.close()
+            except OSError:
+                pass  # a pipe whose reader has gone
 
 
 _resident = None
@@ -429,8 +432,9 @@ def resident():
     if _resident is None or not _resident.alive():
         if _resident is not None:
             _resident.close(force=True)
+        else:
+            atexit.register(_resident_close)
         _resident = Resident()
-        atexit.register(_resident_close)
     return _resident
 
 
@@ -658,12 +662,20 @@ class WineTestCase(unittest.TestCase):
         return answer
 
     def kill_leftovers(self):
-        """Ends (by pid) the Windows processes that appeared since setUp."""
+        """Ends (by pid) the Windows processes that appeared since setUp.
+
+        A COM server killed before a client took its class object leaves
+        that registration in Wine's COM service, and the next activation
+        would get the dead server's reference: when a VellumSetup had to be
+        killed, the Wine session ends too, which clears them all."""
         killed = []
         for p in processes():
             if p["pid"] not in self._baseline and p["exe"].lower() not in WINE_SERVICES:
                 inspector("kill", "--pid", p["pid"], timeout=30, check=False)
                 killed.append(p)
+        if any(p["exe"].lower() == "vellumsetup.exe" for p in killed):
+            wineserver_kill()
+            wineserver_wait(30)
         return killed
 
     def heap_report(self):
