@@ -26,10 +26,17 @@ Running programs (output always goes to files, never pipes)
     start(exe, args, env=None, cwd=None) -> Process(pid, kill(), wait(t), poll())
                           host-side start; pid is the unix pid
     inspector(*args, timeout=60, check=True) -> parsed JSON
-                          runs testtools/inspector (see its main.cpp for the
-                          commands); a non-zero exit raises InspectorError with
-                          .code (1 failure, 2 time-out/not found, 3 refused),
-                          .stderr and .output (JSON printed before failing)
+                          one testtools/inspector command (see its main.cpp
+                          for the commands), answered by the process's
+                          resident inspector (one "inspector serve" process,
+                          started on first use and again if it has ended);
+                          a failure raises InspectorError with .code (1
+                          failure, 2 time-out/not found, 3 refused; -1 the
+                          resident ended or did not answer), .stderr and
+                          .output (JSON written before failing)
+    Resident(folder=None) an inspector process of one's own in serve mode:
+                          r(*args) as inspector(), r.ask(*args) ->
+                          {code, out, err}, r.close()
     inspector_background(*args) -> Background; .result(timeout) -> parsed JSON
                           an inspector command running while the test acts
                           (e.g. "watch" recording a progress bar)
@@ -342,8 +349,118 @@ def run(exe, args=(), timeout=60, env=None, cwd=None):
     return Result(code, out, err)
 
 
+class Resident:
+    """One inspector process answering many commands (its serve mode): a
+    command costs a line on a pipe instead of a Wine process start. Output
+    goes to a file (never a pipe read by the host)."""
+
+    def __init__(self, folder=None):
+        e = setup()
+        self.folder = folder or tempfile.mkdtemp(prefix="inspector-")
+        self.out_path = os.path.join(self.folder, "inspector.out")
+        self.out = open(self.out_path, "wb")
+        self.err = open(os.path.join(self.folder, "inspector.err"), "wb")
+        self.proc = subprocess.Popen([e["WINELOADER"], program("inspector"), "serve"], env=e,
+                                     stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
+                                     start_new_session=True, cwd=self.folder)
+        self.reader = open(self.out_path, "rb")
+        self.buffer = b""
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def ask(self, *args, timeout=60):
+        """The answer {code, out, err} of one command; raises
+        InspectorError (code -1) when the process ended or did not answer
+        in time (it is then ended: the next command needs a new one)."""
+        line = "\t".join(str(a) for a in args) + "\n"
+        try:
+            self.proc.stdin.write(line.encode("utf-8"))
+            self.proc.stdin.flush()
+        except OSError:
+            raise InspectorError([str(a) for a in args], -1, "the resident inspector has ended", None)
+        deadline = time.time() + timeout
+        delay = 0.002
+        while b"\n" not in self.buffer:
+            chunk = self.reader.read()
+            if chunk:
+                self.buffer += chunk
+                continue
+            if self.proc.poll() is not None:
+                raise InspectorError([str(a) for a in args], -1,
+                                     "the resident inspector ended (exit %s)" % self.proc.poll(), None)
+            if time.time() > deadline:
+                self.close(force=True)
+                raise InspectorError([str(a) for a in args], -1, "no answer within %s s" % timeout, None)
+            time.sleep(delay)
+            delay = min(delay * 2, 0.02)
+        text, self.buffer = self.buffer.split(b"\n", 1)
+        return json.loads(text.decode("utf-8"))
+
+    def __call__(self, *args, timeout=60):
+        answer = self.ask(*args, timeout=timeout)
+        if answer["code"] != 0:
+            raise InspectorError(list(map(str, args)), answer["code"], answer["err"], answer["out"])
+        return answer["out"]
+
+    def close(self, force=False):
+        try:
+            if force:
+                raise OSError
+            self.proc.stdin.close()
+            self.proc.wait(20)
+        except (OSError, subprocess.TimeoutExpired):
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(10)
+        for f in (self.proc.stdin, self.out, self.err, self.reader):
+            try:
+                f.close()
+            except OSError:
+                pass  # a pipe whose reader has gone
+
+
+_resident = None
+
+
+def resident():
+    """The process's resident inspector, started again when it has ended
+    (a wineserver -k, a time-out)."""
+    global _resident
+    if _resident is None or not _resident.alive():
+        if _resident is not None:
+            _resident.close(force=True)
+        else:
+            atexit.register(_resident_close)
+        _resident = Resident()
+    return _resident
+
+
+def _resident_close():
+    global _resident
+    if _resident is not None:
+        _resident.close()
+        _resident = None
+
+
+def inspector_answer(args, timeout=60):
+    """The resident inspector's {code, out, err} for one command."""
+    for attempt in range(2):
+        try:
+            return resident().ask(*args, timeout=timeout)
+        except InspectorError:
+            # An inspector that ended before the command reached it (a
+            # wineserver -k between tests) is started again once; one that
+            # took the command and did not answer is a failure.
+            if attempt or (_resident is not None and _resident.alive()):
+                raise
+
+
 def inspector(*args, timeout=60, check=True):
-    """Runs one inspector command and returns its JSON answer.
+    """Runs one inspector command in the resident inspector and returns its
+    JSON answer.
 
     A command that waits (--timeout in ms) is given that long and a margin
     on the host, so a slow machine meets the inspector's own limit first."""
@@ -351,23 +468,12 @@ def inspector(*args, timeout=60, check=True):
     if "--timeout" in args[:-1]:
         waits = int(args[args.index("--timeout") + 1]) / 1000.0
         timeout = max(timeout, waits + 60)
-    for attempt in range(3):
-        r = run(program("inspector"), args, timeout=timeout)
-        # The inspector reports every failure of its own on stderr. Exit 1
-        # with nothing written at all means Wine did not get it started
-        # (seen rarely under load); the command never ran, so run it again.
-        if not (r.code == 1 and not r.stdout.strip() and not r.stderr.strip()):
-            break
-        time.sleep(0.5)
-    text = r.stdout.strip()
-    try:
-        output = json.loads(text) if text else None
-    except ValueError:
-        output = None
-    if r.code != 0 and check:
-        raise InspectorError(args, r.code, r.stderr, output)
-    if output is None and r.code == 0:
-        raise InspectorError(args, r.code, "no JSON answer: " + r.stdout + r.stderr, None)
+    answer = inspector_answer(args, timeout)
+    code, output = answer["code"], answer["out"]
+    if code != 0 and check:
+        raise InspectorError(args, code, answer["err"], output)
+    if output is None and code == 0:
+        raise InspectorError(args, code, "no JSON answer: " + answer["err"], None)
     return output
 
 
@@ -556,12 +662,20 @@ class WineTestCase(unittest.TestCase):
         return answer
 
     def kill_leftovers(self):
-        """Ends (by pid) the Windows processes that appeared since setUp."""
+        """Ends (by pid) the Windows processes that appeared since setUp.
+
+        A COM server killed before a client took its class object leaves
+        that registration in Wine's COM service, and the next activation
+        would get the dead server's reference: when a VellumSetup had to be
+        killed, the Wine session ends too, which clears them all."""
         killed = []
         for p in processes():
             if p["pid"] not in self._baseline and p["exe"].lower() not in WINE_SERVICES:
                 inspector("kill", "--pid", p["pid"], timeout=30, check=False)
                 killed.append(p)
+        if any(p["exe"].lower() == "vellumsetup.exe" for p in killed):
+            wineserver_kill()
+            wineserver_wait(30)
         return killed
 
     def heap_report(self):

@@ -1,17 +1,21 @@
 """Running Windows programs of this build under Wine from host-side tests.
 
-Small on purpose: the environment (loader, private prefix, display), a run
-with a time limit that ends what it started, and path conversion. Used by the
-hostile-input, DLL-planting and benchmark scripts.
+The hostile-input, DLL-planting and benchmark scripts' interface to the
+one Wine harness (tests/harness/winetest.py): its display, prefix, path
+conversion and resident inspector, with the calling conventions these
+scripts use (argument lists, (exit code, answer) pairs).
 """
-import atexit
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+if os.path.join(ROOT, "tests") not in sys.path:
+    sys.path.insert(0, os.path.join(ROOT, "tests"))
+from harness import winetest  # noqa: E402
 
 
 def build_root():
@@ -22,8 +26,11 @@ def arch():
     a = os.environ.get("VELLUM_ARCH")
     if a:
         return a
-    ok = subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL).returncode == 0
+    try:
+        ok = subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:  # a kernel without 32-bit support refuses the loader itself
+        ok = False
     return "i686" if ok else "x86_64"
 
 
@@ -55,55 +62,21 @@ _prefix_ready = False
 
 
 def ensure_prefix():
-    global _prefix_ready
-    if _prefix_ready:
-        return
-    subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine-prefix.sh")], env=wine_env(),
-                   check=True, timeout=600)
-    _prefix_ready = True
-
-
-_xvfb = None
+    """The prefix (and the harness's display): winetest.setup()."""
+    winetest.setup()
 
 
 def ensure_display():
-    """A display for windows and message boxes: the caller's, or a private Xvfb."""
-    global _xvfb
-    d = os.environ.get("DISPLAY", "")
-    num = d.split(":")[-1].split(".")[0] if d else ""
-    if num and os.path.exists("/tmp/.X11-unix/X" + num):
-        return
-    for n in range(141, 200):
-        if os.path.exists("/tmp/.X%d-lock" % n):
-            continue
-        proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(50):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                os.environ["DISPLAY"] = ":%d" % n
-                _xvfb = proc
-                atexit.register(stop_display)
-                return
-            if proc.poll() is not None:
-                break
-            time.sleep(0.1)
-        proc.kill()
-        proc.wait()
-    raise RuntimeError("no free display for Xvfb")
+    """A display for windows and message boxes: the caller's, or the
+    harness's private Xvfb (one per process, stopped at exit)."""
+    os.environ["DISPLAY"] = winetest.setup()["DISPLAY"]
 
 
 def stop_display():
-    global _xvfb
-    if _xvfb is not None:
-        _xvfb.kill()
-        _xvfb.wait()
-        _xvfb = None
-        os.environ.pop("DISPLAY", None)
+    """Nothing to do: the harness stops its display when the process ends."""
 
 
-def winpath(host_path):
-    """Z: drive path of a host path (Wine maps / to Z:)."""
-    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+winpath = winetest.to_windows
 
 
 def start(args, env=None, cwd=None, out=None):
@@ -186,12 +159,20 @@ def inspector_exe():
 
 
 def inspector(args, timeout=120, env=None):
-    """Runs the inspector; returns (exit code, parsed JSON answer or None).
-    A command that waits (--timeout in ms) gets that long and a margin."""
+    """Runs an inspector command; returns (exit code, parsed JSON answer or
+    None). Without env it is answered by the harness's resident inspector;
+    with env (extra Wine environment) a process of its own runs it. A
+    command that waits (--timeout in ms) gets that long and a margin."""
     import json
     args = [str(a) for a in args]
     if "--timeout" in args[:-1]:
         timeout = max(timeout, int(args[args.index("--timeout") + 1]) / 1000.0 + 60)
+    if env is None:
+        try:
+            answer = winetest.inspector_answer(args, timeout)
+        except winetest.InspectorError as e:
+            return e.code, None
+        return answer["code"], answer["out"]
     folder = os.path.join(build_root(), "test-scratch")
     os.makedirs(folder, exist_ok=True)
     fd, out = tempfile.mkstemp(prefix="insp-", dir=folder)

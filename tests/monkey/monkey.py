@@ -173,57 +173,6 @@ class _Endpoint:
         self.server.server_close()
 
 
-class Inspector:
-    """One inspector process answering many commands (its serve mode): a
-    robot that looks after every step cannot start a process per look."""
-
-    def __init__(self, folder):
-        e = winetest.setup()
-        self.out_path = os.path.join(folder, "inspector.out")
-        self.out = open(self.out_path, "wb")
-        self.err = open(os.path.join(folder, "inspector.err"), "wb")
-        self.proc = subprocess.Popen([e["WINELOADER"], winetest.program("inspector"), "serve"], env=e,
-                                     stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
-                                     start_new_session=True, cwd=folder)
-        self.read = 0
-        self.reader = open(self.out_path, "rb")
-        self.buffer = b""
-
-    def ask(self, *args, timeout=60):
-        line = "\t".join(str(a) for a in args) + "\n"
-        self.proc.stdin.write(line.encode("utf-8"))
-        self.proc.stdin.flush()
-        deadline = time.time() + timeout
-        while b"\n" not in self.buffer:
-            chunk = self.reader.read()
-            if chunk:
-                self.buffer += chunk
-                continue
-            if self.proc.poll() is not None:
-                raise MonkeyFailure("the inspector ended (exit %s)" % self.proc.poll())
-            if time.time() > deadline:
-                raise MonkeyFailure("the inspector did not answer %r" % (args,))
-            time.sleep(0.005)
-        text, self.buffer = self.buffer.split(b"\n", 1)
-        return json.loads(text.decode("utf-8"))
-
-    def __call__(self, *args, timeout=60):
-        answer = self.ask(*args, timeout=timeout)
-        if answer["code"] != 0:
-            raise winetest.InspectorError(list(map(str, args)), answer["code"], answer["err"], answer["out"])
-        return answer["out"]
-
-    def close(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(20)
-        except (OSError, subprocess.TimeoutExpired):
-            os.killpg(self.proc.pid, 9)
-            self.proc.wait(10)
-        for f in (self.out, self.err, self.reader):
-            f.close()
-
-
 class Session:
     """One installation script: a client process and the server it starts."""
 
@@ -246,6 +195,8 @@ class Session:
         self.wizard_gone_ok = False  # the script was entitled to lose its wizard
         self.confirm_answer = None   # what the user answered to a Confirm in flight
         self.may_end = None          # a call in flight that ends the server
+        self.has_progress = False    # the server has made its progress window (and not closed it)
+        self.progress_before = False # it had one when closeProgress was sent
 
     # ---- calls ----
     def send(self, op, *args):
@@ -290,7 +241,7 @@ class Monkey:
     def run(self):
         folder = self.test.tmp
         self.endpoint = _Endpoint()
-        self.inspect = Inspector(folder)
+        self.inspect = winetest.Resident(folder)
         try:
             for i, action in enumerate(self.actions):
                 self.step = i
@@ -531,6 +482,13 @@ class Monkey:
         s.confirm_answer = None
         if op in ("closeAll", "closeProgress", "release"):
             s.may_end = op
+        if op == "Confirm":
+            s.has_progress = True  # its box takes the progress window's caption, making that window
+        if op == "closeProgress":
+            # It ends the server when the server has a progress window (even
+            # one the user closed): decided now, since once the call has
+            # returned an ending server has dropped its windows already.
+            s.progress_before = s.has_progress or self.progress(self.snapshot(), s.server) is not None
         self.await_call(s)
 
     def await_call(self, s):
@@ -575,6 +533,8 @@ class Monkey:
                 self.fail("%s failed: %s" % (op, value))
             return
         truth = value == "true" or value == "-1" or value == "True"
+        if op in ("setMaxValue", "showProgress"):
+            s.has_progress = True
         if op == "readyToInstall":
             allowed = {self.ready_for(before), self.ready_for(self.decision)}
             if truth not in allowed:
@@ -611,9 +571,8 @@ class Monkey:
             if s.phase == "installing":
                 s.phase = "done"
         elif op in ("closeAll", "closeProgress", "release"):
-            if op == "closeProgress" and not self.progress(self.snapshot(), s.server) and \
-                    self.alive(self.snapshot(), s.server):
-                return  # no progress window: the server goes on
+            if op == "closeProgress" and not s.progress_before:
+                return  # there was no progress window: the server goes on
             s.ending = op
             s.wizard_gone_ok = True
             if op == "release":
