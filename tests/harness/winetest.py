@@ -609,6 +609,9 @@ def reg_delete(key, name=None):
 
 
 def wineserver_wait(timeout=60):
+    # The resident inspector is a process of the session: it would keep the
+    # session from ending, so the wait would only ever run into its limit.
+    _resident_close()
     e = env()
     try:
         subprocess.run(["wineserver", "-w"], env=e, timeout=timeout,

@@ -116,6 +116,9 @@ def run(args, timeout=60, env=None, cwd=None, out=None):
 
 
 def wineserver(*args, timeout=60):
+    if "-w" in args:
+        # The resident inspector would keep the session from ending.
+        winetest._resident_close()
     e = wine_env()
     try:
         subprocess.run(["wineserver"] + list(args), env=e, timeout=timeout,
