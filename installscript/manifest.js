@@ -142,7 +142,7 @@ function loadManifest(manifestFolder, installFolder, digest) {
         return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
     }
     if (digest == "") {
-        return { m: null, problem: "no record of it is kept in the registry" };
+        return legacyManifest(text, installFolder);
     }
     if (textDigest(text) != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
@@ -150,6 +150,28 @@ function loadManifest(manifestFolder, installFolder, digest) {
     var m = parseManifest(text);
     var problem = checkManifest(m, installFolder);
     return problem == "" ? { m: m } : { m: null, problem: problem };
+}
+
+// A manifest without a kept digest: an installation made before digests
+// were kept. Refusing it would leave such an installation impossible to
+// upgrade or remove, so it is honoured when the uninstall entry (under HKLM,
+// which a limited user cannot write) names this very folder, and then only
+// inside the folder: every path must keep the rule, and its parent folders
+// are not removed, since nothing vouches that the installation made them.
+function legacyManifest(text, installFolder) {
+    var named = regString(UNINSTALL_KEY + "InstallLocation");
+    if (named == "" || noTrailingSlash(named).toLowerCase() != noTrailingSlash(installFolder).toLowerCase()) {
+        return { m: null, problem: "no record of it is kept in the registry" };
+    }
+    var m = parseManifest(text);
+    var problem = checkManifest(m, installFolder);
+    if (problem != "") {
+        return { m: null, problem: problem };
+    }
+    m.parents = [];
+    log("manifest", "kept without a record by an earlier installation in " + installFolder +
+        ": honoured inside the folder only, its parent folders are kept");
+    return { m: m };
 }
 
 // The manifest of the installation in folder; null when there is none.
