@@ -128,8 +128,9 @@ function removeInstalled(m) {
 }
 
 function untrustedLink(link) {
-    fail(link + " is a link to another place: " + PRODUCT + " acts on nothing through it. Nothing was " +
-         "changed. Remove the link, then try again.", ICON_STOP, EXIT_UNTRUSTED);
+    fail(maintenanceText("loc_UI_Maintenance_Link", "%1 is a link to another place: Quillfeather acts on nothing " +
+                         "through it. Nothing was changed. Remove the link, then try again.", link),
+         ICON_STOP, EXIT_UNTRUSTED);
 }
 
 // The folders above the install folder that the installation created, when

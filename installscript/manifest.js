@@ -185,9 +185,10 @@ function readManifest(folder) {
 }
 
 function untrustedManifest(folder, problem) {
-    fail("The list of installed files in " + joinPath(folder, MANIFEST) + " cannot be trusted: " + problem +
-         ". Nothing was changed. Run the " + PRODUCT + " installer to install again into an empty folder, " +
-         "or remove the folder yourself.", ICON_STOP, EXIT_UNTRUSTED);
+    fail(maintenanceText("loc_UI_Maintenance_Untrusted", "The list of installed files in %1 cannot be trusted: " +
+                         "%2. Nothing was changed. Run the Quillfeather installer to install again into an empty " +
+                         "folder, or remove the folder yourself.", joinPath(folder, MANIFEST), problem),
+         ICON_STOP, EXIT_UNTRUSTED);
 }
 
 // Writes the manifest into folder and returns the digest of what reads back.

@@ -35,6 +35,8 @@ OWN_KEYS = [
     "loc_UI_Repair_Error_Restore",     # %1 file, %2 reason
     "loc_UI_Uninstall_Error",          # %1 reason
     "loc_UI_Repair_Error",             # %1 reason
+    "loc_UI_Maintenance_Untrusted",    # %1 the manifest, %2 why
+    "loc_UI_Maintenance_Link",         # %1 the link
 ]
 
 KEYS = SHARED_KEYS + OWN_KEYS
@@ -57,6 +59,8 @@ EN_US = [
     "Quillfeather could not be repaired: %1 could not be restored (%2).",
     "The uninstall failed (%1).",
     "The repair failed (%1).",
+    "The list of installed files in %1 cannot be trusted: %2. Nothing was changed. Run the Quillfeather installer to install again into an empty folder, or remove the folder yourself.",
+    "%1 is a link to another place: Quillfeather acts on nothing through it. Nothing was changed. Remove the link, then try again.",
 ]
 
 DA_DK = [
@@ -77,6 +81,8 @@ DA_DK = [
     "Quillfeather kunne ikke repareres: %1 kunne ikke gendannes (%2).",
     "Fjernelsen mislykkedes (%1).",
     "Reparationen mislykkedes (%1).",
+    "Listen over installerede filer i %1 er ikke til at stole på: %2. Intet blev ændret. Kør installationsprogrammet til Quillfeather for at installere igen i en tom mappe, eller fjern selv mappen.",
+    "%1 er et link til et andet sted: Quillfeather ændrer intet gennem det. Intet blev ændret. Fjern linket, og prøv igen.",
 ]
 
 DE_DE = [
@@ -97,6 +103,8 @@ DE_DE = [
     "Quillfeather konnte nicht repariert werden: %1 konnte nicht wiederhergestellt werden (%2).",
     "Die Deinstallation ist fehlgeschlagen (%1).",
     "Die Reparatur ist fehlgeschlagen (%1).",
+    "Der Liste der installierten Dateien in %1 kann nicht vertraut werden: %2. Es wurde nichts geändert. Führen Sie das Quillfeather-Installationsprogramm aus, um erneut in einen leeren Ordner zu installieren, oder entfernen Sie den Ordner selbst.",
+    "%1 ist eine Verknüpfung zu einem anderen Ort: Quillfeather ändert nichts darüber. Es wurde nichts geändert. Entfernen Sie die Verknüpfung, und versuchen Sie es erneut.",
 ]
 
 ES_ES = [
@@ -117,6 +125,8 @@ ES_ES = [
     "Quillfeather no se pudo reparar: no se pudo restaurar %1 (%2).",
     "Error en la desinstalación (%1).",
     "Error en la reparación (%1).",
+    "No se puede confiar en la lista de archivos instalados de %1: %2. No se ha cambiado nada. Ejecute el instalador de Quillfeather para volver a instalarlo en una carpeta vacía o quite la carpeta usted mismo.",
+    "%1 es un vínculo a otra ubicación: Quillfeather no modifica nada a través de él. No se ha cambiado nada. Quite el vínculo y vuelva a intentarlo.",
 ]
 
 ES_MX = [
@@ -137,6 +147,8 @@ ES_MX = [
     "Quillfeather no se pudo reparar: no se pudo restaurar %1 (%2).",
     "No se pudo completar la desinstalación (%1).",
     "No se pudo completar la reparación (%1).",
+    "No se puede confiar en la lista de archivos instalados de %1: %2. No se cambió nada. Ejecute el instalador de Quillfeather para instalarlo nuevamente en una carpeta vacía o quite la carpeta usted mismo.",
+    "%1 es un vínculo a otra ubicación: Quillfeather no modifica nada a través de él. No se cambió nada. Quite el vínculo e inténtelo nuevamente.",
 ]
 
 FI_FI = [
@@ -157,6 +169,8 @@ FI_FI = [
     "Quillfeatheria ei voitu korjata: tiedostoa %1 ei voitu palauttaa (%2).",
     "Poisto epäonnistui (%1).",
     "Korjaus epäonnistui (%1).",
+    "Kansion %1 asennettujen tiedostojen luetteloon ei voi luottaa: %2. Mitään ei muutettu. Asenna uudelleen tyhjään kansioon suorittamalla Quillfeatherin asennusohjelma tai poista kansio itse.",
+    "%1 on linkki toiseen sijaintiin: Quillfeather ei muuta mitään sen kautta. Mitään ei muutettu. Poista linkki ja yritä uudelleen.",
 ]
 
 FR_FR = [
@@ -177,6 +191,8 @@ FR_FR = [
     "Quillfeather n'a pas pu être réparé : %1 n'a pas pu être restauré (%2).",
     "La désinstallation a échoué (%1).",
     "La réparation a échoué (%1).",
+    "La liste des fichiers installés dans %1 n'est pas fiable : %2. Rien n'a été modifié. Exécutez le programme d'installation de Quillfeather pour réinstaller dans un dossier vide, ou supprimez vous-même le dossier.",
+    "%1 est un lien vers un autre emplacement : Quillfeather ne modifie rien par son intermédiaire. Rien n'a été modifié. Supprimez le lien, puis réessayez.",
 ]
 
 FR_CA = [
@@ -197,6 +213,8 @@ FR_CA = [
     "Quillfeather n'a pas pu être réparé : %1 n'a pas pu être rétabli (%2).",
     "La désinstallation a échoué (%1).",
     "La réparation a échoué (%1).",
+    "La liste des fichiers installés dans %1 n'est pas fiable : %2. Rien n'a été modifié. Exécutez le programme d'installation de Quillfeather pour réinstaller dans un dossier vide, ou supprimez vous-même le dossier.",
+    "%1 est un lien vers un autre emplacement : Quillfeather ne modifie rien par son intermédiaire. Rien n'a été modifié. Supprimez le lien, puis réessayez.",
 ]
 
 IT_IT = [
@@ -217,6 +235,8 @@ IT_IT = [
     "Impossibile ripristinare Quillfeather: non è stato possibile recuperare %1 (%2).",
     "Disinstallazione non riuscita (%1).",
     "Riparazione non riuscita (%1).",
+    "L'elenco dei file installati in %1 non è attendibile: %2. Non è stato modificato nulla. Eseguire il programma di installazione di Quillfeather per installare di nuovo in una cartella vuota oppure rimuovere manualmente la cartella.",
+    "%1 è un collegamento a un altro percorso: Quillfeather non modifica nulla tramite esso. Non è stato modificato nulla. Rimuovere il collegamento e riprovare.",
 ]
 
 KO_KR = [
@@ -237,6 +257,8 @@ KO_KR = [
     "Quillfeather를 복구하지 못했습니다. %1을(를) 복원할 수 없습니다(%2).",
     "제거하지 못했습니다(%1).",
     "복구하지 못했습니다(%1).",
+    "%1의 설치된 파일 목록을 신뢰할 수 없습니다. %2. 아무것도 변경되지 않았습니다. Quillfeather 설치 프로그램을 실행하여 빈 폴더에 다시 설치하거나 폴더를 직접 제거하십시오.",
+    "%1은(는) 다른 위치에 대한 링크입니다. Quillfeather는 링크를 통해 아무것도 변경하지 않습니다. 아무것도 변경되지 않았습니다. 링크를 제거한 후 다시 시도하십시오.",
 ]
 
 NB_NO = [
@@ -257,6 +279,8 @@ NB_NO = [
     "Quillfeather kunne ikke repareres: %1 kunne ikke gjenopprettes (%2).",
     "Avinstalleringen mislyktes (%1).",
     "Reparasjonen mislyktes (%1).",
+    "Listen over installerte filer i %1 er ikke til å stole på: %2. Ingenting ble endret. Kjør installasjonsprogrammet for Quillfeather for å installere på nytt i en tom mappe, eller fjern mappen selv.",
+    "%1 er en kobling til et annet sted: Quillfeather endrer ingenting gjennom den. Ingenting ble endret. Fjern koblingen, og prøv på nytt.",
 ]
 
 NL_NL = [
@@ -277,6 +301,8 @@ NL_NL = [
     "Quillfeather kan niet worden hersteld: %1 kan niet worden teruggezet (%2).",
     "Het verwijderen is mislukt (%1).",
     "Het herstellen is mislukt (%1).",
+    "De lijst met geïnstalleerde bestanden in %1 is niet betrouwbaar: %2. Er is niets gewijzigd. Voer het installatieprogramma van Quillfeather uit om opnieuw in een lege map te installeren, of verwijder de map zelf.",
+    "%1 is een koppeling naar een andere locatie: Quillfeather wijzigt niets via deze koppeling. Er is niets gewijzigd. Verwijder de koppeling en probeer het opnieuw.",
 ]
 
 PT_PT = [
@@ -297,6 +323,8 @@ PT_PT = [
     "Não foi possível reparar o Quillfeather: não foi possível restaurar %1 (%2).",
     "A desinstalação falhou (%1).",
     "A reparação falhou (%1).",
+    "A lista de ficheiros instalados em %1 não é fiável: %2. Não foi alterado nada. Execute o instalador do Quillfeather para instalar novamente numa pasta vazia ou remova a pasta manualmente.",
+    "%1 é uma ligação para outra localização: o Quillfeather não altera nada através dela. Não foi alterado nada. Remova a ligação e tente novamente.",
 ]
 
 SV_SE = [
@@ -317,6 +345,8 @@ SV_SE = [
     "Quillfeather kunde inte repareras: %1 kunde inte återställas (%2).",
     "Avinstallationen misslyckades (%1).",
     "Reparationen misslyckades (%1).",
+    "Listan över installerade filer i %1 är inte tillförlitlig: %2. Ingenting har ändrats. Kör installationsprogrammet för Quillfeather för att installera igen i en tom mapp, eller ta bort mappen själv.",
+    "%1 är en länk till en annan plats: Quillfeather ändrar ingenting genom den. Ingenting har ändrats. Ta bort länken och försök igen.",
 ]
 
 ZH_CN = [
@@ -337,6 +367,8 @@ ZH_CN = [
     "无法修复 Quillfeather：无法还原 %1(%2)。",
     "卸载失败(%1)。",
     "修复失败(%1)。",
+    "%1 中的已安装文件列表不可信：%2。未做任何更改。请运行 Quillfeather 安装程序重新安装到一个空文件夹中，或自行删除该文件夹。",
+    "%1 是指向其他位置的链接：Quillfeather 不会通过它进行任何操作。未做任何更改。请删除该链接，然后重试。",
 ]
 
 ZH_TW = [
@@ -357,6 +389,8 @@ ZH_TW = [
     "無法修復 Quillfeather：無法還原 %1(%2)。",
     "解除安裝失敗(%1)。",
     "修復失敗(%1)。",
+    "%1 中的已安裝檔案清單不可信任：%2。未進行任何變更。請執行 Quillfeather 安裝程式重新安裝到空白資料夾，或自行移除該資料夾。",
+    "%1 是指向其他位置的連結：Quillfeather 不會透過它進行任何操作。未進行任何變更。請移除該連結，然後再試一次。",
 ]
 
 _OWN = {
