@@ -128,16 +128,15 @@ class MaintenanceSafetyTest(td.DeployTest):
 
     def test_installation_from_before_kept_digests(self):
         # An installation whose digest was never kept (an earlier build):
-        # removable when the entry names its folder, inside the folder only.
-        above = os.path.join(self.tmp, "above")
+        # upgradable and removable when the entry names its folder, and
+        # then only inside the folder.
+        above = os.path.dirname(self.target)
         self.install_quietly("3.0.6")
         manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
-        original = self.read(manifest)
         self.add_user_files()
-        os.makedirs(above, exist_ok=True)
         name = tis.vouch_for_manifest(self.target)
         wt.reg_delete(tis.RECORDS + "\\Manifests", name)
-        # Upgradable: the folder is taken for ours, the user's files carried over.
+        # The folder is taken for ours, the user's files carried over.
         self.install_quietly("3.0.7")
         self.assert_user_files()
         original = self.read(manifest)
@@ -146,12 +145,14 @@ class MaintenanceSafetyTest(td.DeployTest):
         self.write(manifest, original + ("file\t8\t..\\victim.txt\r\n").encode("utf-16-le"))
         self.assertEqual(self.uninstall_quietly(), 9, self.explain(self.log))
         self.assertTrue(os.path.exists(os.path.join(self.target, "VellumSetup.jse")))
-        # A parent line is not taken on trust: the folder above stays.
+        # A parent line is not taken on trust: the (then empty) folder above stays.
+        for rel in self.user_files():
+            os.remove(os.path.join(self.target, rel))
+        os.rmdir(os.path.join(self.target, "notes"))
         self.write(manifest, original + ("parent\t" + wt.to_windows(above) + "\r\n").encode("utf-16-le"))
         self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
         self.assert_logged(self.log_lines(), "manifest", "honoured inside the folder only")
-        self.assert_user_files()
-        self.assertFalse(os.path.exists(os.path.join(self.target, "VellumSetup.jse")))
+        self.assertFalse(os.path.exists(self.target))
         self.assertTrue(os.path.isdir(above))
         self.assertIsNone(tis.reg_text(KEY, "DisplayVersion"))
 
