@@ -62,7 +62,12 @@ def bench_env():
     """The benchmark prefix: created once, scripts opened by a no-op."""
     prefix = os.path.join(winerun.build_root(), "wineprefix-bench-" + winerun.arch())
     os.environ["WINEPREFIX_OVERRIDE"] = prefix
-    winerun.ensure_prefix()
+    # This prefix, not the harness's: the harness prepares its own prefix
+    # once per process, so a fresh benchmark prefix would lack the script
+    # association and every launcher run would stop at its error box.
+    winerun.ensure_display()
+    subprocess.run(["bash", os.path.join(winerun.ROOT, "scripts", "wine-prefix.sh")], env=winerun.wine_env(),
+                   check=True, timeout=600)
     stamp = os.path.join(prefix, ".vellum-bench")
     noop = winerun.winpath(path_of("testtools", "baselinewriter", "baselinewriter.exe"))
     if not os.path.exists(stamp) or open(stamp).read() != noop:
