@@ -11,8 +11,8 @@ import unittest
 from harness import winetest
 from harness.winetest import inspector
 
-from controller.controllertest import PROGRESS_CLASS, Session, answer, message_box, window
-from controller.test_uninstallui import uninstallui_exe
+from controller.controllertest import PROGRESS_CLASS, Session, answer, message_box, process_ended, window
+from controller.test_uninstallui import registered_server, uninstallui_exe
 
 TITLE = "Remove Quillfeather"
 RAISE_MS = 500
@@ -44,6 +44,7 @@ class BoxesInFront(winetest.WineTestCase):
 
     def test_questions_and_messages_stay_above_the_progress_window(self):
         # The maintenance build, as an uninstall uses it; its run's registration goes with the server.
+        before = registered_server()
         self.assertEqual(winetest.run(uninstallui_exe(), ["/RegServer", "/Run:boxes-test"], timeout=60).code, 0)
         s = Session(self, r"""
   c.Caption = "Quillfeather Maintenance";
@@ -65,6 +66,8 @@ class BoxesInFront(winetest.WineTestCase):
             self.assert_on_top(box, progress)
             answer(TITLE, button)
         s.finish()
+        self.assertTrue(process_ended(progress["pid"], 15), "closeAll ends the server")
+        self.assertEqual(registered_server(), before, "the run's registration goes with its server")
 
 
 if __name__ == "__main__":

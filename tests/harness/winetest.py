@@ -108,10 +108,13 @@ import os
 import re
 import shutil
 import signal
+import sys
 import subprocess
 import tempfile
 import time
 import unittest
+
+from harness import product
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 HEAPCHECK = os.environ.get("VELLUM_HEAPCHECK") == "1"
@@ -608,6 +611,31 @@ def reg_delete(key, name=None):
     return inspector(*args)
 
 
+def com_registration():
+    """The server's registration as it stands: every owned key's tree, per root."""
+    state = {}
+    for root in product.COM_ROOTS:
+        for key in product.COM_KEYS:
+            full = root + "\\Software\\Classes\\" + key
+            state[full] = inspector("regtree", "--key", full, check=False)
+    return state
+
+
+def restore_com_registration(state):
+    for full, tree in state.items():
+        inspector("regdel", "--key", full)
+        base = full.split("\\", 1)[0]
+        for path, values in sorted((tree or {}).items()):
+            key = base + "\\" + path
+            if not values:
+                inspector("regset", "--key", key, "--keyonly")
+            for v in values:
+                name, typed = v.split("=", 1)
+                kind, hexdata = typed.split(":", 1)
+                args = ["regset", "--key", key, "--type", kind, "--hex", hexdata]
+                inspector(*(args + (["--name", name] if name else [])))
+
+
 def wineserver_wait(timeout=60):
     # The resident inspector is a process of the session: it would keep the
     # session from ending, so the wait would only ever run into its limit.
@@ -639,6 +667,17 @@ class WineTestCase(unittest.TestCase):
     def setUpClass(cls):
         super().setUpClass()
         setup()
+        cls._com_registration = com_registration()
+
+    @classmethod
+    def tearDownClass(cls):
+        # A test that leaves the server registered (a server still ending
+        # when its test ended, a run killed on purpose) would change what
+        # every later test in this prefix finds: put back what was there.
+        if com_registration() != cls._com_registration:
+            sys.stderr.write("%s: the server's registration changed; restored as found\n" % cls.__name__)
+            restore_com_registration(cls._com_registration)
+        super().tearDownClass()
 
     def setUp(self):
         super().setUp()

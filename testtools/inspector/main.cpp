@@ -79,6 +79,7 @@
 //                                bytes; T is sz, expand_sz, multi_sz, dword,
 //                                binary, none or a number; --data is stored as
 //                                UTF-16 with its terminator, --hex as given
+//   regset --key ROOT\PATH --keyonly   creates the key alone
 //   regdel --key ROOT\PATH [--name N]   deletes a value, or the key (tree)
 //   regget --key ROOT\PATH [--name N]   {type, hex}: the value's exact bytes
 //                                (exit 2 when the key or value is missing)
@@ -119,7 +120,7 @@ namespace inspector {
 Args::Args(int argc, wchar_t** argv, int first) {
     static const wchar_t* const kFlags[] = {L"--contains", L"--exact", L"--visible", L"--force",
                                             L"--wmclose", L"--gone", L"--all", L"--clear-env", L"--resume",
-                                            L"--suspended"};
+                                            L"--suspended", L"--keyonly"};
     for (int i = first; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--") {

@@ -344,6 +344,12 @@ int CmdRegSet(const Args& args) {
     vellum::UniqueHKey key;
     LONG rc = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS) Fail(kFailed, vellum::Format(L"cannot open the key (error %ld): ", rc) + path);
+    if (args.has(L"keyonly")) {  // a key that holds no value of its own
+        JsonWriter j;
+        j.beginObject().flag("created", true).endObject();
+        Emit(j);
+        return kOk;
+    }
     // RegSetValueEx may add a terminator a string lacks (Wine does); the
     // native call stores exactly the bytes given, odd ones included.
     std::wstring name = args.get(L"name");
