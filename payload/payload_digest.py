@@ -50,17 +50,23 @@ def write_for_files(paths, out_path):
         with open(p, "rb") as f:
             blobs.append(f.read())
     data = table(blobs)
+    write_if_changed(out_path, data)
+    return data
+
+
+def write_if_changed(path, data):
+    """Writes data to path through a temporary file, unless the file already
+    holds it: an unchanged file keeps its time, so nothing recompiles."""
     try:
-        with open(out_path, "rb") as f:
+        with open(path, "rb") as f:
             if f.read() == data:
-                return data  # unchanged: keeps its time, nothing recompiles
+                return
     except OSError:
         pass
-    tmp = out_path + ".tmp"
+    tmp = path + ".tmp"
     with open(tmp, "wb") as f:
         f.write(data)
-    os.replace(tmp, out_path)
-    return data
+    os.replace(tmp, path)
 
 
 def rc_line(out_path):

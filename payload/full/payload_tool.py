@@ -192,19 +192,6 @@ def rc_text(list_path, lines, files_dir, rc_path):
     return "\n".join(out) + "\n"
 
 
-def _write_if_changed(path, data):
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except OSError:
-        pass
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
-
-
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--files", required=True, help="folder holding every payload file")
@@ -226,8 +213,8 @@ def main(argv):
         sys.stderr.write("payload_tool: %s\n" % e)
         return 1
     os.makedirs(os.path.dirname(os.path.abspath(args.list)), exist_ok=True)
-    _write_if_changed(args.list, list_bytes(lines))
-    _write_if_changed(args.rc, rc_text(args.list, lines, args.files, args.rc).encode("utf-8"))
+    payload_digest.write_if_changed(args.list, list_bytes(lines))
+    payload_digest.write_if_changed(args.rc, rc_text(args.list, lines, args.files, args.rc).encode("utf-8"))
     return 0
 
 
