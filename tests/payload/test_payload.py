@@ -6,6 +6,7 @@ VELLUM_FULL_PAYLOAD_DIR (set by ctest); without it those tests are skipped.
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +25,7 @@ import payload_tool  # noqa: E402
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 SETUP_EXE = os.environ.get("VELLUM_SETUP_EXE", "")
 UNINSTALLUI_EXE = os.environ.get("VELLUM_UNINSTALLUI_EXE", "")
+INSTALLER_EXE = os.environ.get("VELLUM_INSTALLER_EXE", "")
 LIST = os.environ.get("VELLUM_FULL_PAYLOAD_LIST", "")
 RC = os.environ.get("VELLUM_FULL_PAYLOAD_RC", "")
 built = unittest.skipUnless(FILES and os.path.isdir(FILES), "no built payload")
@@ -267,7 +269,15 @@ class BuiltPayloadTest(unittest.TestCase):
         self.assertEqual(self.read("EULA_zh-hk.txt"), self.read("EULA_zh-tw.txt"))
 
     def test_programs_script_and_version(self):
-        self.assertEqual(self.read("vellumVersion.txt"), b"version=3.0.6\r\n")
+        self.assertEqual(self.read("vellumVersion.txt"), locales.VERSION_TEXT)
+        if INSTALLER_EXE:
+            # The launcher's version block carries the same version.
+            with open(INSTALLER_EXE, "rb") as f:
+                exe = f.read()
+            self.assertIn(locales.VERSION.encode("utf-16-le") + b"\0\0", exe)
+            self.assertIn((locales.VERSION + ".0").encode("utf-16-le"), exe)
+            x, y, z = (int(n) for n in locales.VERSION.split("."))
+            self.assertIn(struct.pack("<HHHH", y, x, 0, z), exe)  # FILEVERSION x,y,z,0 as stored
         self.assertTrue(self.read("VellumSetup.jse").startswith(b"#@~^"))
         self.assertTrue(self.read("EXTRACT.EXE").startswith(b"MZ"))
         if SETUP_EXE:
