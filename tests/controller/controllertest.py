@@ -12,12 +12,12 @@ import os
 import re
 import time
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
-PROGID = "VellumSetup.controller"
-WIZARD_TITLE = "Quillfeather Installation"
-PROGRESS_CLASS = "VellumProgressWindow"
+PROGID = product.PROGID
+WIZARD_TITLE = product.TITLE
+PROGRESS_CLASS = product.PROGRESS_CLASS
 
 # Control identifiers: progress window, wizard.
 LBL_PROGRESS, PROGRESS_BAR, LBL_TIMER = 101, 102, 103

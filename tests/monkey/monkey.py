@@ -28,14 +28,14 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import winetest
+from harness import product, winetest
 
 from controller.controllertest import PROGRESS_CLASS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLIENT_JS = os.path.join(HERE, "client.js")
 SERVER_EXE = "VellumSetup.exe"
-WIZARD_CLASS = "VellumSetupWizard"
+WIZARD_CLASS = product.WIZARD_CLASS
 BOX_CLASS = "#32770"
 EXIT_TITLE = "Exit Installation"
 HEAP_CHECK = "warn+heap"

@@ -8,10 +8,10 @@ import shutil
 import tempfile
 import time
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
-TITLE_FALLBACK = "Quillfeather Installation"
+TITLE_FALLBACK = product.TITLE
 
 # Control identifiers of the wizard window.
 NEXT, CANCEL, BACK = 1001, 2, 1003
