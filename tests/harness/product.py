@@ -38,6 +38,17 @@ PROGRESS_CLASS = "VellumProgressWindow"
 WIZARD = ("--class", WIZARD_CLASS, "--visible")  # the inspector's words for the shown wizard
 MAINTENANCE_FOLDER = "VellumMaintenance"
 
+# Control identifiers of the wizard, as its layout tables create them, and
+# of the progress window.
+NEXT, CANCEL, BACK, LINE_BOTTOM, FRAME1, FRAME2 = 1001, 2, 1003, 1004, 1010, 1020
+IMAGE1, LEFT_FILLER, TOP_FILLER, RIGHT_FILLER, LBL_TITLE, LBL_DESC, CHK_LAUNCH = range(1011, 1018)
+TOP_BACKGROUND, TOP_TITLE, TOP_DESC, IMAGE2, LINE_TOP, TXT_LICENSE, OPT_AGREE, OPT_DISAGREE, INSTALL_CAPTION = \
+    range(1021, 1030)
+WIZARD_CONTROLS = (NEXT, CANCEL, BACK, LINE_BOTTOM, FRAME1, FRAME2) + tuple(range(1011, 1018)) + \
+    tuple(range(1021, 1030))
+LBL_PROGRESS, PROGRESS_BAR, LBL_TIMER = 101, 102, 103
+PROGRESS_CONTROLS = (LBL_PROGRESS, PROGRESS_BAR, LBL_TIMER)
+
 
 def text(locale, key):
     """The installation's UI text of a locale the payload has."""
