@@ -94,14 +94,7 @@ class DeployCase(tis.ScriptIntegrityCase):
             time.sleep(0.3)  # leave the machine to the script
         return proc.wait(10), seen
 
-    @staticmethod
-    def read_text(path):
-        """A log's text for a failure message, or why there is none."""
-        try:
-            with open(path, encoding="ascii", errors="replace") as f:
-                return f.read()
-        except OSError as e:
-            return "no log: %s" % e
+    read_text = staticmethod(tis.read_log)
 
     def explain(self, log):
         """The log and the script host's own output, for a failure message."""

@@ -87,6 +87,22 @@ class InstallationCase(wt.WineTestCase):
         self.assert_texts_fit("ready")
         self.click(text(loc, "loc_UI_InstallButton"))
 
+    def damage(self, name):
+        """Flips a bit near the end of a payload cabinet; returns what puts it back."""
+        path = os.path.join(self.work, name)
+        with open(path, "rb") as f:
+            original = f.read()
+        with open(path, "r+b") as f:
+            f.seek(-100, os.SEEK_END)
+            byte = f.read(1)
+            f.seek(-100, os.SEEK_END)
+            f.write(bytes([byte[0] ^ 0x01]))
+
+        def restore():
+            with open(path, "wb") as f:
+                f.write(original)
+        return restore
+
     def installed_locales(self):
         return sorted(os.listdir(os.path.join(self.target, "locales")))
 
@@ -199,12 +215,7 @@ class InstallationTest(InstallationCase):
         # The last cabinet of en-us is damaged: most content is already
         # extracted when it fails, and all of it must go again.
         name = [n for n in locales.all_cabinets() if n.startswith("en-us_")][-1]
-        path = os.path.join(self.work, name)
-        with open(path, "r+b") as f:
-            f.seek(-100, os.SEEK_END)
-            byte = f.read(1)
-            f.seek(-100, os.SEEK_END)
-            f.write(bytes([byte[0] ^ 0x01]))
+        self.damage(name)
         proc = self.start_script()
         self.walk_to_install("en-us")
         box = wt.inspector("msgbox", "--title", text("en-us", "loc_UI_Title"), "--timeout", "240000")

@@ -52,6 +52,15 @@ def vouch_for_manifest(folder):
     return name
 
 
+def read_log(path):
+    """A log's text for a failure message, or why there is none."""
+    try:
+        with open(path, encoding="ascii", errors="replace") as f:
+            return f.read()
+    except OSError as e:
+        return "no log: %s" % e
+
+
 def reg_text(key, name=None):
     """A string value of the registry, or None when it is missing."""
     args = ["regget", "--key", key] + (["--name", name] if name else [])
@@ -98,20 +107,6 @@ class ScriptIntegrityCase(ti.InstallationCase):
         name = vouch_for_manifest(self.target)
         self.addCleanup(wt.inspector, "regdel", "--key", product.MANIFESTS_KEY, "--name", name, check=False)
         return snapshot(self.target)
-
-    def damage(self, name):
-        path = os.path.join(self.work, name)
-        with open(path, "rb") as f:
-            original = f.read()
-        with open(path, "r+b") as f:
-            f.seek(-100, os.SEEK_END)
-            byte = f.read(1)
-            f.seek(-100, os.SEEK_END)
-            f.write(bytes([byte[0] ^ 0x01]))
-        def restore():
-            with open(path, "wb") as f:
-                f.write(original)
-        return restore
 
     def boxes_until_exit(self, proc, timeout=240):
         """Answers every message box with OK until proc ends; returns

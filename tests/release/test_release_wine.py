@@ -79,13 +79,7 @@ class ReleaseUnderWineTest(LauncherCase):
                                       "/log:" + wt.to_windows(log)])
         return proc.wait(600)
 
-    @staticmethod
-    def read(log):
-        try:
-            with open(log, encoding="ascii", errors="replace") as f:
-                return f.read()
-        except OSError as e:
-            return "no log: %s" % e
+    read = staticmethod(tis.read_log)
 
     def test_release_installs_its_own_content_and_upgrades_the_earlier_one(self):
         target = os.path.join(self.tmp, "Program Files", "Quillfeather")
