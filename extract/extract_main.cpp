@@ -30,6 +30,7 @@
 #include "plan.h"
 #include "dll_hardening.h"
 #include "strings.h"
+#include "system.h"
 
 namespace {
 
@@ -62,16 +63,9 @@ bool Print(DWORD stdHandle, const std::wstring& text) {
 
 void Error(const std::wstring& text) { Print(STD_ERROR_HANDLE, L"EXTRACT: " + text + L"\r\n"); }
 
-std::wstring SystemMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = n ? std::wstring(buffer, n) : vellum::Format(L"error %lu", code);
-    if (buffer) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    return text;
+std::wstring ErrorText(DWORD code) {
+    std::wstring text = vellum::SystemMessage(code);
+    return text.empty() ? vellum::Format(L"error %lu", code) : text;
 }
 
 // ---- what an FDI handle stands for ----
@@ -222,7 +216,7 @@ FNWRITE(FdiWrite) {
         if (session.compareBuffer.size() < cb) session.compareBuffer.resize(cb);
         DWORD got = 0;
         if (!::ReadFile(s->file, session.compareBuffer.data(), cb, &got, nullptr)) {
-            Fail(kWriteFailed, L"cannot read " + session.finalPath + L": " + SystemMessage(::GetLastError()));
+            Fail(kWriteFailed, L"cannot read " + session.finalPath + L": " + ErrorText(::GetLastError()));
             return static_cast<UINT>(-1);
         }
         if (got != cb || std::memcmp(session.compareBuffer.data(), pv, cb) != 0) session.differs = true;
@@ -234,7 +228,7 @@ FNWRITE(FdiWrite) {
     if (!ok || put != cb) {
         session.written -= cb - put;
         Fail(kWriteFailed, L"cannot write " + session.finalPath + L": " +
-                               SystemMessage(error ? error : ERROR_DISK_FULL));
+                               ErrorText(error ? error : ERROR_DISK_FULL));
         return static_cast<UINT>(-1);
     }
     return put;
@@ -280,7 +274,7 @@ bool CreateFolders(const std::wstring& relative) {
             DWORD attrs = ::GetFileAttributesW(full.c_str());
             if (err != ERROR_ALREADY_EXISTS || attrs == INVALID_FILE_ATTRIBUTES ||
                 !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-                Fail(kWriteFailed, L"cannot create the folder " + full + L": " + SystemMessage(err));
+                Fail(kWriteFailed, L"cannot create the folder " + full + L": " + ErrorText(err));
                 return false;
             }
         }
@@ -339,7 +333,7 @@ INT_PTR CompareNotification(const Member& member) {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        Fail(kWriteFailed, L"cannot read " + path + L": " + SystemMessage(::GetLastError()));
+        Fail(kWriteFailed, L"cannot read " + path + L": " + ErrorText(::GetLastError()));
         return -1;
     }
     s.output = new Stream{Stream::kCompare, 0, h};
@@ -380,7 +374,7 @@ INT_PTR WriteNotification(const Member& member) {
     }
     if (h == INVALID_HANDLE_VALUE) {
         s.openPath.clear();  // not ours: never removed
-        Fail(kWriteFailed, L"cannot create " + path + L": " + SystemMessage(error));
+        Fail(kWriteFailed, L"cannot create " + path + L": " + ErrorText(error));
         return -1;
     }
     s.output = new Stream{Stream::kOutput, 0, h};
@@ -434,7 +428,7 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
         ::SetFileTime(h, nullptr, nullptr, &utc);
     stream->file = INVALID_HANDLE_VALUE;
     if (!::CloseHandle(h)) {
-        Fail(kWriteFailed, L"cannot complete " + s.finalPath + L": " + SystemMessage(::GetLastError()));
+        Fail(kWriteFailed, L"cannot complete " + s.finalPath + L": " + ErrorText(::GetLastError()));
         DiscardOpenFile();
         return FALSE;
     }
@@ -445,7 +439,7 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
     if (!::MoveFileExW(s.openPath.c_str(), s.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DWORD err = ::GetLastError();
         if (old != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(s.finalPath.c_str(), old);
-        Fail(kWriteFailed, L"cannot put " + s.finalPath + L" in place: " + SystemMessage(err));
+        Fail(kWriteFailed, L"cannot put " + s.finalPath + L" in place: " + ErrorText(err));
         DiscardOpenFile();
         return FALSE;
     }
@@ -522,7 +516,7 @@ bool ReadWholeFile(const std::wstring& path, std::vector<unsigned char>* data, s
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *error = L"cannot be opened: " + SystemMessage(::GetLastError());
+        *error = L"cannot be opened: " + ErrorText(::GetLastError());
         return false;
     }
     DWORD high = 0;
@@ -672,7 +666,7 @@ int Finish(int reason, size_t cabinet, const std::wstring& message) {
     if (!WriteListing() && code == kOk) {
         reason = kWriteFailed;
         code = kWriteFailed;
-        text = L"the listing " + s.options.listing + L" could not be written: " + SystemMessage(::GetLastError());
+        text = L"the listing " + s.options.listing + L" could not be written: " + ErrorText(::GetLastError());
     }
     if (reason != kOk) Error(text);
     s.progress.phase = "end";
@@ -746,7 +740,7 @@ int Run(const Options& options) {
         session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (session.listingFile == INVALID_HANDLE_VALUE) {
-            Error(L"the listing " + options.listing + L" cannot be created: " + SystemMessage(::GetLastError()));
+            Error(L"the listing " + options.listing + L" cannot be created: " + ErrorText(::GetLastError()));
             return kWriteFailed;
         }
     }
@@ -757,7 +751,7 @@ int Run(const Options& options) {
             DWORD err = ::GetLastError();
             session.progressPath.clear();
             return Finish(kWriteFailed, session.cabinets.size(),
-                          L"the progress record " + options.progress + L" cannot be written: " + SystemMessage(err));
+                          L"the progress record " + options.progress + L" cannot be written: " + ErrorText(err));
         }
     }
 
@@ -821,7 +815,7 @@ int Run(const Options& options) {
                 if (options.listing.empty() &&
                     !Print(STD_OUTPUT_HANDLE, vellum::Format(L"%10I64u  ", m.size) + m.path + L"\r\n")) {
                     session.current = c;
-                    Fail(kWriteFailed, L"the listing could not be written: " + SystemMessage(::GetLastError()));
+                    Fail(kWriteFailed, L"the listing could not be written: " + ErrorText(::GetLastError()));
                     return stop(c);
                 }
             }

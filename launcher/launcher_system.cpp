@@ -3,6 +3,7 @@
 #include "dll_hardening.h"
 #include "handles.h"
 #include "launcher_logic.h"
+#include "system.h"
 
 namespace vellum {
 namespace launcher {
@@ -171,16 +172,7 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
 }
 
 std::wstring SystemErrorText(DWORD error) {
-    wchar_t* text = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring out;
-    if (n && text) {
-        out.assign(text, n);
-        ::LocalFree(text);
-        while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ')) out.pop_back();
-    }
+    std::wstring out = SystemMessage(error);
     if (out.empty()) out = L"Unknown error.";
     return ErrorReason(out, error);
 }

@@ -3,6 +3,8 @@
 One place for the order that the file list, the resource identifiers and
 every generator follow, so that they cannot drift apart.
 """
+import os
+import re
 
 # Catalogues stand at identifiers 101..119 and license texts at 120..138 in
 # exactly this order.
@@ -96,7 +98,19 @@ SCRIPT_NAME = "VellumSetup.jse"
 SETUP_NAME = "VellumSetup.exe"
 VERSION_NAME = "vellumVersion.txt"
 EXTRACT_NAME = "EXTRACT.EXE"
-VERSION_TEXT = b"version=3.0.6\r\n"
+
+def _product_version():
+    """The product's version: VERSION at the top of the tree, X.Y.Z."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "VERSION")
+    with open(path, encoding="ascii") as f:
+        version = f.read().strip()
+    if not re.fullmatch(r"[0-9]+\.[0-9]+\.[0-9]+", version):
+        raise ValueError("%s: %r is not a version X.Y.Z" % (path, version))
+    return version
+
+
+VERSION = _product_version()
+VERSION_TEXT = b"version=%s\r\n" % VERSION.encode("ascii")
 
 
 def file_list():

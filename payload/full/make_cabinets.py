@@ -17,7 +17,7 @@ run produces the same bytes and the cabinets have the sizes of a real help
 package (about 8.4 MB in all, the largest about 680 KB) although they
 compress poorly. File times are fixed for the same reason.
 
-A cabinet is rebuilt only when its signature (generator version, name and
+A cabinet is rebuilt only when its signature (generator and product version, name and
 the bytes of any file copied in) differs from the one recorded beside it in
 DIR/.signatures, so a rebuild after a change of VellumSetup.exe redoes
 common.cab only.
@@ -173,10 +173,10 @@ def cabinet_files(name, loc, area, image_kb):
                           for p in sorted(files))
     files["package_description.xml"] = (
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-        "<contentPackage product=\"Quillfeather\" version=\"3.0.6\">\r\n"
+        "<contentPackage product=\"Quillfeather\" version=\"%s\">\r\n"
         "  <package name=\"%s\" locale=\"%s\" area=\"%s\" />\r\n"
         "  <files>\r\n%s\r\n  </files>\r\n"
-        "</contentPackage>\r\n" % (_esc(name), loc, _esc(area), listing)).encode("utf-8")
+        "</contentPackage>\r\n" % (locales.VERSION, _esc(name), loc, _esc(area), listing)).encode("utf-8")
     return files
 
 
@@ -192,7 +192,7 @@ def build_cabinet(entry, outdir, extra):
     """Writes one cabinet unless its recorded signature is current.
     extra: {path inside the cabinet: source file} copied in as they are."""
     name, loc, area, kb = entry
-    sig = "%s|%s|%s|%s|%d|%s" % (GENERATOR_VERSION, name, loc, area, kb,
+    sig = "%s|%s|%s|%s|%s|%d|%s" % (GENERATOR_VERSION, locales.VERSION, name, loc, area, kb,
                                  ",".join("%s=%s" % (p, _digest(s))
                                           for p, s in sorted(extra.items())))
     sigdir = os.path.join(outdir, ".signatures")

@@ -6,6 +6,7 @@
 #include "identity.h"
 #include "maintenance_texts.h"
 #include "messages.h"
+#include "system.h"
 
 namespace vellum {
 namespace controller {
@@ -60,15 +61,13 @@ bool WaitAndPump() {
 }  // namespace
 
 HRESULT LoadControllerTypeInfo(ComPtr<ITypeInfo>& out) {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return HRESULT_FROM_WIN32(::GetLastError());
-        if (n < path.size()) break;
-        path.resize(path.size() * 2);
+    const std::wstring path = vellum::ModulePath();
+    if (path.empty()) {
+        DWORD error = ::GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
     ComPtr<ITypeLib> lib;
-    HRESULT hr = ::LoadTypeLibEx(path.data(), REGKIND_NONE, lib.put());
+    HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
     if (FAILED(hr)) return hr;
     return lib->GetTypeInfoOfGuid(IID__controller, out.put());
 }

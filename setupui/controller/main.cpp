@@ -3,23 +3,15 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "command_line.h"
 #include "dll_hardening.h"
 #include "registration.h"
 #include "server.h"
+#include "system.h"
 
 namespace {
-std::wstring ModulePath() {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) return std::wstring(path.data(), n);
-        path.resize(path.size() * 2);
-    }
-}
+using vellum::ModulePath;
 
 #ifdef _WIN64
 constexpr bool kWin64 = true;

@@ -15,6 +15,7 @@
 #include "messages.h"
 #include "reentrant.h"
 #include "strings.h"
+#include "system.h"
 #include "wizard_layout.h"
 #include "wizard_logic.h"
 #include "wizard_resources.h"
@@ -161,20 +162,6 @@ DWORD ExStyleOf(const LayoutRow& r) {
         return WS_EX_CLIENTEDGE;
     default:
         return 0;
-    }
-}
-
-std::wstring ProgramFolder() {
-    std::vector<wchar_t> buf(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) return std::wstring();
-        if (n < buf.size()) {
-            std::wstring path(buf.data(), n);
-            size_t slash = path.find_last_of(L"\\/");
-            return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-        }
-        buf.resize(buf.size() * 2);
     }
 }
 
@@ -372,7 +359,7 @@ struct frmSetup::Impl : Reentrant {
     }
 
     void formLoad() {
-        LoadPaths p = FormLoadPaths(ProgramFolder(), self->localeID);
+        LoadPaths p = FormLoadPaths(ModuleFolder(), self->localeID);
         self->localeID = p.localeID;
         self->uiStringsFileName = p.uiStringsFileName;
         self->licFile = p.licFile;

@@ -7,6 +7,7 @@
 #include "catalogue_lookup.h"
 #include "handles.h"
 #include "launcher_logic.h"
+#include "system.h"
 
 namespace vellum {
 namespace wizard {
@@ -39,16 +40,6 @@ std::wstring RegistryText(const wchar_t* keyPath, const wchar_t* valueName) {
     return launcher::RegistryDataToText(type, buffer.data(), buffer.size(), size);
 }
 
-std::wstring ProgramPath() {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
-        if (n < path.size()) return std::wstring(path.data(), n);
-        path.resize(path.size() * 2);
-    }
-}
-
 }  // namespace
 
 std::wstring MaintenanceText(const wchar_t* key, const wchar_t* fallback) {
@@ -61,7 +52,7 @@ std::wstring MaintenanceText(const wchar_t* key, const wchar_t* fallback) {
         std::wstring locale = launcher::ChooseLocale(RegistryText(launcher::kLocaleKeyPath1, launcher::kLocaleValue1),
                                                      RegistryText(launcher::kLocaleKeyPath2, launcher::kLocaleValue2));
         lookup->setLocale(locale);
-        lookup->setCataloguePath(MaintenanceCataloguePath(ProgramPath(), locale));
+        lookup->setCataloguePath(MaintenanceCataloguePath(vellum::ModulePath(), locale));
     }
     if (lookup->cataloguePath().empty()) return fallback;
     return lookup->getLocalizedMsg(key, fallback);

@@ -12,17 +12,15 @@ import os
 import re
 import time
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
-PROGID = "VellumSetup.controller"
-WIZARD_TITLE = "Quillfeather Installation"
-PROGRESS_CLASS = "VellumProgressWindow"
+PROGID = product.PROGID
+WIZARD_TITLE = product.TITLE
+PROGRESS_CLASS = product.PROGRESS_CLASS
 
 # Control identifiers: progress window, wizard.
-LBL_PROGRESS, PROGRESS_BAR, LBL_TIMER = 101, 102, 103
-NEXT, CANCEL = 1001, 2
-CHK_LAUNCH, OPT_AGREE = 1017, 1027
+from harness.product import CANCEL, CHK_LAUNCH, LBL_PROGRESS, LBL_TIMER, NEXT, OPT_AGREE, PROGRESS_BAR  # noqa: E402,F401
 
 ERR_NO_WIZARD = 0x80040201
 ERR_NO_PROGRESS = 0x80040202

@@ -5,7 +5,7 @@ calls, the errors a script gets, and the end of the server process."""
 import time
 import unittest
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
 from controller.controllertest import (
@@ -340,10 +340,10 @@ class ControllerSessions(winetest.WineTestCase):
 
 
 class Registration(winetest.WineTestCase):
-    CLSID_KEY = r"HKLM\Software\Classes\CLSID\{6DF5EC40-6B6B-49E0-B5D9-8AE466B02026}\LocalServer32"
-    PROGID_KEY = r"HKLM\Software\Classes\VellumSetup.controller\CLSID"
-    TYPELIB_KEY = r"HKLM\Software\Classes\TypeLib\{90479F93-E136-42D0-92D7-9261CFE1719D}\1.0"
-    INTERFACE_KEY = r"HKLM\Software\Classes\Interface\{BC6D203F-91E0-45B3-82AB-BA7F5E90E554}\ProxyStubClsid32"
+    CLSID_KEY = product.CLSID_KEY + "\\LocalServer32"
+    PROGID_KEY = "HKLM\\Software\\Classes\\%s\\CLSID" % product.PROGID
+    TYPELIB_KEY = "HKLM\\Software\\Classes\\TypeLib\\%s\\1.0" % product.LIBID
+    INTERFACE_KEY = "HKLM\\Software\\Classes\\Interface\\%s\\ProxyStubClsid32" % product.IID
 
     def regget(self, key):
         return inspector("regget", "--key", key, check=False)

@@ -9,12 +9,11 @@ import os
 import shutil
 import unittest
 
+from harness import product
 from harness import winetest as wt
 
-CLSID = "{6DF5EC40-6B6B-49E0-B5D9-8AE466B02026}"
-IID = "{BC6D203F-91E0-45B3-82AB-BA7F5E90E554}"
-LIBID = "{90479F93-E136-42D0-92D7-9261CFE1719D}"
-CLASSES = ["CLSID\\" + CLSID, "VellumSetup.controller", "TypeLib\\" + LIBID, "Interface\\" + IID]
+CLSID = product.CLSID
+CLASSES = list(product.COM_KEYS)
 # Everyone may do anything but write values or create subkeys.
 DENY_WRITES = "D:(D;;0x6;;;WD)(A;;KA;;;WD)"
 ALLOW_ALL = "D:(A;;KA;;;WD)"

@@ -10,15 +10,15 @@ import os
 import time
 import unittest
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
 from controller.controllertest import (ERR_NO_PROGRESS, ERR_NO_WIZARD, ERR_RANGE, LBL_PROGRESS, LBL_TIMER,
                                        PROGRESS_BAR, PROGRESS_CLASS, Session, answer, control, dump,
                                        message_box, process_ended, register, window)
 
-CLSID_KEY = r"HKLM\Software\Classes\CLSID\{6DF5EC40-6B6B-49E0-B5D9-8AE466B02026}\LocalServer32"
-WIZARD_CLASS = "VellumSetupWizard"
+CLSID_KEY = product.CLSID_KEY + "\\LocalServer32"
+WIZARD_CLASS = product.WIZARD_CLASS
 MODE_TEXTS = {
     0: "Verifying integrity of the installed components. Please wait...",
     1: "Please wait while Quillfeather is being installed...",

@@ -21,14 +21,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
 
 import test_install as ti  # noqa: E402
 import test_integrity_script as tis  # noqa: E402
-from test_install import locales, wt  # noqa: E402
+from test_install import locales, product, wt  # noqa: E402
 
 import maintenance_texts  # noqa: E402  (payload/full, on the path test_install sets)
 
-KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
-TITLE = ti.text("en-us", "loc_UI_Title")
-MAINTENANCE = "VellumMaintenance"
-RECORDS = "HKLM\\Software\\Vellum\\Quillfeather"
+KEY = product.UNINSTALL_KEY
+TITLE = product.TITLE
+MAINTENANCE = product.MAINTENANCE_FOLDER
+RECORDS = product.RECORDS_KEY
 
 
 def reg_dword(key, name):
@@ -50,8 +50,9 @@ def expected_content(work):
     return snap, names
 
 
-@unittest.skipUnless(ti.FILES and os.path.isdir(ti.FILES) and ti.LIST, "no built full payload")
-class DeployTest(tis.ScriptIntegrityTest):
+class DeployCase(tis.ScriptIntegrityCase):
+    """Quiet runs with their logs, the uninstall entry and removal; no tests of its own."""
+
     def setUp(self):
         super().setUp()
         self.log = os.path.join(self.tmp, "setup.log")
@@ -64,7 +65,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         # Whatever a failed case left, the next test starts without an entry,
         # kept digests or open transactions.
         wt.inspector("regdel", "--key", KEY, check=False)
-        wt.inspector("regdel", "--key", RECORDS + "\\Manifests", check=False)
+        wt.inspector("regdel", "--key", product.MANIFESTS_KEY, check=False)
         wt.inspector("regdel", "--key", RECORDS, check=False)
 
     def vouch_for_manifest(self, folder=None):
@@ -93,14 +94,7 @@ class DeployTest(tis.ScriptIntegrityTest):
             time.sleep(0.3)  # leave the machine to the script
         return proc.wait(10), seen
 
-    @staticmethod
-    def read_text(path):
-        """A log's text for a failure message, or why there is none."""
-        try:
-            with open(path, encoding="ascii", errors="replace") as f:
-                return f.read()
-        except OSError as e:
-            return "no log: %s" % e
+    read_text = staticmethod(tis.read_log)
 
     def explain(self, log):
         """The log and the script host's own output, for a failure message."""
@@ -196,8 +190,9 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.assert_no_registration()
         self.assertEqual(self.temp_copies(), [])
 
-    # ---- cases ---------------------------------------------------------
 
+@ti.needs_payload
+class DeployTest(DeployCase):
     def test_unattended_install_repair_upgrade_and_uninstall(self):
         expected, cabinets = expected_content(self.work)
 
@@ -338,7 +333,7 @@ class DeployTest(tis.ScriptIntegrityTest):
         wt.inspector("answer", "--button", "yes", "--title", de["loc_UI_Title"], "--timeout", "10000")
         box = self.next_box(de["loc_UI_Title"], other_than=question)
         self.assertEqual(box["text"], de["loc_UI_Uninstall_Done"])
-        progress = wt.inspector("dump", "--class", "VellumProgressWindow", "--visible")
+        progress = wt.inspector("dump", "--class", product.PROGRESS_CLASS, "--visible")
         self.assertEqual(progress["title"], de["loc_UI_Title"])
         self.assertIn(de["loc_UI_Uninstall_Progress"], [c["text"] for c in progress["controls"]])
         wt.inspector("answer", "--button", "ok", "--title", de["loc_UI_Title"], "--timeout", "10000")
@@ -430,10 +425,6 @@ class DeployTest(tis.ScriptIntegrityTest):
         self.assertEqual(os.listdir(os.path.join(self.target, "notes")), ["mine.txt"])
         with open(os.path.join(self.target, "notes", "mine.txt"), "rb") as f:
             self.assertEqual(f.read(), b"the user's own notes")
-
-
-for _name in [n for n in dir(tis.ScriptIntegrityTest) if n.startswith("test_")]:
-    setattr(DeployTest, _name, None)
 
 if __name__ == "__main__":
     unittest.main()

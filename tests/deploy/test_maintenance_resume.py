@@ -16,7 +16,8 @@ import test_maintenance_safety as tms  # noqa: E402
 from test_maintenance_safety import KEY, MAINTENANCE, RUN_AGAIN, tis, wt  # noqa: E402,F401
 
 
-class MaintenanceResumeTest(tms.MaintenanceSafetyTest):
+@tms.td.ti.needs_payload
+class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
     def test_swap_that_cannot_finish_is_reported_and_does_not_block(self):
         self.install_quietly("3.0.5")
         self.add_user_files()
@@ -108,10 +109,6 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyTest):
         self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
         self.assert_user_files()
         self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
-
-
-for _name in [n for n in dir(tms.MaintenanceSafetyTest) if n.startswith("test_")]:
-    setattr(MaintenanceResumeTest, _name, None)
 
 if __name__ == "__main__":
     unittest.main()

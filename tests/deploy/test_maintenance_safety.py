@@ -18,7 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
 
 import test_deploy as td  # noqa: E402
 import test_integrity_script as tis  # noqa: E402
-from test_install import wt  # noqa: E402
+from test_install import product, wt  # noqa: E402
 
 KEY = td.KEY
 MAINTENANCE = td.MAINTENANCE
@@ -26,7 +26,9 @@ RUN_AGAIN = ("VellumSetup.jse", "uninstallUI/VellumSetup.exe", MAINTENANCE + "/E
              MAINTENANCE + "/manifest.txt")
 
 
-class MaintenanceSafetyTest(td.DeployTest):
+class MaintenanceSafetyCase(td.DeployCase):
+    """Installations into chosen folders, runs killed at a step and the user's files; no tests of its own."""
+
     def setUp(self):
         super().setUp()
         with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
@@ -85,8 +87,9 @@ class MaintenanceSafetyTest(td.DeployTest):
         for rel, data in self.user_files().items():
             self.assertEqual(self.read(os.path.join(folder or self.target, rel)), data, rel)
 
-    # ---- cases ---------------------------------------------------------
 
+@td.ti.needs_payload
+class MaintenanceSafetyTest(MaintenanceSafetyCase):
     def test_untrusted_manifest_touches_nothing_outside(self):
         victim = os.path.join(self.tmp, "victim")
         self.write(os.path.join(victim, "precious.txt"), b"precious")
@@ -135,12 +138,12 @@ class MaintenanceSafetyTest(td.DeployTest):
         manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
         self.add_user_files()
         name = tis.vouch_for_manifest(self.target)
-        wt.reg_delete(tis.RECORDS + "\\Manifests", name)
+        wt.reg_delete(product.MANIFESTS_KEY, name)
         # The folder is taken for ours, the user's files carried over.
         self.install_quietly("3.0.7")
         self.assert_user_files()
         original = self.read(manifest)
-        wt.reg_delete(tis.RECORDS + "\\Manifests", name)
+        wt.reg_delete(product.MANIFESTS_KEY, name)
         # Reaching out of the folder is refused all the same.
         self.write(manifest, original + ("file\t8\t..\\victim.txt\r\n").encode("utf-16-le"))
         self.assertEqual(self.uninstall_quietly(), 9, self.explain(self.log))
@@ -189,10 +192,6 @@ class MaintenanceSafetyTest(td.DeployTest):
         self.assertEqual(self.install_into(deep).wait(300), 1)
         self.assert_logged(self.log_lines(), "failed", "too long")
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "d" * 40)))
-
-
-for _name in [n for n in dir(td.DeployTest) if n.startswith("test_")]:
-    setattr(MaintenanceSafetyTest, _name, None)
 
 if __name__ == "__main__":
     unittest.main()

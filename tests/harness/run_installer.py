@@ -27,17 +27,18 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                                 "payload", "full"))
+from harness import product  # noqa: E402
 from harness import winetest as wt  # noqa: E402
 import locales  # noqa: E402
 import ui_texts  # noqa: E402
 
-LOCALE_KEY = r"HKLM\SOFTWARE\Ostrander\ZephD\HardwareDescription"
-WIZARD = ("--class", "VellumSetupWizard", "--visible")
+LOCALE_KEY = product.LOCALE_KEY
+WIZARD = product.WIZARD
 
 
 def text(locale, key):
-    table = ui_texts.TEXTS.get(locale, ui_texts.TEXTS["en-us"])
-    return table[ui_texts.KEYS.index(key)]
+    """A locale outside the payload's is shown in English, as the product does."""
+    return product.text(locale if locale in ui_texts.TEXTS else "en-us", key)
 
 
 class Robot:
@@ -106,7 +107,7 @@ class Robot:
         self.click("loc_UI_InstallButton")
         # The progress window: caught while the cabinets are extracted.
         try:
-            win = wt.wait_window(text(self.locale, "loc_UI_Title"), timeout=60, cls="VellumProgressWindow")
+            win = wt.wait_window(text(self.locale, "loc_UI_Title"), timeout=60, cls=product.PROGRESS_CLASS)
             self.shot_while_visible("progress", win["hwnd"])
         except Exception as e:
             self.log("  progress window not caught: %s" % e)
@@ -174,7 +175,7 @@ def main(argv=None):
         if not person:
             robot = Robot(locale, shots, log)
             try:
-                win = wt.wait_window(text(locale, "loc_UI_Setup"), timeout=60, cls="VellumInstallerMain")
+                win = wt.wait_window(text(locale, "loc_UI_Setup"), timeout=60, cls=product.LAUNCHER_CLASS)
                 # It lives about a second: the whole screen, without the
                 # extra round trip that cropping to the window costs.
                 time.sleep(0.15)

@@ -21,9 +21,10 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import product  # noqa: E402
 from harness import winetest as wt  # noqa: E402
 
-LOCALE_KEY = r"HKLM\SOFTWARE\Ostrander\ZephD\HardwareDescription"
+LOCALE_KEY = product.LOCALE_KEY
 PAYLOAD = os.path.join(wt.ROOT, "payload", "dev")
 
 

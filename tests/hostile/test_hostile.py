@@ -15,6 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winerun  # noqa: E402
 import make_payloads  # noqa: E402
+from harness import product  # noqa: E402
 
 BIN = winerun.bin_dir()
 HERE_BIN = os.path.join(BIN, "tests", "hostile")
@@ -25,8 +26,9 @@ HOLD = os.path.join(BIN, "testtools", "holdfile", "holdfile.exe")
 MSG_CANNOT_OPEN = "Couldn't open file for writing."
 MSG_HRES = "hres is 0"
 MSG_NO_RESOURCE = "Could not load resource."
-KEY1 = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription"
-KEY2 = "HKLM\\SOFTWARE\\Ostrander\\ZephOOBE"
+KEY1 = product.LOCALE_KEY
+KEY2 = product.OOBE_KEY
+TITLE = product.TITLE
 
 ROWS = []
 
@@ -705,7 +707,7 @@ try { d.closeAll(); } catch (e) {}
                      'try { c.closeAll(); } catch (e) {}\nWScript.Quit(0);\n')
         a = winerun.start(["cscript", "//nologo", winerun.winpath(first)])
         try:
-            winerun.inspector(["wait", "--title", "Quillfeather Installation", "--visible", "--timeout", "15000"])
+            winerun.inspector(["wait", "--title", TITLE, "--visible", "--timeout", "15000"])
             code, got, _ = self.client(folder, "second", """
 var c = new ActiveXObject("VellumSetup.controller");
 note("second client at the same time", function () { return c.readyToInstall(); });
@@ -728,7 +730,7 @@ note("second client: showWizard while the first has one", function () { return c
             with open(victim, "w") as fh:
                 fh.write('var c = new ActiveXObject("VellumSetup.controller");\n' + call + '\nWScript.Quit(0);\n')
             v = winerun.start(["cscript", "//nologo", winerun.winpath(victim)])
-            title = "cap" if "Confirm" in case else "Quillfeather Installation"
+            title = "cap" if "Confirm" in case else TITLE
             winerun.inspector(["wait", "--title", title, "--visible", "--timeout", "20000"])
             winerun.stop(v)
             time.sleep(1)
@@ -777,14 +779,14 @@ try { c.closeAll(); } catch (e) {}
                          % (winerun.winpath(result).replace("\\", "\\\\"),
                             winerun.winpath(flag).replace("\\", "\\\\")))
             proc = winerun.start(["cscript", "//nologo", winerun.winpath(script)])
-            winerun.inspector(["wait", "--title", "Quillfeather Installation", "--visible", "--timeout", "20000"])
+            winerun.inspector(["wait", "--title", TITLE, "--visible", "--timeout", "20000"])
             for label in ("Next >", "Next"):
-                clicked, _ = winerun.inspector(["click", "--title", "Quillfeather Installation", "--text", label,
+                clicked, _ = winerun.inspector(["click", "--title", TITLE, "--text", label,
                                                 "--timeout", "3000"])
                 if clicked == 0:
                     break
             time.sleep(1.5)
-            dumped, tree = winerun.inspector(["dump", "--title", "Quillfeather Installation", "--timeout", "10000"],
+            dumped, tree = winerun.inspector(["dump", "--title", TITLE, "--timeout", "10000"],
                                              timeout=60)
             texts = []
 

@@ -19,10 +19,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import test_install as ti  # noqa: E402
-from test_install import locales, text, wt  # noqa: E402
+from test_install import locales, product, text, wt  # noqa: E402
 
-CLSID = "{6DF5EC40-6B6B-49E0-B5D9-8AE466B02026}"
-TITLE = text("en-us", "loc_UI_Title")
+CLSID = product.CLSID
+TITLE = product.TITLE
 
 
 def snapshot(folder):
@@ -38,7 +38,7 @@ def snapshot(folder):
     return out
 
 
-RECORDS = "HKLM\\Software\\Vellum\\Quillfeather"
+RECORDS = product.RECORDS_KEY
 
 
 def vouch_for_manifest(folder):
@@ -48,8 +48,17 @@ def vouch_for_manifest(folder):
         data = f.read()
     assert data[:2] == b"\xff\xfe", "a manifest is UTF-16 with its byte order mark"
     name = wt.to_windows(folder).lower().replace("\\", "/")
-    wt.reg_set(RECORDS + "\\Manifests", name, "sz", hashlib.sha256(data[2:]).hexdigest())
+    wt.reg_set(product.MANIFESTS_KEY, name, "sz", hashlib.sha256(data[2:]).hexdigest())
     return name
+
+
+def read_log(path):
+    """A log's text for a failure message, or why there is none."""
+    try:
+        with open(path, encoding="ascii", errors="replace") as f:
+            return f.read()
+    except OSError as e:
+        return "no log: %s" % e
 
 
 def reg_text(key, name=None):
@@ -65,7 +74,9 @@ def reg_text(key, name=None):
     return raw.decode("utf-16-le").rstrip("\0")
 
 
-class ScriptIntegrityTest(ti.InstallationTest):
+class ScriptIntegrityCase(ti.InstallationCase):
+    """Installations from before, damage, boxes and the script's end; no tests of its own."""
+
     def setUp(self):
         super().setUp()
         self.parent = os.path.dirname(self.target)
@@ -94,22 +105,8 @@ class ScriptIntegrityTest(ti.InstallationTest):
         with open(os.path.join(self.target, "VellumMaintenance", "manifest.txt"), "wb") as f:
             f.write(b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le"))
         name = vouch_for_manifest(self.target)
-        self.addCleanup(wt.inspector, "regdel", "--key", RECORDS + "\\Manifests", "--name", name, check=False)
+        self.addCleanup(wt.inspector, "regdel", "--key", product.MANIFESTS_KEY, "--name", name, check=False)
         return snapshot(self.target)
-
-    def damage(self, name):
-        path = os.path.join(self.work, name)
-        with open(path, "rb") as f:
-            original = f.read()
-        with open(path, "r+b") as f:
-            f.seek(-100, os.SEEK_END)
-            byte = f.read(1)
-            f.seek(-100, os.SEEK_END)
-            f.write(bytes([byte[0] ^ 0x01]))
-        def restore():
-            with open(path, "wb") as f:
-                f.write(original)
-        return restore
 
     def boxes_until_exit(self, proc, timeout=240):
         """Answers every message box with OK until proc ends; returns
@@ -204,8 +201,9 @@ class ScriptIntegrityTest(ti.InstallationTest):
                 self.assertEqual(f.read(), b"the user's own notes")
         self.assertEqual(self.beside(), [])
 
-    # ---- cases ---------------------------------------------------------
 
+@ti.needs_payload
+class ScriptIntegrityTest(ScriptIntegrityCase):
     def test_reinstall_over_damage_and_beside_a_second_script(self):
         old = self.make_old_installation()
         # The last en-us cabinet is damaged: most content is extracted when it fails.
@@ -299,8 +297,8 @@ class ScriptIntegrityTest(ti.InstallationTest):
         self.assert_installed()
 
 
-@unittest.skipUnless(ti.FILES and os.path.isdir(ti.FILES) and ti.LIST, "no built full payload")
-class FullDiskTest(ScriptIntegrityTest):
+@ti.needs_payload
+class FullDiskTest(ScriptIntegrityCase):
     """The install folder on a small tmpfs that the content cannot fit."""
 
     SIZE = "1m"
@@ -340,14 +338,6 @@ class FullDiskTest(ScriptIntegrityTest):
         self.assertEqual(snapshot(self.target), old)
         self.assertEqual(self.beside(), [])
         self.assert_no_registration()
-
-    test_reinstall_over_damage_and_beside_a_second_script = None
-    test_targets_that_are_refused = None
-    test_killed_at_each_stage_with_another_copy_registered = None
-
-
-for _name in [n for n in dir(ti.InstallationTest) if n.startswith("test_")]:
-    setattr(ScriptIntegrityTest, _name, None)
 
 if __name__ == "__main__":
     unittest.main()

@@ -4,11 +4,12 @@ import os
 import shutil
 import time
 
+from harness import product
 from harness import winetest as wt
 
-SOURCE1 = (r"HKLM\SOFTWARE\Ostrander\ZephD\HardwareDescription", "localeId")
-SOURCE2 = (r"HKLM\SOFTWARE\Ostrander\ZephOOBE", "Lang_Country")
-MAIN_CLASS = "VellumInstallerMain"
+SOURCE1 = (product.LOCALE_KEY, "localeId")
+SOURCE2 = (product.OOBE_KEY, "Lang_Country")
+MAIN_CLASS = product.LAUNCHER_CLASS
 DEV_PAYLOAD = os.path.join(wt.ROOT, "payload", "dev")
 FAULTS_PAYLOAD = os.path.join(wt.ROOT, "tests", "launcher", "faults")
 CANNOT_OPEN = "Couldn't open file for writing."

@@ -8,7 +8,7 @@ import time
 import unittest
 
 from harness import winetest as wt
-from launcher.launcher_e2e import (CANNOT_OPEN, DEV_PAYLOAD, FAULTS_PAYLOAD, LauncherCase, headline,
+from launcher.launcher_e2e import (CANNOT_OPEN, DEV_PAYLOAD, FAULTS_PAYLOAD, MAIN_CLASS, LauncherCase, headline,
                                    payload_bytes, read_record)
 
 TITLE = "Faulty Setup"  # the faulty payload's catalogue caption
@@ -43,9 +43,9 @@ class LauncherFaultsTest(LauncherCase):
         window = self.main_window()
         self.assertEqual(TITLE, window["title"])
         self.assertEqual(25, self.control(window, 1002)["progress"]["pos"])  # 2 of 8
-        wt.inspector("close", "--class", "VellumInstallerMain")
-        wt.inspector("close", "--class", "VellumInstallerMain", "--wmclose")
-        ended = wt.run(wt.program("launcher_endsession"), ["VellumInstallerMain"], timeout=30)
+        wt.inspector("close", "--class", MAIN_CLASS)
+        wt.inspector("close", "--class", MAIN_CLASS, "--wmclose")
+        ended = wt.run(wt.program("launcher_endsession"), [MAIN_CLASS], timeout=30)
         self.assertEqual(0, ended.code, "the session end was not refused")
         time.sleep(0.5)
         self.assertEqual(window["hwnd"], self.main_window()["hwnd"])
@@ -81,7 +81,7 @@ class LauncherFaultsTest(LauncherCase):
         box = self.next_box()
         # The run ended in the load step: its window was never shown.
         windows = wt.inspector("list", "--all")
-        self.assertFalse([w for w in windows if w["class"] == "VellumInstallerMain" and w["visible"]])
+        self.assertFalse([w for w in windows if w["class"] == MAIN_CLASS and w["visible"]])
         self.answer()
         self.assertEqual(("", CANNOT_OPEN, "stop"), (box["title"], headline(box["text"]), box["icon"]))
         self.assertIn("filesList.txt", box["text"])

@@ -28,14 +28,14 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import winetest
+from harness import product, winetest
 
 from controller.controllertest import PROGRESS_CLASS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CLIENT_JS = os.path.join(HERE, "client.js")
 SERVER_EXE = "VellumSetup.exe"
-WIZARD_CLASS = "VellumSetupWizard"
+WIZARD_CLASS = product.WIZARD_CLASS
 BOX_CLASS = "#32770"
 EXIT_TITLE = "Exit Installation"
 HEAP_CHECK = "warn+heap"
@@ -44,14 +44,10 @@ HEAP_CHECK = "warn+heap"
 CRASH_MARKERS = ("Unhandled page fault", "Unhandled exception", "Unhandled stack overflow", "err:heap",
                  "warn:heap", "Backtrace:", "assertion failed")
 
-# Wizard controls (ids), as the layout tables create them.
-NEXT, CANCEL, BACK, LINE_BOTTOM, FRAME1, FRAME2 = 1001, 2, 1003, 1004, 1010, 1020
-IMAGE1, LEFT_FILLER, TOP_FILLER, RIGHT_FILLER, LBL_TITLE, LBL_DESC, CHK_LAUNCH = range(1011, 1018)
-TOP_BACKGROUND, TOP_TITLE, TOP_DESC, IMAGE2, LINE_TOP, TXT_LICENSE, OPT_AGREE, OPT_DISAGREE, INSTALL_CAPTION = \
-    range(1021, 1030)
-WIZARD_CONTROLS = (NEXT, CANCEL, BACK, LINE_BOTTOM, FRAME1, FRAME2) + tuple(range(1011, 1018)) + \
-    tuple(range(1021, 1030))
-PROGRESS_CONTROLS = (101, 102, 103)
+# Wizard and progress window controls (ids).
+from harness.product import (BACK, CANCEL, CHK_LAUNCH, FRAME1, FRAME2, INSTALL_CAPTION, LBL_DESC,  # noqa: E402,F401
+                             LBL_TITLE, NEXT, OPT_AGREE, OPT_DISAGREE, PROGRESS_CONTROLS, TOP_DESC, TOP_TITLE,
+                             TXT_LICENSE, WIZARD_CONTROLS)
 
 WAIT = 20          # seconds any one observable state may take to come
 SETTLE = 3         # seconds the windows may take to come to rest after input

@@ -19,7 +19,7 @@ import shutil  # noqa: E402
 import subprocess  # noqa: E402
 import time  # noqa: E402
 import ui_texts  # noqa: E402
-from harness import winetest  # noqa: E402
+from harness import product, winetest  # noqa: E402
 from wizard.wizardtest import LBL_DESC, NEXT, OPT_AGREE, Host, control  # noqa: E402
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
@@ -59,7 +59,7 @@ PROGRESS_KEYS = {1: "loc_UI_Install_Progress", 0: "loc_UI_Info_Checking", 2: "lo
 MAINTENANCE_DRIVER = PROGRESS_DRIVER.replace("c.showWizard(locale);", "").replace(
     "var modes = [1, 0, 2];", "var modes = [0, 2, 3];")
 MAINTENANCE_KEYS = {0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing", 3: "loc_UI_Uninstall_Progress"}
-LOCALE_KEY = "HKLM\\SOFTWARE\\Ostrander\\ZephD\\HardwareDescription"
+LOCALE_KEY = product.LOCALE_KEY
 
 
 @unittest.skipUnless(FILES and os.path.isdir(FILES), "no built full payload")
@@ -144,7 +144,7 @@ class ClippingTest(winetest.WineTestCase):
                         self.assertIsNone(proc.poll(), proc.output())
                         self.assertLess(time.time(), deadline, "%s: mode %d never shown" % (loc, mode))
                         time.sleep(0.1)
-                    answer = winetest.inspector("measure", "--class", "VellumProgressWindow", "--visible")
+                    answer = winetest.inspector("measure", "--class", product.PROGRESS_CLASS, "--visible")
                     want = table.TEXTS[loc][table.KEYS.index(key)]
                     self.assertIn(want, [c["text"] for c in answer["controls"]], (loc, mode))
                     clipped = [c for c in answer["controls"] if not c["fits"]]

@@ -6,6 +6,7 @@ VELLUM_FULL_PAYLOAD_DIR (set by ctest); without it those tests are skipped.
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -20,10 +21,12 @@ sys.path.insert(0, FULL)
 import locales  # noqa: E402
 import make_catalogues  # noqa: E402
 import payload_tool  # noqa: E402
+import ui_texts  # noqa: E402
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 SETUP_EXE = os.environ.get("VELLUM_SETUP_EXE", "")
 UNINSTALLUI_EXE = os.environ.get("VELLUM_UNINSTALLUI_EXE", "")
+INSTALLER_EXE = os.environ.get("VELLUM_INSTALLER_EXE", "")
 LIST = os.environ.get("VELLUM_FULL_PAYLOAD_LIST", "")
 RC = os.environ.get("VELLUM_FULL_PAYLOAD_RC", "")
 built = unittest.skipUnless(FILES and os.path.isdir(FILES), "no built payload")
@@ -156,48 +159,6 @@ class SourcesTest(unittest.TestCase):
         self.assertEqual(make_catalogues.main(["--check", os.path.join(FULL, "catalogues")]), 0)
 
 
-# Every key in catalogue order with its en-us text, written out here rather
-# than taken from the generator's table, so that a slip there shows.
-EN_US_TEXTS = [
-    ("loc_UI_Setup", "Setup"),
-    ("loc_UI_Starting_Setup", "Starting Quillfeather Installation..."),
-    ("loc_UI_Title", "Quillfeather Installation"),
-    ("loc_UI_BackButton", "Back"),
-    ("loc_UI_NextButton", "Next"),
-    ("loc_UI_InstallButton", "Install"),
-    ("loc_UI_CancelButton", "Cancel"),
-    ("loc_UI_Finish_Button", "Finish"),
-    ("loc_UI_Launch_box", "Launch Help and Support"),
-    ("loc_UI_Option_Agree", "I accept the terms in the license agreement"),
-    ("loc_UI_Option_DisAgree", "I do not accept the terms in the license agreement"),
-    ("loc_UI_welcomeText", "Welcome to Quillfeather Installation"),
-    ("loc_UI_Install_prompt", "This will install Quillfeather on your computer."),
-    ("loc_UI_Review_Install", "Click Install to continue with the installation or click Back if you want to "
-                              "review the license agreement again."),
-    ("loc_UI_CloseAllProgs_prompt", "It is recommended that you close all other applications before continuing."),
-    ("loc_UI_Next_prompt", "Click Next to continue or Cancel to exit the installation."),
-    ("loc_UI_Exit_prompt1", "The installation is not complete. If you exit now, the program will not be installed."),
-    ("loc_UI_Exit_prompt2", "You may run this program again another time to complete the installation."),
-    ("loc_UI_Exit_prompt3", "Exit Installation?"),
-    ("loc_UI_Exit_Title", "Exit Installation"),
-    ("loc_UI_License_Title", "License Agreement"),
-    ("loc_UI_License_Desc", "Please read the following license agreement carefully."),
-    ("loc_UI_Ready_Title", "Ready to Install"),
-    ("loc_UI_Ready_Desc", "Now it is ready to begin installing Quillfeather on your computer."),
-    ("loc_UI_Install_Progress", "Please wait while Quillfeather is being installed..."),
-    ("loc_UI_Finish_Title", "Completing Quillfeather Installation"),
-    ("loc_UI_Finish_Desc", "Quillfeather installation is complete now. The application may be launched by "
-                           "clicking on the 'Help and Support' icon from the Start menu."),
-    ("loc_UI_Finish_Prompt", "Click Finish to exit the installation"),
-    ("loc_UI_Error_WinXP", "This system does not have Windows XP. Quillfeather cannot be installed on this system."),
-    ("loc_UI_Error_Uptodate", "Your Quillfeather is up to date."),
-    ("loc_UI_Info_Checking", "Verifying integrity of the installed components. Please wait..."),
-    ("loc_UI_Info_Fixing", "Fixing errors in the installed components. Please wait..."),
-    ("loc_UI_Info_MinsRemaining", "Minutes Remaining"),
-    ("loc_UI_Info_SecsRemaining", "Seconds Remaining"),
-]
-
-
 def catalogue_values(data):
     root = ET.fromstring(data)
     lang = root.find("language")
@@ -212,7 +173,7 @@ class BuiltPayloadTest(unittest.TestCase):
             return f.read()
 
     def test_catalogues(self):
-        keys = [k for k, _ in EN_US_TEXTS]
+        keys = ui_texts.KEYS
         self.assertEqual(34, len(set(keys)))
         for loc in locales.LOCALES:
             data = self.read(locales.catalogue_name(loc))
@@ -232,9 +193,10 @@ class BuiltPayloadTest(unittest.TestCase):
             return dict(catalogue_values(self.read(locales.catalogue_name(loc)).lstrip(b"\xef\xbb\xbf"))[1])
         de, us = values("de-de"), values("en-us")
         self.assertEqual((de["loc_UI_NextButton"], de["loc_UI_CancelButton"]), ("Weiter", "Abbrechen"))
-        for key, text in EN_US_TEXTS:
-            with self.subTest(key=key):
-                self.assertEqual(text, us[key])
+        # Every locale holds its texts of the table, the one source of them.
+        for loc in locales.LOCALES:
+            with self.subTest(locale=loc):
+                self.assertEqual(values(loc), dict(zip(ui_texts.KEYS, ui_texts.TEXTS[loc])))
         # One translation ends with a blank, which the file keeps.
         self.assertEqual("Fare clic su Fine per uscire dall'installazione ", values("it-it")["loc_UI_Finish_Prompt"])
         self.assertIn(b"dall&apos;installazione </value>", self.read("InstallerUIText_it-it.xml"))
@@ -267,7 +229,15 @@ class BuiltPayloadTest(unittest.TestCase):
         self.assertEqual(self.read("EULA_zh-hk.txt"), self.read("EULA_zh-tw.txt"))
 
     def test_programs_script_and_version(self):
-        self.assertEqual(self.read("vellumVersion.txt"), b"version=3.0.6\r\n")
+        self.assertEqual(self.read("vellumVersion.txt"), locales.VERSION_TEXT)
+        if INSTALLER_EXE:
+            # The launcher's version block carries the same version.
+            with open(INSTALLER_EXE, "rb") as f:
+                exe = f.read()
+            self.assertIn(locales.VERSION.encode("utf-16-le") + b"\0\0", exe)
+            self.assertIn((locales.VERSION + ".0").encode("utf-16-le"), exe)
+            x, y, z = (int(n) for n in locales.VERSION.split("."))
+            self.assertIn(struct.pack("<HHHH", y, x, 0, z), exe)  # FILEVERSION x,y,z,0 as stored
         self.assertTrue(self.read("VellumSetup.jse").startswith(b"#@~^"))
         self.assertTrue(self.read("EXTRACT.EXE").startswith(b"MZ"))
         if SETUP_EXE:

@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 
 import release_common as rc  # noqa: E402
+from harness import product  # noqa: E402
 from harness import winetest as wt  # noqa: E402
 from launcher.launcher_e2e import LauncherCase, headline  # noqa: E402
 from release_common import locales  # noqa: E402
@@ -22,7 +23,7 @@ from release_common import locales  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "install"))
 import test_integrity_script as tis  # noqa: E402
 
-KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather"
+KEY = product.UNINSTALL_KEY
 DAMAGED = ("This installer is damaged: its data does not match what it was built with, "
            "so nothing was installed.")
 REPLACED = locales.locale_cabinets("en-us")[0][1]
@@ -78,13 +79,7 @@ class ReleaseUnderWineTest(LauncherCase):
                                       "/log:" + wt.to_windows(log)])
         return proc.wait(600)
 
-    @staticmethod
-    def read(log):
-        try:
-            with open(log, encoding="ascii", errors="replace") as f:
-                return f.read()
-        except OSError as e:
-            return "no log: %s" % e
+    read = staticmethod(tis.read_log)
 
     def test_release_installs_its_own_content_and_upgrades_the_earlier_one(self):
         target = os.path.join(self.tmp, "Program Files", "Quillfeather")

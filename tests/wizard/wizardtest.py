@@ -8,17 +8,14 @@ import shutil
 import tempfile
 import time
 
-from harness import winetest
+from harness import product, winetest
 from harness.winetest import inspector
 
-TITLE_FALLBACK = "Quillfeather Installation"
+TITLE_FALLBACK = product.TITLE
 
-# Control identifiers of the wizard window.
-NEXT, CANCEL, BACK = 1001, 2, 1003
-FRAME1, FRAME2 = 1010, 1020
-LBL_TITLE, LBL_DESC, CHK_LAUNCH = 1015, 1016, 1017
-TOP_TITLE, TOP_DESC = 1022, 1023
-TXT_LICENSE, OPT_AGREE, OPT_DISAGREE, INSTALL_CAPTION = 1026, 1027, 1028, 1029
+# Control identifiers of the wizard window, for the wizard's tests.
+from harness.product import (BACK, CANCEL, CHK_LAUNCH, FRAME1, FRAME2, INSTALL_CAPTION, LBL_DESC,  # noqa: E402,F401
+                             LBL_TITLE, NEXT, OPT_AGREE, OPT_DISAGREE, TOP_DESC, TOP_TITLE, TXT_LICENSE)
 
 
 def catalogue(locale, texts):

@@ -3,15 +3,13 @@
 
 #include "handles.h"
 #include "strings.h"
+#include "system.h"
 
 namespace inspector {
 
 std::map<HWND, ProbeRecord> ProbeWindow(HWND top, std::wstring* error) {
     std::map<HWND, ProbeRecord> out;
-    wchar_t path[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dll(path, n);
-    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"inspector_probe.dll";
+    const std::wstring dll = vellum::ModuleFolder() + L"\\inspector_probe.dll";
     HMODULE module = ::LoadLibraryW(dll.c_str());
     if (!module) { *error = L"cannot load " + dll; return out; }
     auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(::GetProcAddress(module, "ProbeHook")));

@@ -37,6 +37,7 @@
 #include "frmSetup.h"
 #include "messages.h"
 #include "strings.h"
+#include "system.h"
 #include "wizard_layout.h"
 
 using vellum::wizard::frmSetup;
@@ -186,10 +187,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    wchar_t path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    g_folder.assign(path, n);
-    g_folder = g_folder.substr(0, g_folder.find_last_of(L'\\'));
+    g_folder = vellum::ModuleFolder();
 
     std::wstring locale;
     bool open = true;
