@@ -33,7 +33,11 @@ function runFromCopy() {
         if (e.vellumMessage) {
             throw e;
         }
-        fail("The " + mode + " cannot start: " + copy + " could not be written (" + errorText(e) + ").");
+        fail(mode == "uninstall" ?
+             maintenanceText("loc_UI_Uninstall_Error_Copy", "The uninstall cannot start: %1 could not be " +
+                             "written (%2).", copy, errorText(e)) :
+             maintenanceText("loc_UI_Repair_Error_Copy", "The repair cannot start: %1 could not be " +
+                             "written (%2).", copy, errorText(e)));
     }
     var command = quote(WScript.FullName) + " //nologo " + quote(copy + "\\VellumSetup.jse") + " /" + mode +
         " /maintenancecopy " + quote("/target:" + here) + (quiet ? " /q" : "") +
