@@ -66,11 +66,13 @@ function regWrite(name, value, type) {
     try {
         shell.RegWrite(UNINSTALL_KEY + name, value, type);
     } catch (e) {
-        fail("The uninstall entry could not be written (" + name + ": " + errorText(e) + ").");
+        fail(maintenanceText("loc_UI_Error_EntryWrite", "The uninstall entry could not be written (%1: %2).",
+                             name, errorText(e)));
     }
     var back = regValue(UNINSTALL_KEY + name);
     if (back == null || String(back.value) != String(value)) {
-        fail("The uninstall entry could not be written (" + name + " does not read back).");
+        fail(maintenanceText("loc_UI_Error_EntryReadBack", "The uninstall entry could not be written (%1 does " +
+                             "not read back).", name));
     }
 }
 
@@ -130,7 +132,8 @@ function deleteEntry() {
     }
     regDelete(UNINSTALL_KEY);
     if (entryExists()) {
-        fail("The uninstall entry " + UNINSTALL_KEY + " could not be removed.");
+        fail(maintenanceText("loc_UI_Uninstall_Error_Entry", "The uninstall entry %1 could not be removed.",
+                             UNINSTALL_KEY));
     }
 }
 

@@ -8,8 +8,10 @@ function lockWorkingFolder() {
     }
     if (lockStream == null) {
         log("lock", "another installation is running");
-        showBox("Another Quillfeather installation is running. Wait until it has ended, " +
-                "then start the installation again if it is still needed.", ICON_EXCLAMATION);
+        showBox(mode == "install" ? "Another Quillfeather installation is running. Wait until it has ended, " +
+                "then start the installation again if it is still needed." :
+                maintenanceText("loc_UI_Maintenance_Running", "Another Quillfeather installation, uninstall or " +
+                                "repair is running. Wait until it has ended, then try again."), ICON_EXCLAMATION);
         return EXIT_BUSY;
     }
     return -1;
@@ -98,11 +100,16 @@ function maintenanceMain(setupExe, extractExe) {
     } else if (!targetGiven) {
         var loc = regString(UNINSTALL_KEY + "InstallLocation");
         if (loc != "" && !isAbsoluteFolder(noTrailingSlash(loc))) {
-            fail("The uninstall entry names \"" + loc + "\", which is not a folder " + PRODUCT +
-                 " can be installed in. Nothing was changed.", ICON_STOP, EXIT_UNTRUSTED);
+            fail(maintenanceText("loc_UI_Maintenance_EntryFolder", "The uninstall entry names \"%1\", which is " +
+                                 "not a folder Quillfeather can be installed in. Nothing was changed.", loc),
+                 ICON_STOP, EXIT_UNTRUSTED);
         }
         if (loc == "") {
-            fail("Quillfeather is not installed: there is nothing to " + (mode == "uninstall" ? "remove." : "repair."),
+            fail(mode == "uninstall" ?
+                 maintenanceText("loc_UI_Uninstall_NotInstalled",
+                                 "Quillfeather is not installed: there is nothing to remove.") :
+                 maintenanceText("loc_UI_Repair_NotInstalled",
+                                 "Quillfeather is not installed: there is nothing to repair."),
                  ICON_EXCLAMATION, EXIT_NOTHING);
         }
         targetFolder = noTrailingSlash(loc);
@@ -114,7 +121,8 @@ function maintenanceMain(setupExe, extractExe) {
     }
     recoverJournal();
     if (!fso.FileExists(extractExe) && mode == "repair") {
-        fail("The repair cannot start: " + extractExe + " is missing.");
+        fail(maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is missing. Run the " +
+                             "Quillfeather installer again to repair the installation.", extractExe));
     }
     return mode == "uninstall" ? uninstall(setupExe) : repair(setupExe, extractExe);
 }
@@ -134,7 +142,8 @@ function main() {
         args.push(WScript.Arguments(i));
     }
     if (!log("start", mode + (quiet ? ", quiet" : "") + " from " + here + "; arguments: " + args.join(" "))) {
-        showBox("The log file " + logPath + " cannot be written. Nothing was done.", ICON_STOP);
+        showBox(maintenanceText("loc_UI_Error_Log", "The log file %1 cannot be written. Nothing was done.", logPath),
+                ICON_STOP);
         return EXIT_LOG;
     }
     var code = run();
@@ -170,8 +179,9 @@ function run() {
 
     try {
         if (mode == "install" && inInstallation) {
-            fail("This is the copy of the installation script that Quillfeather keeps for uninstall and " +
-                 "repair; start the Quillfeather installer to install.");
+            fail(maintenanceText("loc_UI_Error_KeptCopy", "This is the copy of the installation script that " +
+                                 "Quillfeather keeps for uninstall and repair; start the Quillfeather installer " +
+                                 "to install."));
         }
         if (mode == "install" && quiet && !acceptLicense) {
             fail("An unattended installation needs /acceptlicense: the license was not accepted, " +

@@ -5,6 +5,7 @@
 // included). Returns the copy's exit code.
 function runFromCopy() {
     var temp = shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "");
+    removeStaleCopies(temp);
     var copy = temp + "\\VellumMaintenance." + makeToken();
     var sources = [[WScript.ScriptFullName, "VellumSetup.jse"],
                    [here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"],
@@ -33,7 +34,11 @@ function runFromCopy() {
         if (e.vellumMessage) {
             throw e;
         }
-        fail("The " + mode + " cannot start: " + copy + " could not be written (" + errorText(e) + ").");
+        fail(mode == "uninstall" ?
+             maintenanceText("loc_UI_Uninstall_Error_Copy", "The uninstall cannot start: %1 could not be " +
+                             "written (%2).", copy, errorText(e)) :
+             maintenanceText("loc_UI_Repair_Error_Copy", "The repair cannot start: %1 could not be " +
+                             "written (%2).", copy, errorText(e)));
     }
     var command = quote(WScript.FullName) + " //nologo " + quote(copy + "\\VellumSetup.jse") + " /" + mode +
         " /maintenancecopy " + quote("/target:" + here) + (quiet ? " /q" : "") +
@@ -52,6 +57,44 @@ function runFromCopy() {
         log("cleanup", copy + " could not be removed");
     }
     return rc;
+}
+
+// The copies that killed runs left in temp: a copy whose script took its
+// lock and no longer holds it has ended. One still being made has no lock
+// yet and one at work holds it; both stay.
+function removeStaleCopies(temp) {
+    // The host's folder objects cannot be enumerated everywhere: the
+    // interpreter lists them, in Unicode, read whole.
+    var listing = joinPath(temp, "VellumSetup." + makeToken() + ".copies"), names = [];
+    try {
+        runOnPath(temp, function (p) {
+            return "/u /c \"dir /b /ad " + quote(p + "\\VellumMaintenance.*") + " > " + quote(listing) + "\"";
+        });
+        if (fso.FileExists(listing)) {
+            names = splitLines(readText(listing, -1));
+            fso.DeleteFile(listing, true);
+        }
+    } catch (e) {
+        log("cleanup", "the copies in " + temp + " could not be listed (" + (e.vellumMessage || errorText(e)) + ")");
+    }
+    for (var i = 0; i < names.length; i++) {
+        var path = joinPath(temp, names[i]);
+        var lock = joinPath(path, "VellumSetup.lock");
+        if (names[i].indexOf("VellumMaintenance.") != 0 || !fso.FileExists(lock)) {
+            continue;
+        }
+        try {
+            fso.OpenTextFile(lock, 8, false).Close();
+        } catch (e2) {
+            continue; // held: that run is at work
+        }
+        try {
+            deleteFolder(path);
+            log("cleanup", "the copy " + path + " that an ended run left was removed");
+        } catch (e3) {
+            log("cleanup", path + " could not be removed (" + (e3.vellumMessage || errorText(e3)) + ")");
+        }
+    }
 }
 
 // What an uninstall needs to run again, deleted last in this order: while
@@ -113,6 +156,9 @@ function removeInstalled(m) {
         }
         if (i % 20 == 19) {
             setMaintenanceProgress(i + 1, names.length);
+        }
+        if (i == Math.floor(names.length / 2)) {
+            stepReached("deleting");
         }
     }
     for (i = m.folders.length - 1; i >= 0; i--) {
@@ -378,6 +424,9 @@ function repair(setupExe, extractExe) {
             }
             log("fixed", bad[b][1] + " (" + bad[b][2] + ")");
             setMaintenanceProgress(b + 1, bad.length);
+            if (b == 0) {
+                stepReached("fixing");
+            }
         }
         tx.createdFolders = []; // restored folders belong to the installation
     }

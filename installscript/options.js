@@ -116,15 +116,19 @@ var tx = {
 
 // A hook for the tests: with VELLUM_TEST_STOP_AT naming a step, the run
 // creates the file VELLUM_TEST_STOP_FILE names on reaching it and waits
-// there (at most five minutes) to be killed at a known point.
+// there while the file stays (at most five minutes): to be killed at a
+// known point, or to go on once the file is removed.
 function stepReached(step) {
     var env = shell.Environment("PROCESS");
-    if (env("VELLUM_TEST_STOP_AT") != step || env("VELLUM_TEST_STOP_FILE") == "") {
+    var file = env("VELLUM_TEST_STOP_FILE");
+    if (env("VELLUM_TEST_STOP_AT") != step || file == "") {
         return;
     }
     log("test", "stopped at " + step);
-    fso.CreateTextFile(env("VELLUM_TEST_STOP_FILE"), true).Close();
-    pause(300000);
+    fso.CreateTextFile(file, true).Close();
+    for (var waited = 0; waited < 300000 && fso.FileExists(file); waited += 200) {
+        pause(200);
+    }
 }
 var progressWorks = true; // the kept VellumSetup may lack what the progress window needs
 

@@ -5,7 +5,8 @@
 // stream, or null when another process holds it; other failures are thrown.
 function takeLock(path) {
     if (fso.FolderExists(path)) {
-        fail("The lock file " + path + " cannot be created: a folder of that name is in the way.", ICON_STOP);
+        fail(maintenanceText("loc_UI_Error_LockInTheWay", "The lock file %1 cannot be created: a folder of " +
+                             "that name is in the way.", path), ICON_STOP);
     }
     // The launcher that started this script looks at the lock now and then
     // (opening it for a moment without sharing) until the script holds it:
@@ -16,7 +17,8 @@ function takeLock(path) {
             return fso.OpenTextFile(path, 8, true);
         } catch (e) {
             if (!fso.FileExists(path)) {
-                fail("The lock file " + path + " cannot be created (" + errorText(e) + ").", ICON_STOP);
+                fail(maintenanceText("loc_UI_Error_Lock", "The lock file %1 cannot be created (%2).", path,
+                                     errorText(e)), ICON_STOP);
             }
         }
         pause(LOCK_RETRY_MS);
@@ -118,8 +120,8 @@ function deleteFolder(path) {
         }
     }
     if (found != "") {
-        fail("The folder " + path + " was not removed: " + found + " is a link to another place. " +
-             "Remove it yourself.", ICON_STOP, EXIT_UNTRUSTED);
+        fail(maintenanceText("loc_UI_Error_FolderLink", "The folder %1 was not removed: %2 is a link to " +
+                             "another place. Remove it yourself.", path, found), ICON_STOP, EXIT_UNTRUSTED);
     }
     fso.DeleteFolder(path, true);
 }
@@ -365,7 +367,8 @@ function writeJournal(folders) {
     try {
         shell.RegWrite(JOURNAL_VALUE, folders.join("|"), "REG_SZ");
     } catch (e) {
-        fail("The record of this run's work could not be written to the registry (" + errorText(e) + ").");
+        fail(maintenanceText("loc_UI_Error_Journal", "The record of this run's work could not be written to " +
+                             "the registry (%1).", errorText(e)));
     }
 }
 

@@ -27,8 +27,9 @@ function register(setupExe) {
     var rc = shell.Run(quote(setupExe) + " /RegServer /Run:" + runToken, 0, true);
     // 0: registered for the machine, 1: for this user only.
     if (rc != 0 && rc != 1) {
-        fail("The setup program could not be registered: the registry refused it, or another copy of it " +
-             "is registered for this user (VellumSetup.exe exit code " + rc + ").");
+        fail(maintenanceText("loc_UI_Error_Register", "The setup program could not be registered: the " +
+                             "registry refused it, or another copy of it is registered for this user " +
+                             "(VellumSetup.exe exit code %1).", rc));
     }
     registered = true;
 }

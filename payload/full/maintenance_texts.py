@@ -37,6 +37,24 @@ OWN_KEYS = [
     "loc_UI_Repair_Error",             # %1 reason
     "loc_UI_Maintenance_Untrusted",    # %1 the manifest, %2 why
     "loc_UI_Maintenance_Link",         # %1 the link
+    # Refusals at the start and failures of steps that uninstall and repair
+    # share with the installation (which shows these in English).
+    "loc_UI_Uninstall_NotInstalled",
+    "loc_UI_Repair_NotInstalled",
+    "loc_UI_Maintenance_EntryFolder",  # %1 the entry's folder value
+    "loc_UI_Uninstall_Error_Copy",     # %1 folder, %2 reason
+    "loc_UI_Repair_Error_Copy",        # %1 folder, %2 reason
+    "loc_UI_Maintenance_Running",
+    "loc_UI_Error_LockInTheWay",       # %1 lock file
+    "loc_UI_Error_Lock",               # %1 lock file, %2 reason
+    "loc_UI_Error_EntryWrite",         # %1 value name, %2 reason
+    "loc_UI_Error_EntryReadBack",      # %1 value name
+    "loc_UI_Uninstall_Error_Entry",    # %1 registry key
+    "loc_UI_Error_Log",                # %1 log file
+    "loc_UI_Error_KeptCopy",
+    "loc_UI_Error_Register",           # %1 exit code
+    "loc_UI_Error_Journal",            # %1 reason
+    "loc_UI_Error_FolderLink",         # %1 folder, %2 the link
 ]
 
 KEYS = SHARED_KEYS + OWN_KEYS
@@ -391,6 +409,311 @@ ZH_TW = [
     "修復失敗(%1)。",
     "%1 中的已安裝檔案清單不可信任：%2。未進行任何變更。請執行 Quillfeather 安裝程式重新安裝到空白資料夾，或自行移除該資料夾。",
     "%1 是指向其他位置的連結：Quillfeather 不會透過它進行任何操作。未進行任何變更。請移除該連結，然後再試一次。",
+]
+
+# The texts of the keys after loc_UI_Maintenance_Link, in the same order.
+EN_US += [
+    "Quillfeather is not installed: there is nothing to remove.",
+    "Quillfeather is not installed: there is nothing to repair.",
+    "The uninstall entry names \"%1\", which is not a folder Quillfeather can be installed in. Nothing was changed.",
+    "The uninstall cannot start: %1 could not be written (%2).",
+    "The repair cannot start: %1 could not be written (%2).",
+    "Another Quillfeather installation, uninstall or repair is running. Wait until it has ended, then try again.",
+    "The lock file %1 cannot be created: a folder of that name is in the way.",
+    "The lock file %1 cannot be created (%2).",
+    "The uninstall entry could not be written (%1: %2).",
+    "The uninstall entry could not be written (%1 does not read back).",
+    "The uninstall entry %1 could not be removed.",
+    "The log file %1 cannot be written. Nothing was done.",
+    "This is the copy of the installation script that Quillfeather keeps for uninstall and repair; start the Quillfeather installer to install.",
+    "The setup program could not be registered: the registry refused it, or another copy of it is registered for this user (VellumSetup.exe exit code %1).",
+    "The record of this run's work could not be written to the registry (%1).",
+    "The folder %1 was not removed: %2 is a link to another place. Remove it yourself.",
+]
+
+DA_DK += [
+    "Quillfeather er ikke installeret. Der er intet at fjerne.",
+    "Quillfeather er ikke installeret. Der er intet at reparere.",
+    "Fjernelsesposten angiver \"%1\", som ikke er en mappe, Quillfeather kan installeres i. Intet blev ændret.",
+    "Fjernelsen kan ikke starte: %1 kunne ikke skrives (%2).",
+    "Reparationen kan ikke starte: %1 kunne ikke skrives (%2).",
+    "En anden installation, fjernelse eller reparation af Quillfeather er i gang. Vent, til den er færdig, og prøv derefter igen.",
+    "Låsefilen %1 kan ikke oprettes, fordi der findes en mappe med samme navn.",
+    "Låsefilen %1 kan ikke oprettes (%2).",
+    "Fjernelsesposten kunne ikke skrives (%1: %2).",
+    "Fjernelsesposten kunne ikke skrives (%1 kan ikke læses tilbage).",
+    "Fjernelsesposten %1 kunne ikke fjernes.",
+    "Logfilen %1 kan ikke skrives. Der blev ikke gjort noget.",
+    "Dette er den kopi af installationsscriptet, som Quillfeather gemmer til fjernelse og reparation. Start installationsprogrammet til Quillfeather for at installere.",
+    "Installationsprogrammet kunne ikke registreres: Registreringsdatabasen afviste det, eller en anden kopi af det er registreret for denne bruger (afslutningskode fra VellumSetup.exe: %1).",
+    "Oplysningerne om denne kørsels arbejde kunne ikke skrives i registreringsdatabasen (%1).",
+    "Mappen %1 blev ikke fjernet: %2 er et link til et andet sted. Fjern selv mappen.",
+]
+
+DE_DE += [
+    "Quillfeather ist nicht installiert. Es gibt nichts zu entfernen.",
+    "Quillfeather ist nicht installiert. Es gibt nichts zu reparieren.",
+    "Der Deinstallationseintrag nennt „%1“. Dies ist kein Ordner, in dem Quillfeather installiert sein kann. Es wurde nichts geändert.",
+    "Die Deinstallation kann nicht gestartet werden: %1 konnte nicht geschrieben werden (%2).",
+    "Die Reparatur kann nicht gestartet werden: %1 konnte nicht geschrieben werden (%2).",
+    "Es wird bereits eine andere Installation, Deinstallation oder Reparatur von Quillfeather ausgeführt. Warten Sie, bis sie beendet ist, und versuchen Sie es dann erneut.",
+    "Die Sperrdatei %1 kann nicht erstellt werden, da ein Ordner mit diesem Namen vorhanden ist.",
+    "Die Sperrdatei %1 kann nicht erstellt werden (%2).",
+    "Der Deinstallationseintrag konnte nicht geschrieben werden (%1: %2).",
+    "Der Deinstallationseintrag konnte nicht geschrieben werden (%1 lässt sich nicht zurücklesen).",
+    "Der Deinstallationseintrag %1 konnte nicht entfernt werden.",
+    "Die Protokolldatei %1 kann nicht geschrieben werden. Es wurde nichts ausgeführt.",
+    "Dies ist die Kopie des Installationsskripts, die Quillfeather für Deinstallation und Reparatur aufbewahrt. Starten Sie zum Installieren das Quillfeather-Installationsprogramm.",
+    "Das Setupprogramm konnte nicht registriert werden: Die Registrierung hat es abgelehnt, oder eine andere Kopie ist für diesen Benutzer registriert (Exitcode von VellumSetup.exe: %1).",
+    "Die Aufzeichnung der laufenden Arbeitsschritte konnte nicht in die Registrierung geschrieben werden (%1).",
+    "Der Ordner %1 wurde nicht entfernt: %2 ist eine Verknüpfung zu einem anderen Ort. Entfernen Sie den Ordner selbst.",
+]
+
+ES_ES += [
+    "Quillfeather no está instalado: no hay nada que quitar.",
+    "Quillfeather no está instalado: no hay nada que reparar.",
+    "La entrada de desinstalación indica \"%1\", que no es una carpeta en la que se pueda instalar Quillfeather. No se ha cambiado nada.",
+    "No se puede iniciar la desinstalación: no se pudo escribir %1 (%2).",
+    "No se puede iniciar la reparación: no se pudo escribir %1 (%2).",
+    "Hay otra instalación, desinstalación o reparación de Quillfeather en curso. Espere a que termine y vuelva a intentarlo.",
+    "No se puede crear el archivo de bloqueo %1: hay una carpeta con ese nombre.",
+    "No se puede crear el archivo de bloqueo %1 (%2).",
+    "No se pudo escribir la entrada de desinstalación (%1: %2).",
+    "No se pudo escribir la entrada de desinstalación (%1 no se puede volver a leer).",
+    "No se pudo quitar la entrada de desinstalación %1.",
+    "No se puede escribir el archivo de registro %1. No se ha hecho nada.",
+    "Esta es la copia del script de instalación que Quillfeather guarda para desinstalarlo y repararlo. Para instalarlo, inicie el instalador de Quillfeather.",
+    "No se pudo registrar el programa de instalación: el Registro lo rechazó o hay otra copia registrada para este usuario (código de salida de VellumSetup.exe: %1).",
+    "No se pudo escribir en el Registro el estado de esta operación (%1).",
+    "No se ha quitado la carpeta %1: %2 es un vínculo a otra ubicación. Quite la carpeta usted mismo.",
+]
+
+ES_MX += [
+    "Quillfeather no está instalado: no hay nada que quitar.",
+    "Quillfeather no está instalado: no hay nada que reparar.",
+    "La entrada de desinstalación indica \"%1\", que no es una carpeta donde se pueda instalar Quillfeather. No se cambió nada.",
+    "No se puede iniciar la desinstalación: no se pudo escribir %1 (%2).",
+    "No se puede iniciar la reparación: no se pudo escribir %1 (%2).",
+    "Otra instalación, desinstalación o reparación de Quillfeather se está ejecutando. Espere a que termine e inténtelo nuevamente.",
+    "No se puede crear el archivo de bloqueo %1: ya existe una carpeta con ese nombre.",
+    "No se puede crear el archivo de bloqueo %1 (%2).",
+    "No se pudo escribir la entrada de desinstalación (%1: %2).",
+    "No se pudo escribir la entrada de desinstalación (%1 no se puede leer de nuevo).",
+    "No se pudo quitar la entrada de desinstalación %1.",
+    "No se puede escribir el archivo de registro %1. No se realizó ninguna acción.",
+    "Esta es la copia del script de instalación que Quillfeather conserva para desinstalarlo y repararlo. Para instalarlo, inicie el instalador de Quillfeather.",
+    "No se pudo registrar el programa de instalación: el Registro lo rechazó o hay otra copia registrada para este usuario (código de salida de VellumSetup.exe: %1).",
+    "No se pudo escribir en el Registro el estado de esta operación (%1).",
+    "No se quitó la carpeta %1: %2 es un vínculo a otra ubicación. Quite la carpeta usted mismo.",
+]
+
+FI_FI += [
+    "Quillfeatheria ei ole asennettu. Poistettavaa ei ole.",
+    "Quillfeatheria ei ole asennettu. Korjattavaa ei ole.",
+    "Poistomerkintä viittaa kohteeseen \"%1\", joka ei ole kansio, johon Quillfeather voidaan asentaa. Mitään ei muutettu.",
+    "Poistoa ei voi aloittaa: kohdetta %1 ei voitu kirjoittaa (%2).",
+    "Korjausta ei voi aloittaa: kohdetta %1 ei voitu kirjoittaa (%2).",
+    "Toinen Quillfeatherin asennus, poisto tai korjaus on käynnissä. Odota, kunnes se on päättynyt, ja yritä sitten uudelleen.",
+    "Lukitustiedostoa %1 ei voi luoda, koska samanniminen kansio on jo olemassa.",
+    "Lukitustiedostoa %1 ei voi luoda (%2).",
+    "Poistomerkintää ei voitu kirjoittaa (%1: %2).",
+    "Poistomerkintää ei voitu kirjoittaa (arvoa %1 ei voitu lukea takaisin).",
+    "Poistomerkintää %1 ei voitu poistaa.",
+    "Lokitiedostoon %1 ei voi kirjoittaa. Mitään ei tehty.",
+    "Tämä on asennuskomentosarjan kopio, jonka Quillfeather säilyttää poistoa ja korjausta varten. Asenna käynnistämällä Quillfeatherin asennusohjelma.",
+    "Asennusohjelmaa ei voitu rekisteröidä: rekisteri hylkäsi sen, tai sen toinen kopio on rekisteröity tälle käyttäjälle (VellumSetup.exe-lopetuskoodi %1).",
+    "Tämän suorituksen vaiheita ei voitu tallentaa rekisteriin (%1).",
+    "Kansiota %1 ei poistettu: %2 on linkki toiseen sijaintiin. Poista kansio itse.",
+]
+
+FR_FR += [
+    "Quillfeather n'est pas installé : il n'y a rien à supprimer.",
+    "Quillfeather n'est pas installé : il n'y a rien à réparer.",
+    "L'entrée de désinstallation indique « %1 », qui n'est pas un dossier dans lequel Quillfeather peut être installé. Rien n'a été modifié.",
+    "Impossible de démarrer la désinstallation : %1 n'a pas pu être écrit (%2).",
+    "Impossible de démarrer la réparation : %1 n'a pas pu être écrit (%2).",
+    "Une autre installation, désinstallation ou réparation de Quillfeather est en cours. Attendez qu'elle soit terminée, puis réessayez.",
+    "Impossible de créer le fichier de verrouillage %1 : un dossier porte déjà ce nom.",
+    "Impossible de créer le fichier de verrouillage %1 (%2).",
+    "L'entrée de désinstallation n'a pas pu être écrite (%1 : %2).",
+    "L'entrée de désinstallation n'a pas pu être écrite (%1 ne peut pas être relu).",
+    "L'entrée de désinstallation %1 n'a pas pu être supprimée.",
+    "Impossible d'écrire dans le fichier journal %1. Aucune opération n'a été effectuée.",
+    "Ceci est la copie du script d'installation que Quillfeather conserve pour la désinstallation et la réparation ; pour installer, démarrez le programme d'installation de Quillfeather.",
+    "Le programme d'installation n'a pas pu être inscrit : le Registre l'a refusé, ou une autre copie est inscrite pour cet utilisateur (code de sortie de VellumSetup.exe : %1).",
+    "L'état de cette opération n'a pas pu être enregistré dans le Registre (%1).",
+    "Le dossier %1 n'a pas été supprimé : %2 est un lien vers un autre emplacement. Supprimez vous-même le dossier.",
+]
+
+FR_CA += [
+    "Quillfeather n'est pas installé : il n'y a rien à supprimer.",
+    "Quillfeather n'est pas installé : il n'y a rien à réparer.",
+    "L'entrée de désinstallation indique « %1 », qui n'est pas un dossier où Quillfeather peut être installé. Rien n'a été modifié.",
+    "Impossible de lancer la désinstallation : %1 n'a pas pu être écrit (%2).",
+    "Impossible de lancer la réparation : %1 n'a pas pu être écrit (%2).",
+    "Une autre installation, désinstallation ou réparation de Quillfeather est en cours. Attendez qu'elle soit terminée, puis essayez de nouveau.",
+    "Impossible de créer le fichier de verrouillage %1 : un dossier porte déjà ce nom.",
+    "Impossible de créer le fichier de verrouillage %1 (%2).",
+    "L'entrée de désinstallation n'a pas pu être écrite (%1 : %2).",
+    "L'entrée de désinstallation n'a pas pu être écrite (%1 ne peut pas être relu).",
+    "L'entrée de désinstallation %1 n'a pas pu être supprimée.",
+    "Impossible d'écrire dans le fichier journal %1. Aucune opération n'a été effectuée.",
+    "Ceci est la copie du script d'installation que Quillfeather conserve pour la désinstallation et la réparation ; pour installer, lancez le programme d'installation de Quillfeather.",
+    "Le programme d'installation n'a pas pu être inscrit : le registre l'a refusé, ou une autre copie est inscrite pour cet utilisateur (code de sortie de VellumSetup.exe : %1).",
+    "L'état de cette opération n'a pas pu être enregistré dans le registre (%1).",
+    "Le dossier %1 n'a pas été supprimé : %2 est un lien vers un autre emplacement. Supprimez vous-même le dossier.",
+]
+
+IT_IT += [
+    "Quillfeather non è installato: non c'è nulla da rimuovere.",
+    "Quillfeather non è installato: non c'è nulla da riparare.",
+    "La voce di disinstallazione indica \"%1\", che non è una cartella in cui è possibile installare Quillfeather. Non è stato modificato nulla.",
+    "Impossibile avviare la disinstallazione: impossibile scrivere %1 (%2).",
+    "Impossibile avviare la riparazione: impossibile scrivere %1 (%2).",
+    "È in corso un'altra installazione, disinstallazione o riparazione di Quillfeather. Attendere il completamento e riprovare.",
+    "Impossibile creare il file di blocco %1: esiste già una cartella con lo stesso nome.",
+    "Impossibile creare il file di blocco %1 (%2).",
+    "Impossibile scrivere la voce di disinstallazione (%1: %2).",
+    "Impossibile scrivere la voce di disinstallazione (non è possibile rileggere %1).",
+    "Impossibile rimuovere la voce di disinstallazione %1.",
+    "Impossibile scrivere nel file di registro %1. Non è stata eseguita alcuna operazione.",
+    "Questa è la copia dello script di installazione che Quillfeather conserva per la disinstallazione e la riparazione. Per installare, avviare il programma di installazione di Quillfeather.",
+    "Impossibile registrare il programma di installazione: il Registro di sistema lo ha rifiutato oppure un'altra copia è registrata per questo utente (codice di uscita di VellumSetup.exe: %1).",
+    "Impossibile salvare nel Registro di sistema lo stato di questa operazione (%1).",
+    "La cartella %1 non è stata rimossa: %2 è un collegamento a un altro percorso. Rimuovere manualmente la cartella.",
+]
+
+KO_KR += [
+    "Quillfeather가 설치되어 있지 않습니다. 제거할 항목이 없습니다.",
+    "Quillfeather가 설치되어 있지 않습니다. 복구할 항목이 없습니다.",
+    "제거 항목에 지정된 \"%1\"은(는) Quillfeather를 설치할 수 있는 폴더가 아닙니다. 아무것도 변경되지 않았습니다.",
+    "제거를 시작할 수 없습니다. %1에 쓸 수 없습니다(%2).",
+    "복구를 시작할 수 없습니다. %1에 쓸 수 없습니다(%2).",
+    "다른 Quillfeather 설치, 제거 또는 복구 작업이 진행 중입니다. 작업이 끝날 때까지 기다린 후 다시 시도하십시오.",
+    "잠금 파일 %1을(를) 만들 수 없습니다. 같은 이름의 폴더가 있습니다.",
+    "잠금 파일 %1을(를) 만들 수 없습니다(%2).",
+    "제거 항목을 기록할 수 없습니다(%1: %2).",
+    "제거 항목을 기록할 수 없습니다(%1 값을 다시 읽을 수 없음).",
+    "제거 항목 %1을(를) 제거할 수 없습니다.",
+    "로그 파일 %1에 쓸 수 없습니다. 아무 작업도 수행되지 않았습니다.",
+    "Quillfeather가 제거 및 복구를 위해 보관하는 설치 스크립트의 복사본입니다. 설치하려면 Quillfeather 설치 프로그램을 시작하십시오.",
+    "설치 프로그램을 등록할 수 없습니다. 레지스트리에서 거부되었거나 다른 복사본이 이 사용자에 대해 등록되어 있습니다(VellumSetup.exe 종료 코드 %1).",
+    "이 작업의 진행 기록을 레지스트리에 쓸 수 없습니다(%1).",
+    "%1 폴더를 제거하지 않았습니다. %2은(는) 다른 위치에 대한 링크입니다. 폴더를 직접 제거하십시오.",
+]
+
+NB_NO += [
+    "Quillfeather er ikke installert. Det er ingenting å fjerne.",
+    "Quillfeather er ikke installert. Det er ingenting å reparere.",
+    "Avinstalleringsoppføringen angir «%1», som ikke er en mappe Quillfeather kan installeres i. Ingenting ble endret.",
+    "Avinstalleringen kan ikke starte: %1 kunne ikke skrives (%2).",
+    "Reparasjonen kan ikke starte: %1 kunne ikke skrives (%2).",
+    "En annen installasjon, avinstallering eller reparasjon av Quillfeather pågår. Vent til den er ferdig, og prøv deretter på nytt.",
+    "Låsefilen %1 kan ikke opprettes fordi det finnes en mappe med samme navn.",
+    "Låsefilen %1 kan ikke opprettes (%2).",
+    "Avinstalleringsoppføringen kunne ikke skrives (%1: %2).",
+    "Avinstalleringsoppføringen kunne ikke skrives (%1 kan ikke leses tilbake).",
+    "Avinstalleringsoppføringen %1 kunne ikke fjernes.",
+    "Loggfilen %1 kan ikke skrives. Ingenting ble gjort.",
+    "Dette er kopien av installasjonsskriptet som Quillfeather beholder for avinstallering og reparasjon. Start installasjonsprogrammet for Quillfeather for å installere.",
+    "Installasjonsprogrammet kunne ikke registreres: Registeret avviste det, eller en annen kopi av det er registrert for denne brukeren (avslutningskode fra VellumSetup.exe: %1).",
+    "Opplysningene om denne kjøringens arbeid kunne ikke skrives til registeret (%1).",
+    "Mappen %1 ble ikke fjernet: %2 er en kobling til et annet sted. Fjern mappen selv.",
+]
+
+NL_NL += [
+    "Quillfeather is niet geïnstalleerd. Er is niets te verwijderen.",
+    "Quillfeather is niet geïnstalleerd. Er is niets te herstellen.",
+    "Het verwijderingsitem verwijst naar \"%1\". Dat is geen map waarin Quillfeather kan worden geïnstalleerd. Er is niets gewijzigd.",
+    "Het verwijderen kan niet beginnen: %1 kan niet worden geschreven (%2).",
+    "Het herstellen kan niet beginnen: %1 kan niet worden geschreven (%2).",
+    "Er wordt al een andere installatie, verwijdering of reparatie van Quillfeather uitgevoerd. Wacht tot deze is voltooid en probeer het opnieuw.",
+    "Het vergrendelingsbestand %1 kan niet worden gemaakt: er bestaat al een map met die naam.",
+    "Het vergrendelingsbestand %1 kan niet worden gemaakt (%2).",
+    "Het verwijderingsitem kan niet worden geschreven (%1: %2).",
+    "Het verwijderingsitem kan niet worden geschreven (%1 kan niet worden teruggelezen).",
+    "Het verwijderingsitem %1 kan niet worden verwijderd.",
+    "Het logbestand %1 kan niet worden geschreven. Er is niets uitgevoerd.",
+    "Dit is de kopie van het installatiescript die Quillfeather bewaart voor verwijderen en herstellen. Start het installatieprogramma van Quillfeather om te installeren.",
+    "Het installatieprogramma kan niet worden geregistreerd: het register heeft het geweigerd, of een andere kopie ervan is voor deze gebruiker geregistreerd (afsluitcode van VellumSetup.exe: %1).",
+    "De voortgang van deze bewerking kan niet in het register worden vastgelegd (%1).",
+    "De map %1 is niet verwijderd: %2 is een koppeling naar een andere locatie. Verwijder de map zelf.",
+]
+
+PT_PT += [
+    "O Quillfeather não está instalado: não há nada para remover.",
+    "O Quillfeather não está instalado: não há nada para reparar.",
+    "A entrada de desinstalação indica \"%1\", que não é uma pasta onde o Quillfeather possa ser instalado. Não foi alterado nada.",
+    "Não é possível iniciar a desinstalação: não foi possível escrever %1 (%2).",
+    "Não é possível iniciar a reparação: não foi possível escrever %1 (%2).",
+    "Está em curso outra instalação, desinstalação ou reparação do Quillfeather. Aguarde até terminar e tente novamente.",
+    "Não é possível criar o ficheiro de bloqueio %1: já existe uma pasta com esse nome.",
+    "Não é possível criar o ficheiro de bloqueio %1 (%2).",
+    "Não foi possível escrever a entrada de desinstalação (%1: %2).",
+    "Não foi possível escrever a entrada de desinstalação (não é possível voltar a ler %1).",
+    "Não foi possível remover a entrada de desinstalação %1.",
+    "Não é possível escrever no ficheiro de registo %1. Não foi feito nada.",
+    "Esta é a cópia do script de instalação que o Quillfeather guarda para a desinstalação e a reparação. Para instalar, inicie o instalador do Quillfeather.",
+    "Não foi possível registar o programa de configuração: o registo recusou-o ou existe outra cópia registada para este utilizador (código de saída do VellumSetup.exe: %1).",
+    "Não foi possível guardar no registo o estado desta operação (%1).",
+    "A pasta %1 não foi removida: %2 é uma ligação para outra localização. Remova a pasta manualmente.",
+]
+
+SV_SE += [
+    "Quillfeather är inte installerat. Det finns inget att ta bort.",
+    "Quillfeather är inte installerat. Det finns inget att reparera.",
+    "Avinstallationsposten anger \"%1\", som inte är en mapp som Quillfeather kan installeras i. Ingenting har ändrats.",
+    "Avinstallationen kan inte starta: %1 kunde inte skrivas (%2).",
+    "Reparationen kan inte starta: %1 kunde inte skrivas (%2).",
+    "En annan installation, avinstallation eller reparation av Quillfeather pågår. Vänta tills den är klar och försök sedan igen.",
+    "Låsfilen %1 kan inte skapas eftersom det finns en mapp med samma namn.",
+    "Låsfilen %1 kan inte skapas (%2).",
+    "Avinstallationsposten kunde inte skrivas (%1: %2).",
+    "Avinstallationsposten kunde inte skrivas (%1 kan inte läsas tillbaka).",
+    "Avinstallationsposten %1 kunde inte tas bort.",
+    "Det går inte att skriva till loggfilen %1. Ingenting har gjorts.",
+    "Det här är den kopia av installationsskriptet som Quillfeather sparar för avinstallation och reparation. Starta installationsprogrammet för Quillfeather om du vill installera.",
+    "Installationsprogrammet kunde inte registreras: registret nekade det, eller så är en annan kopia registrerad för den här användaren (slutkod från VellumSetup.exe: %1).",
+    "Uppgifterna om den här körningens arbete kunde inte skrivas till registret (%1).",
+    "Mappen %1 togs inte bort: %2 är en länk till en annan plats. Ta bort mappen själv.",
+]
+
+ZH_CN += [
+    "未安装 Quillfeather，没有可删除的内容。",
+    "未安装 Quillfeather，没有可修复的内容。",
+    "卸载项指定的“%1”不是可以安装 Quillfeather 的文件夹。未做任何更改。",
+    "无法开始卸载：无法写入 %1(%2)。",
+    "无法开始修复：无法写入 %1(%2)。",
+    "另一个 Quillfeather 安装、卸载或修复操作正在进行。请等待其结束后重试。",
+    "无法创建锁定文件 %1：已存在同名文件夹。",
+    "无法创建锁定文件 %1(%2)。",
+    "无法写入卸载项(%1：%2)。",
+    "无法写入卸载项(无法读回 %1)。",
+    "无法删除卸载项 %1。",
+    "无法写入日志文件 %1。未执行任何操作。",
+    "这是 Quillfeather 为卸载和修复而保留的安装脚本副本。要进行安装，请启动 Quillfeather 安装程序。",
+    "无法注册安装程序：注册表拒绝了注册，或者已为此用户注册了它的另一个副本(VellumSetup.exe 退出代码 %1)。",
+    "无法将此次操作的记录写入注册表(%1)。",
+    "未删除文件夹 %1：%2 是指向其他位置的链接。请自行删除该文件夹。",
+]
+
+ZH_TW += [
+    "未安裝 Quillfeather，沒有可移除的項目。",
+    "未安裝 Quillfeather，沒有可修復的項目。",
+    "解除安裝項目指定的「%1」不是可以安裝 Quillfeather 的資料夾。未進行任何變更。",
+    "無法開始解除安裝：無法寫入 %1(%2)。",
+    "無法開始修復：無法寫入 %1(%2)。",
+    "另一個 Quillfeather 安裝、解除安裝或修復作業正在進行中。請等候作業結束後再試一次。",
+    "無法建立鎖定檔案 %1：已有同名的資料夾。",
+    "無法建立鎖定檔案 %1(%2)。",
+    "無法寫入解除安裝項目(%1：%2)。",
+    "無法寫入解除安裝項目(無法讀回 %1)。",
+    "無法移除解除安裝項目 %1。",
+    "無法寫入記錄檔 %1。未執行任何作業。",
+    "這是 Quillfeather 為解除安裝和修復而保留的安裝指令碼複本。若要安裝，請啟動 Quillfeather 安裝程式。",
+    "無法登錄安裝程式：登錄拒絕了它，或已為此使用者登錄了它的另一個複本(VellumSetup.exe 結束代碼 %1)。",
+    "無法將這次作業的記錄寫入登錄(%1)。",
+    "未移除資料夾 %1：%2 是指向其他位置的連結。請自行移除該資料夾。",
 ]
 
 _OWN = {

@@ -1,7 +1,8 @@
 """Maintenance that can always go on, under Wine: an upgrade whose swap
-cannot finish, a kept cabinet held open during the uninstall, and runs
-killed at the steps of an upgrade, put right by the next run of another
-kind. The helpers are those of test_maintenance_safety.py.
+cannot finish, a kept cabinet held open during the uninstall, runs killed
+at the steps of an upgrade, in an uninstall's deletions and in a repair's
+replacements, put right by the next run of each kind, and two uninstalls
+at once. The helpers are those of test_maintenance_safety.py.
 """
 import os
 import shutil
@@ -109,6 +110,107 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
         self.assert_user_files()
         self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+
+    # ---- kills during an uninstall or a repair -------------------------
+
+    def stop_maintenance_at(self, step, *switches, log=None):
+        """Starts the kept script unattended with switches; returns the run
+        and its stop file once it waits at step."""
+        stop = os.path.join(self.tmp, "stopped-" + step)
+        if os.path.exists(stop):
+            os.remove(stop)
+        proc = self.start("wscript.exe", [self.kept_script()] + list(switches) +
+                          ["/q", "/log:" + wt.to_windows(log or self.log)],
+                          env={"VELLUM_TEST_STOP_AT": step, "VELLUM_TEST_STOP_FILE": wt.to_windows(stop)})
+        deadline = time.time() + 300
+        while not os.path.exists(stop):
+            self.assertIsNone(proc.poll(), "the run ended before %s: %s" % (step, self.read_text(log or self.log)))
+            self.assertLess(time.time(), deadline, "the run never reached " + step)
+            time.sleep(0.2)
+        return proc, stop
+
+    def kill_maintenance_at(self, step, *switches):
+        proc, _ = self.stop_maintenance_at(step, *switches)
+        self.kill_script()
+        proc.wait(30)
+
+    def next_run(self, kind):
+        """Runs an unattended repair, install (the same version) or
+        uninstall of the installation; returns its exit code."""
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        if kind == "install":
+            return self.install_into(self.target).wait(300)
+        code, seen = self.quiet("/" + kind, "/q", "/log:" + self.wlog, script=self.kept_script())
+        self.assertEqual(seen, [])
+        return code
+
+    def assert_put_right(self, kind, whole):
+        """After the next run: the installation whole again, or (after an
+        uninstall) only the user's files left; nothing beside the folder."""
+        if kind == "uninstall":
+            self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+            self.assert_user_files()
+            self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+        else:
+            self.assertEqual(tis.snapshot(self.target), whole)
+            self.assert_entry("3.0.6")
+        self.assertEqual(self.beside(), [])
+
+    def test_killed_uninstall_is_put_right_by_each_kind_of_next_run(self):
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        whole = tis.snapshot(self.target)
+        for kind in ("repair", "install", "uninstall"):
+            with self.subTest(next_run=kind):
+                self.kill_maintenance_at("deleting", "/uninstall")
+                now = tis.snapshot(self.target)
+                self.assertLess(len([v for v in now.values() if v]), len([v for v in whole.values() if v]))
+                for rel in RUN_AGAIN:
+                    self.assertEqual(now[os.path.normpath(rel)], whole[os.path.normpath(rel)], rel)
+                self.assert_user_files()
+                self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+                self.assertEqual(self.next_run(kind), 0, self.explain(self.log))
+                self.assert_put_right(kind, whole)
+        self.assertEqual(self.temp_copies(), [])
+
+    def test_killed_repair_is_put_right_by_each_kind_of_next_run(self):
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        whole = tis.snapshot(self.target)
+        pages = sorted(k for k, v in whole.items() if v and k.startswith("locales"))[:2]
+        for kind in ("repair", "install", "uninstall"):
+            with self.subTest(next_run=kind):
+                os.remove(os.path.join(self.target, pages[0]))
+                self.write(os.path.join(self.target, pages[1]), b"changed")
+                self.kill_maintenance_at("fixing", "/repair")
+                self.assertNotEqual(tis.snapshot(self.target), whole)
+                self.assertTrue(os.path.isdir(self.target + ".VellumRepair"))
+                self.assert_user_files()
+                self.assertEqual(self.next_run(kind), 0, self.explain(self.log))
+                self.assert_put_right(kind, whole)
+        self.assertEqual(self.temp_copies(), [])
+
+    def test_two_uninstalls_at_once(self):
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        whole = tis.snapshot(self.target)
+        # The first holds the folder's lock, about to delete; the second,
+        # the entry's own command, is refused and changes nothing.
+        first_log = os.path.join(self.tmp, "first.log")
+        first, stop = self.stop_maintenance_at("uninstall", "/uninstall", log=first_log)
+        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        self.assertEqual(answer["exit_code"], 3, self.read_text(self.log))
+        self.assert_logged(self.log_lines(), "failed", "is working in", self.wtarget)
+        self.assertEqual(tis.snapshot(self.target), whole)
+        self.assert_entry("3.0.6")
+        self.assertEqual(len(self.temp_copies()), 1)  # the first run's own
+        # The first goes on and removes the installation, the user's files kept.
+        os.remove(stop)
+        self.assertEqual(first.wait(300), 0, self.read_text(first_log))
+        self.assert_put_right("uninstall", whole)
+        self.assertEqual(self.temp_copies(), [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,7 @@
 """Maintenance that never harms, under Wine: a manifest edited to reach
-outside the install folder, a folder that holds the user's files, and
-install folders of every shape (test_maintenance_resume.py: the steps).
+outside the install folder, a folder that holds the user's files, install
+folders of every shape, and the boxes that tell a person of exits 8, 9
+and 10 (test_maintenance_resume.py: the steps).
 
 Judged by outcomes: files byte for byte, the entry, exit codes, and where
 the user's files are. A smaller installation (without the desktop
@@ -192,6 +193,56 @@ class MaintenanceSafetyTest(MaintenanceSafetyCase):
         self.assertEqual(self.install_into(deep).wait(300), 1)
         self.assert_logged(self.log_lines(), "failed", "too long")
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "d" * 40)))
+
+    def test_refusals_are_told_in_a_box(self):
+        # 10: an upgrade whose swap cannot finish (a killed upgrade left the
+        # earlier folder, and the user wrote a newer note of the same name).
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        self.kill_at("swapped")
+        self.write(os.path.join(self.target, "notes", "mine.txt"), b"a newer note")
+        self.set_version("3.0.6")
+        proc = self.start_script()
+        self.walk_to_install("en-us")
+        code, boxes = self.boxes_until_exit(proc)
+        self.assertEqual(code, 10)
+        aside = self.target + ".VellumPrevious.1"
+        self.assert_one_box(boxes, "exclamation", "could not be moved into it", wt.to_windows(aside))
+        self.assertEqual(self.read(os.path.join(aside, "notes", "mine.txt")), b"the user's own notes")
+        self.assertEqual(self.read(os.path.join(self.target, "notes", "mine.txt")), b"a newer note")
+        self.assert_entry("3.0.6")
+        self.assert_no_registration()
+        shutil.rmtree(aside)
+
+        # 9: the entry's uninstall, the manifest edited to reach outside.
+        victim = os.path.join(self.tmp, "victim.txt")
+        self.write(victim, b"precious")
+        manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
+        self.write(manifest, self.read(manifest) + "file\t8\t..\\..\\victim.txt\r\n".encode("utf-16-le"))
+        before = tis.snapshot(self.target)
+        proc = self.start("wscript.exe", [self.kept_script(), "/uninstall"])
+        code, boxes = self.boxes_until_exit(proc)
+        self.assertEqual(code, 9)
+        self.assert_one_box(boxes, "stop", "cannot be trusted", "Nothing was changed")
+        self.assertEqual(tis.snapshot(self.target), before)
+        self.assertEqual(self.read(victim), b"precious")
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assert_no_registration()
+        self.assertEqual(self.temp_copies(), [])
+
+        # 8: an installation into a folder that holds the user's files.
+        documents = os.path.join(self.tmp, "My Documents")
+        self.write(os.path.join(documents, "package_description.xml"), b"<mine/>")
+        before = tis.snapshot(documents)
+        proc = self.start_script(target=wt.to_windows(documents))
+        self.walk_to_install("en-us")
+        code, boxes = self.boxes_until_exit(proc)
+        self.assertEqual(code, 8)
+        self.assert_one_box(boxes, "exclamation", "already holds files", "Nothing was installed")
+        self.assertEqual(tis.snapshot(documents), before)
+        self.assertEqual(tis.reg_text(KEY, "InstallLocation"), self.wtarget)
+        self.assert_no_registration()
+
 
 if __name__ == "__main__":
     unittest.main()

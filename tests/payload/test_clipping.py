@@ -2,8 +2,8 @@
 progress window (its three texts) in all 19 locales, with the catalogues and
 license texts of the full payload, and the maintenance VellumSetup's
 progress window (verifying, fixing, uninstalling) with its own catalogues as
-common.cab carries them; each control's text measured in its own font
-against its rectangle."""
+common.cab carries them, and the boxes uninstall and repair show; each
+control's text measured in its own font against its rectangle."""
 import os
 import sys
 import unittest
@@ -59,6 +59,21 @@ PROGRESS_KEYS = {1: "loc_UI_Install_Progress", 0: "loc_UI_Info_Checking", 2: "lo
 MAINTENANCE_DRIVER = PROGRESS_DRIVER.replace("c.showWizard(locale);", "").replace(
     "var modes = [1, 0, 2];", "var modes = [0, 2, 3];")
 MAINTENANCE_KEYS = {0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing", 3: "loc_UI_Uninstall_Progress"}
+# The texts of the progress window; every other maintenance text is shown
+# in a box: each line of the driver's file is a title, a tab, a text.
+BOXLESS_KEYS = ("loc_UI_Title", "loc_UI_Info_Checking", "loc_UI_Info_Fixing", "loc_UI_Uninstall_Progress")
+BOX_DRIVER = r"""
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var shell = new ActiveXObject("WScript.Shell");
+var stream = fso.OpenTextFile(WScript.Arguments(0), 1, false, -1);
+var lines = stream.ReadAll().split("\n");
+stream.Close();
+for (var i = 0; i < lines.length; i++) {
+    var tab = lines[i].indexOf("\t");
+    shell.Popup(lines[i].substring(tab + 1), 0, lines[i].substring(0, tab), 48 | 0x50000);
+}
+WScript.Quit(0);
+"""
 LOCALE_KEY = product.LOCALE_KEY
 
 
@@ -121,6 +136,33 @@ class ClippingTest(winetest.WineTestCase):
         self.check_progress_window(os.path.join(cab, "uninstallUI"), MAINTENANCE_DRIVER, MAINTENANCE_KEYS,
                                    maintenance_texts,
                                    lambda loc: winetest.reg_set(LOCALE_KEY, "localeId", "sz", loc))
+
+    def test_maintenance_boxes_fit_in_all_locales(self):
+        # The boxes of uninstall and repair size themselves; a text they cannot
+        # wrap (a long run without blanks, CJK) would still be cut off. The
+        # three longest of each locale, filled in as a run fills them.
+        lines = []
+        for loc in locales.LOCALES:
+            texts = dict(zip(maintenance_texts.KEYS, maintenance_texts.TEXTS[loc]))
+            boxed = [t.replace("%1", "C:\\Program Files\\Quillfeather\\VellumMaintenance\\manifest.txt")
+                     .replace("%2", "Permission denied") for k, t in texts.items() if k not in BOXLESS_KEYS]
+            for n, text in enumerate(sorted(boxed, key=len)[-3:]):
+                lines.append(("%s %s %d" % (texts["loc_UI_Title"], loc, n), text))
+        listing = os.path.join(self.tmp, "boxes.txt")
+        with open(listing, "wb") as f:
+            f.write("\n".join(t + "\t" + x for t, x in lines).encode("utf-16"))
+        driver = os.path.join(self.tmp, "boxes.js")
+        with open(driver, "w", newline="\r\n") as f:
+            f.write(BOX_DRIVER)
+        proc = self.start("cscript.exe", ["//nologo", winetest.to_windows(driver), winetest.to_windows(listing)])
+        for title, text in lines:
+            with self.subTest(box=title):
+                box = winetest.inspector("msgbox", "--title", title, "--timeout", "60000")
+                self.assertEqual(box["text"], text)
+                answer = winetest.inspector("measure", "--hwnd", box["hwnd"])
+                self.assertEqual([c["text"] for c in answer["controls"] if not c["fits"]], [])
+                winetest.inspector("answer", "--button", "ok", "--title", title, "--timeout", "10000")
+        self.assertEqual(proc.wait(60), 0, proc.output())
 
     def check_progress_window(self, folder, driver_text, keys, table, choose_locale=None):
         driver = os.path.join(folder, "driver.js")

@@ -104,6 +104,21 @@ class MaintenanceTextsTest(unittest.TestCase):
         self.assertIn('maintenanceText("loc_UI_Title", title)', script)
         self.assertEqual(set(used) | set(program) | {"loc_UI_Title"}, set(mt.KEYS))
 
+    def test_uninstall_and_repair_show_no_literal_english(self):
+        # What uninstall and repair tell a user goes through the table: a
+        # literal message in their code would stay English in every locale.
+        with open(os.path.join(ROOT, "installscript", "maintenance.js"), encoding="ascii") as f:
+            code = f.read()
+        with open(os.path.join(ROOT, "installscript", "main.js"), encoding="ascii") as f:
+            main = f.read()
+        start = main.index("function maintenanceMain(")
+        code += main[start:main.index("\nfunction ", start + 1)]
+        shown = re.findall(r"\b(?:fail|showBox|tellDone|tellFailure)\(\s*([^\n]*)", code)
+        self.assertTrue(shown)
+        for first in shown:
+            self.assertRegex(first, r'^(maintenanceText\(|mode == "uninstall" \?$|kept == "" \?|bad\.length == 0 \?$)',
+                             first)
+
 
 if __name__ == "__main__":
     unittest.main()
