@@ -93,7 +93,6 @@ var runToken = "";
 var targetFolder = "";
 var title = "Quillfeather Installation";
 var lockStream = null;   // the working folder's lock, held until the end
-var listingPath = "";
 var mode = "install";    // "install", "uninstall" or "repair"
 var acceptLicense = false;
 var maintenanceCopy = false;
