@@ -32,17 +32,21 @@ bool Walk(const EnumerateFolder& enumerate, const std::wstring& relative, int de
                                  [](const TreeEntry& e) { return e.name.empty() || e.name == L"." || e.name == L".."; }),
                   entries.end());
     std::sort(entries.begin(), entries.end(), NameBefore);
+    // A folder's own entries first, then what its subfolders hold.
+    std::vector<std::wstring> folders;
     for (const TreeEntry& e : entries) {
         const std::wstring path = relative.empty() ? e.name : relative + L"\\" + e.name;
         if (e.link) {
             *listing += ListingLine(L"link", 0, path);
         } else if (e.folder) {
             *listing += ListingLine(L"folder", 0, path);
-            if (!Walk(enumerate, path, depth + 1, listing, error)) return false;
+            folders.push_back(path);
         } else {
             *listing += ListingLine(L"file", e.size, path);
         }
     }
+    for (const std::wstring& folder : folders)
+        if (!Walk(enumerate, folder, depth + 1, listing, error)) return false;
     return true;
 }
 

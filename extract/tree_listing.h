@@ -23,9 +23,9 @@ struct TreeEntry {
 using EnumerateFolder =
     std::function<bool(const std::wstring& relative, std::vector<TreeEntry>* entries, std::wstring* error)>;
 
-// The listing lines of the whole tree below the root, parents before their
-// contents, each folder's entries in name order (letters compared without
-// case): "folder\t0\t<path>", "file\t<size>\t<path>", "link\t0\t<path>", the
+// The listing lines of the whole tree below the root, each folder's own
+// entries in name order (letters compared without case) before what its
+// subfolders hold, so parents come before their contents: "folder\t0\t<path>", "file\t<size>\t<path>", "link\t0\t<path>", the
 // path relative to the root. A link is reported, never followed. Returns
 // false with *error set (naming the folder) when a folder cannot be read.
 bool ListTree(const EnumerateFolder& enumerate, std::wstring* listing, std::wstring* error);

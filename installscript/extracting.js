@@ -117,7 +117,7 @@ function runExtract(args, onProgress) {
     var started = new Date().getTime(), changed = started, last = "", record = null;
     for (;;) {
         var now = new Date().getTime();
-        record = readProgress(progress);
+        record = onProgress ? readProgress(progress) : null;
         if (record != null && record.text != last) {
             last = record.text;
             changed = now;
@@ -134,6 +134,12 @@ function runExtract(args, onProgress) {
                      " seconds.");
             }
         } else if (closedByWriter(listing)) {
+            // Its final record follows the listing: waited for (EXTRACT
+            // tries for 5 s), so that no late write meets the next run.
+            for (var wait = 0; onProgress && wait < 100 && (record == null || record.phase != "end"); wait++) {
+                pause(EXTRACT_POLL_MS);
+                record = readProgress(progress);
+            }
             break;
         } else if (now - changed > EXTRACT_STALL_MS) {
             fail("The extraction tool stopped making progress (" + (last || "no progress record") + ").");
@@ -145,8 +151,7 @@ function runExtract(args, onProgress) {
         return result;
     }
     // Its listing could not be written: the final progress record still tells.
-    record = readProgress(progress);
-    if (record != null && record.phase == "end" && record.code > 0) {
+    if (onProgress && record != null && record.phase == "end" && record.code > 0) {
         return { entries: [], ended: true, code: record.code, failure: "" };
     }
     fail("The extraction tool ended before it had finished (it was stopped, or it failed; " +

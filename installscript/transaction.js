@@ -125,10 +125,9 @@ function deleteFolder(path) {
 }
 
 // Moves what the earlier installation has and the new one lacks (the
-// user's own files, among others) into the new one. Returns what could not
-// be moved ("" when everything was).
-function carryOver(from, to) {
-    var paths = treeList(from, false);
+// user's own files, among others) into the new one; paths: everything in
+// from (treeList). Returns what could not be moved ("" when everything was).
+function carryOver(from, to, paths) {
     for (var i = 0; i < paths.length; i++) {
         var rel = paths[i].substring(from.length + 1);
         var src = joinPath(from, rel), dst = joinPath(to, rel);
@@ -172,9 +171,11 @@ function finishSwap() {
     var problem = "";
     try {
         dropEarlierContent(tx.previous);
-        problem = carryOver(tx.previous, targetFolder);
+        // One listing serves both: what stays after the moves is folders only.
+        var paths = treeList(tx.previous, false);
+        problem = carryOver(tx.previous, targetFolder, paths);
         if (problem == "") {
-            removeEmptyTree(tx.previous);
+            removeEmptyTree(tx.previous, paths);
         }
     } catch (e) {
         problem = e.vellumMessage || errorText(e);
@@ -191,9 +192,10 @@ function finishSwap() {
     return problem;
 }
 
-// Removes a folder whose tree holds folders only.
-function removeEmptyTree(path) {
-    var all = treeList(path, false);
+// Removes a folder whose tree holds folders only; all: its listing, when
+// the caller has one that is still true of its folders.
+function removeEmptyTree(path, all) {
+    all = all || treeList(path, false);
     for (var i = all.length - 1; i >= 0; i--) {
         if (fso.FolderExists(all[i]) && !isReparsePoint(all[i]) && isEmptyFolder(all[i])) {
             fso.DeleteFolder(all[i], true);
@@ -584,7 +586,11 @@ function install(locale, content, extractExe, version) {
     }
     var files = listedFiles(r.entries, {}, "the cabinets");
     checkLengths(files);
-    log("cabinet", cabinets.length + " cabinets extracted");
+    for (var c = 0; c < r.entries.length; c++) {
+        if (r.entries[c].status == "cabinet" && r.entries[c].size < cabinets.length) {
+            log("cabinet", cabinets[r.entries[c].size] + ": extracted");
+        }
+    }
     verify(files);
     log("verification", "every listed file is in place with its size");
     var startPage = "\\locales\\" + content.locale + "\\index.htm";

@@ -14,9 +14,9 @@ namespace {
 std::map<std::wstring, std::vector<TreeEntry>> Tree() {
     return {
         {L"", {{L".", true}, {L"..", true}, {L"b.txt", false, false, 7}, {L"Sub", true}, {L"A.txt", false, false, 3},
-               {L"junction", true, true}}},
+               {L"junction", true, true}, {L"z.txt", false, false, 1}}},
         {L"Sub", {{L"deep", true}, {L"c.bin", false, false, 5000000000ull}}},
-        {L"Sub\\deep", {}},
+        {L"Sub\\deep", {{L"e.txt", false, false, 2}}},
     };
 }
 
@@ -35,7 +35,7 @@ EnumerateFolder From(const std::map<std::wstring, std::vector<TreeEntry>>& tree,
 
 }  // namespace
 
-TEST(ListTree, ParentsBeforeContentsInNameOrderLinksNeverEntered) {
+TEST(ListTree, AFoldersEntriesBeforeItsSubfoldersLinksNeverEntered) {
     std::vector<std::wstring> asked;
     std::wstring listing = L"kept\r\n", error;
     ASSERT_TRUE(ListTree(From(Tree(), &asked), &listing, &error)) << error;
@@ -45,8 +45,10 @@ TEST(ListTree, ParentsBeforeContentsInNameOrderLinksNeverEntered) {
               L"file\t7\tb.txt\r\n"
               L"link\t0\tjunction\r\n"
               L"folder\t0\tSub\r\n"
+              L"file\t1\tz.txt\r\n"
               L"file\t5000000000\tSub\\c.bin\r\n"
-              L"folder\t0\tSub\\deep\r\n");
+              L"folder\t0\tSub\\deep\r\n"
+              L"file\t2\tSub\\deep\\e.txt\r\n");
     // The link's target is never asked for.
     EXPECT_EQ(asked, (std::vector<std::wstring>{L"", L"Sub", L"Sub\\deep"}));
 }

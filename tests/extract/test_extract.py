@@ -365,8 +365,8 @@ class TreeTest(unittest.TestCase):
         self.assertEqual(read_listing(listing), [
             ("file", "1", "A.txt"), ("file", "2", "b.txt"), ("folder", "0", "empty"), ("link", "0", "junction"),
             ("folder", "0", "sub"),
-            ("folder", "0", "sub\\deep"), ("file", "0", "sub\\deep\\z.bin"),
-            ("file", "70000", "sub\\\u00e9t\u00e9 \u65e5.htm"), ("end", "0", "")])
+            ("folder", "0", "sub\\deep"), ("file", "70000", "sub\\\u00e9t\u00e9 \u65e5.htm"),
+            ("file", "0", "sub\\deep\\z.bin"), ("end", "0", "")])
 
         # A folder that is missing, a file, or a link: exit 3 and an end line that says so.
         for bad, why in (("missing", "not a folder"), ("A.txt", "not a folder"), ("junction", "link")):
