@@ -11,6 +11,7 @@ const wchar_t kUsage[] =
     L"EXTRACT /D [/O listing] cabinet...\r\n"
     L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
+    L"EXTRACT /T folder [/S] [/O listing]\r\n"
     L"\r\n"
     L"  cabinet    a cabinet file, or @file: a plan file naming one cabinet a\r\n"
     L"             line; later cabinets' files replace earlier ones' of the\r\n"
@@ -24,6 +25,9 @@ const wchar_t kUsage[] =
     L"  /C         compare: report the files of the folder that are missing\r\n"
     L"             or differ from the cabinets, write nothing\r\n"
     L"  /U         update: write only the files that are missing or differ\r\n"
+    L"  /T folder  list the files and folders below the folder (links are\r\n"
+    L"             reported, never entered), no cabinet\r\n"
+    L"  /S         with /T: the folder's own entries only, no subfolder's\r\n"
     L"  /O file    write the listing (or the comparison) into this file\r\n"
     L"             (UTF-16): status, size and path, separated by tabs\r\n"
     L"  /P file    keep a one-line progress record in this file\r\n"
@@ -87,6 +91,12 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         } else if (IsSwitch(a, L'U')) {
             o.mode = Mode::kUpdate;
             ++modes;
+        } else if (IsSwitch(a, L'T')) {
+            o.mode = Mode::kTree;
+            ++modes;
+            if (!value(&i, L"a folder", &o.destination)) return false;
+        } else if (IsSwitch(a, L'S')) {
+            o.shallow = true;
         } else if (IsSwitch(a, L'L')) {
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'O')) {
@@ -104,14 +114,22 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         }
     }
     if (modes > 1) {
-        *error = L"only one of /D, /C and /U may be given";
+        *error = L"only one of /D, /C, /U and /T may be given";
         return false;
     }
     if (!o.listing.empty() && SameText(o.listing, o.progress)) {
         *error = L"the listing and the progress record need two files";
         return false;
     }
-    if (!o.help && o.cabinets.empty()) {
+    if (o.mode == Mode::kTree) {
+        if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite) {
+            *error = L"/T lists a folder: it takes no cabinet, /P or /Y";
+            return false;
+        }
+    } else if (o.shallow) {
+        *error = L"/S goes with /T";
+        return false;
+    } else if (!o.help && o.cabinets.empty()) {
         *error = L"no cabinet given";
         return false;
     }

@@ -12,17 +12,19 @@ enum class Mode {
     kList,     // /D: list the members, write nothing
     kCompare,  // /C: compare the members with the files in the folder, write nothing
     kUpdate,   // /U: compare, then write only the members that are missing or differ
+    kTree,     // /T <folder>: list what a folder tree holds, no cabinet
 };
 
 struct Options {
     bool overwrite = false;   // /Y: replace existing files without asking
     Mode mode = Mode::kExtract;
-    std::wstring destination; // /L <folder>; empty = the current folder
+    std::wstring destination; // /L <folder> (or /T <folder>); empty = the current folder
     // The plan in order; an entry starting with '@' names a plan file whose
     // lines are cabinets (read by the caller, see DecodePlanFile).
     std::vector<std::wstring> cabinets;
     std::wstring listing;     // /O <file>: the listing or comparison report
     std::wstring progress;    // /P <file>: the progress record
+    bool shallow = false;     // /S with /T: the folder's own entries only
     bool help = false;        // /? or no arguments
 };
 

@@ -28,6 +28,7 @@
 
 #include "cabinet_paths.h"
 #include "plan.h"
+#include "tree_listing.h"
 #include "dll_hardening.h"
 #include "strings.h"
 #include "system.h"
@@ -177,6 +178,17 @@ void CabinetDone() {
     ++s.progress.cabinetsDone;
     s.clock.Reset(s.progress.done);
     WriteProgress(false);
+}
+
+// For tests of what follows the progress record: while the file that
+// VELLUM_TEST_EXTRACT_HOLD names exists (at most five minutes), the writing
+// waits after each cabinet, so a reader sees the records between cabinets
+// however fast the machine is.
+void HoldForTest() {
+    wchar_t hold[MAX_PATH];
+    DWORD n = ::GetEnvironmentVariableW(L"VELLUM_TEST_EXTRACT_HOLD", hold, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    for (int i = 0; i < 6000 && ::GetFileAttributesW(hold) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(50);
 }
 
 // ---- FDI file callbacks ----
@@ -710,7 +722,67 @@ bool ExpandPlan(const std::vector<std::wstring>& given, std::vector<std::wstring
     return true;
 }
 
+// /T: what a folder tree holds, into the listing (or onto the output).
+int RunTree(const Options& options) {
+    Session session;
+    session.options = options;
+    g_session = &session;
+    if (!options.listing.empty()) {
+        session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (session.listingFile == INVALID_HANDLE_VALUE) {
+            Error(L"the listing " + options.listing + L" cannot be created: " + SystemMessage(::GetLastError()));
+            return kWriteFailed;
+        }
+    }
+    std::wstring root = FullPath(options.destination);
+    while (root.size() > 3 && root.back() == L'\\') root.pop_back();
+    const DWORD attrs = ::GetFileAttributesW(root.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+        return Finish(kWriteFailed, 0, root + L" is not a folder");
+    // A link given as the folder itself is not entered either.
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return Finish(kWriteFailed, 0, root + L" is a link to another place");
+    const std::wstring base = root.back() == L'\\' ? root : root + L"\\";
+    auto enumerate = [&](const std::wstring& relative, std::vector<vellum::extract::TreeEntry>* entries,
+                         std::wstring* error) {
+        WIN32_FIND_DATAW found;
+        HANDLE h = ::FindFirstFileW((base + relative + (relative.empty() ? L"*" : L"\\*")).c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) {
+            DWORD err = ::GetLastError();
+            if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return true;  // nothing in it
+            *error = SystemMessage(err);
+            return false;
+        }
+        do {
+            vellum::extract::TreeEntry e;
+            e.name = found.cFileName;
+            e.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            e.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            e.size = (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            entries->push_back(e);
+        } while (::FindNextFileW(h, &found));
+        DWORD err = ::GetLastError();
+        ::FindClose(h);
+        if (err != ERROR_NO_MORE_FILES) {
+            *error = SystemMessage(err);
+            return false;
+        }
+        return true;
+    };
+    std::wstring lines, error;
+    if (!vellum::extract::ListTree(enumerate, &lines, &error, options.shallow))
+        return Finish(kWriteFailed, 0, L"cannot list " + root + L": " + error);
+    if (options.listing.empty()) {
+        if (!Print(STD_OUTPUT_HANDLE, lines))
+            return Finish(kWriteFailed, 0, L"the listing could not be written: " + SystemMessage(::GetLastError()));
+    } else {
+        session.listing = lines;
+    }
+    return Finish(kOk, 0, std::wstring());
+}
+
 int Run(const Options& options) {
+    if (options.mode == Mode::kTree) return RunTree(options);
     std::vector<std::wstring> plan;
     std::wstring planError;
     if (!ExpandPlan(options.cabinets, &plan, &planError)) {
@@ -870,6 +942,7 @@ int Run(const Options& options) {
         if (options.mode == Mode::kExtract) header(c);
         if (any && (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr))) return stop(c);
         CabinetDone();
+        HoldForTest();
     }
     return stop(0);
 }

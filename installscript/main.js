@@ -168,8 +168,11 @@ function run() {
         setupExe = here + "\\uninstallUI\\VellumSetup.exe";
         extractExe = here + "\\" + MAINTENANCE + "\\EXTRACT.EXE";
     }
-    listingPath = (inInstallation ? shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "") : here) +
-        "\\VellumSetup.list";
+    // Scratch files of EXTRACT runs: in the locked working folder, or, for
+    // the kept script, under a name of this run's own in the temporary folder.
+    scratchBase = inInstallation ? shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "") +
+        "\\VellumSetup." + makeToken() : here + "\\VellumSetup";
+    extractTool = extractExe;
     var locale = chooseLocale();
     title = localized(locale, "loc_UI_Title", title);
     if (mode != "install") {
@@ -208,12 +211,13 @@ function run() {
         closeController();
         unregister(setupExe);
         rollBack();
-        try {
-            if (fso.FileExists(listingPath)) {
-                fso.DeleteFile(listingPath, true);
+        var scratch = [".list", ".progress", ".plan"];
+        for (var i = 0; i < scratch.length; i++) {
+            try {
+                deleteScratch(scratchFile(scratch[i]));
+            } catch (e2) {
+                log("cleanup", scratchFile(scratch[i]) + " could not be removed (" + errorText(e2) + ")");
             }
-        } catch (e2) {
-            log("cleanup", listingPath + " could not be removed (" + errorText(e2) + ")");
         }
     }
 }

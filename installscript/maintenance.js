@@ -63,16 +63,18 @@ function runFromCopy() {
 // lock and no longer holds it has ended. One still being made has no lock
 // yet and one at work holds it; both stay.
 function removeStaleCopies(temp) {
-    // The host's folder objects cannot be enumerated everywhere: the
-    // interpreter lists them, in Unicode, read whole.
-    var listing = joinPath(temp, "VellumSetup." + makeToken() + ".copies"), names = [];
+    // The host's folder objects cannot be enumerated everywhere: EXTRACT
+    // lists the folder's own entries.
+    var names = [];
     try {
-        runOnPath(temp, function (p) {
-            return "/u /c \"dir /b /ad " + quote(p + "\\VellumMaintenance.*") + " > " + quote(listing) + "\"";
-        });
-        if (fso.FileExists(listing)) {
-            names = splitLines(readText(listing, -1));
-            fso.DeleteFile(listing, true);
+        var r = runExtract("/T " + quote(noTrailingSlash(temp)) + " /S");
+        if (r.code != 0) {
+            throw new Error(r.failure);
+        }
+        for (var n = 0; n < r.entries.length; n++) {
+            if (r.entries[n].status == "folder") {
+                names.push(r.entries[n].path);
+            }
         }
     } catch (e) {
         log("cleanup", "the copies in " + temp + " could not be listed (" + (e.vellumMessage || errorText(e)) + ")");
@@ -280,27 +282,6 @@ function uninstall(setupExe) {
     return EXIT_OK;
 }
 
-// Same bytes: the sizes are compared first. The file is read twice, as
-// single-byte text and as UTF-16 text, which together tell every byte
-// apart; the host offers no binary read.
-function sameContent(a, b, size) {
-    if (size == 0) {
-        return true;
-    }
-    for (var format = 0; format >= -1; format--) {
-        var sa = fso.OpenTextFile(a, 1, false, format);
-        var ta = sa.ReadAll();
-        sa.Close();
-        var sb = fso.OpenTextFile(b, 1, false, format);
-        var tb = sb.ReadAll();
-        sb.Close();
-        if (ta != tb) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Where a cabinet for the repair comes from: the maintenance folder, else
 // the installer's working folder when it is still there.
 function repairSources(name) {
@@ -323,126 +304,127 @@ function repair(setupExe, extractExe) {
     startMaintenanceUI(setupExe);
     showMaintenanceProgress(0);
     journalOpen(targetFolder);
-    var work = besideTarget(".VellumRepair");
-    tx.staging = work; // removed again on a failure
-    deleteFolder(work);
-    fso.CreateFolder(work);
-
-    // Verifying: every cabinet extracted beside the folder, every file
-    // compared by name, size and content.
-    var files = {}, cabinetFixes = [];
-    for (var i = 0; i < m.cabinets.length; i++) {
-        var sources = repairSources(m.cabinets[i]);
-        var ok = false, why = "it is missing";
-        for (var s = 0; s < sources.length && !ok; s++) {
-            if (!fso.FileExists(sources[s])) {
-                continue;
-            }
-            var listed = {};
-            try {
-                listCabinetAt(extractExe, sources[s], m.cabinets[i], listed);
-            } catch (e) {
-                why = e.vellumMessage || errorText(e);
-                continue;
-            }
-            var rc = shell.Run(quote(extractExe) + " /Y /E /L " + quote(work) + " " + quote(sources[s]), 0, true);
-            if (rc != 0) {
-                why = extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ")";
-                log("verify", sources[s] + ": " + why);
-                continue;
-            }
-            for (var key in listed) {
-                if (listed.hasOwnProperty(key)) {
-                    files[key] = listed[key];
-                }
-            }
-            if (s > 0) {
-                cabinetFixes.push([sources[s], KEPT_CABINETS + "\\" + m.cabinets[i]]);
-            }
-            ok = true;
-        }
-        if (!ok) {
-            fail(maintenanceText("loc_UI_Repair_Error_Cabinet", "Quillfeather cannot be repaired: the cabinet " +
-                                 "%1 kept for repairs cannot be used (%2). Run the Quillfeather installer again.",
-                                 m.cabinets[i], why));
-        }
-        setMaintenanceProgress(i + 1, m.cabinets.length * 2);
-    }
-    var bad = [], n = 0, total = 0;
-    for (var k in files) {
-        if (files.hasOwnProperty(k)) {
-            total++;
-        }
-    }
-    for (var key2 in files) {
-        if (!files.hasOwnProperty(key2)) {
-            continue;
-        }
-        var f = files[key2];
-        var installed = inside(targetFolder, f.name);
-        var why2 = "";
-        if (!fso.FileExists(installed)) {
-            why2 = "missing";
-        } else if (fso.GetFile(installed).Size != f.size) {
-            why2 = "size " + fso.GetFile(installed).Size + " instead of " + f.size;
-        } else if (!sameContent(installed, work + "\\" + f.name, f.size)) {
-            why2 = "content changed";
-        }
-        if (why2 != "") {
-            bad.push([work + "\\" + f.name, f.name, why2]);
-        }
-        n++;
-        if (n % 20 == 0) {
-            setMaintenanceProgress(m.cabinets.length + n / total * m.cabinets.length, m.cabinets.length * 2);
-        }
-    }
-    for (var c = 0; c < cabinetFixes.length; c++) {
-        bad.push([cabinetFixes[c][0], cabinetFixes[c][1], "kept cabinet missing or damaged"]);
-    }
-    log("verify", total + " files checked, " + bad.length + " to fix");
-
-    // Fixing: what is missing or changed comes from the extracted cabinets.
-    if (bad.length > 0) {
-        showMaintenanceProgress(2);
-        for (var b = 0; b < bad.length; b++) {
-            var dst = inside(targetFolder, bad[b][1]);
-            var link = reparseOnTheWay(targetFolder, dst);
+    // EXTRACT writes into the installation: no path of it may pass through a link.
+    var seen = {};
+    for (var f = 0; f < m.files.length; f++) {
+        var dir = fso.GetParentFolderName(inside(targetFolder, m.files[f].name)).toLowerCase();
+        if (!seen[dir]) {
+            seen[dir] = true;
+            var link = reparseOnTheWay(targetFolder, inside(targetFolder, m.files[f].name));
             if (link != "") {
                 untrustedLink(link);
             }
-            try {
-                makeFolders(fso.GetParentFolderName(dst));
-                if (fso.FileExists(dst)) {
-                    fso.GetFile(dst).Attributes = 0;
-                    fso.DeleteFile(dst, true);
-                }
-                copyChecked(bad[b][0], dst);
-            } catch (e2) {
-                fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 " +
-                                     "could not be restored (%2).", dst, e2.vellumMessage || errorText(e2)),
-                     ICON_STOP);
-            }
-            log("fixed", bad[b][1] + " (" + bad[b][2] + ")");
-            setMaintenanceProgress(b + 1, bad.length);
-            if (b == 0) {
-                stepReached("fixing");
-            }
         }
-        tx.createdFolders = []; // restored folders belong to the installation
     }
-    deleteFolder(work);
-    tx.staging = "";
+
+    // One EXTRACT run compares every file the cabinets hold with the
+    // installed one (size, then every byte) and writes only those missing
+    // or changed. A kept cabinet that is missing, or damaged (it fails
+    // before anything is written), is taken from the next source.
+    var sources = [], from = [], cabinetFixes = [], i;
+    for (i = 0; i < m.cabinets.length; i++) {
+        sources.push(repairSources(m.cabinets[i]));
+        from.push(0);
+        while (from[i] < sources[i].length && !fso.FileExists(sources[i][from[i]])) {
+            from[i]++;
+        }
+    }
+    var plan = scratchFile(".plan"), r = null, why = "it is missing";
+    var fixing = false;
+    var follow = function (rec) {
+        if (rec.phase == "extract" && rec.total > 0 && !fixing) {
+            fixing = true;
+            showMaintenanceProgress(2);
+        }
+        if (rec.phase == "extract" && fixing) {
+            setMaintenanceProgress(rec.done, rec.total);
+        } else if (rec.phase == "check" || rec.phase == "compare") {
+            setMaintenanceProgress((rec.phase == "compare" ? 0.2 : 0) + (rec.phase == "compare" ? 0.8 : 0.2) *
+                                   (rec.total > 0 ? rec.done / rec.total : 1), 1);
+        }
+    };
+    for (;;) {
+        var paths = [];
+        for (i = 0; i < m.cabinets.length; i++) {
+            if (from[i] >= sources[i].length) {
+                fail(maintenanceText("loc_UI_Repair_Error_Cabinet", "Quillfeather cannot be repaired: the cabinet " +
+                                     "%1 kept for repairs cannot be used (%2). Run the Quillfeather installer again.",
+                                     m.cabinets[i], why));
+            }
+            paths.push(sources[i][from[i]]);
+        }
+        writePlan(plan, paths);
+        r = runExtract("/U /L " + quote(targetFolder) + " " + quote("@" + plan), follow);
+        if (r.code == 0) {
+            break;
+        }
+        var failed = planFailure(r.code);
+        log("verify", "EXTRACT.EXE exit code " + r.code + ": " + r.failure);
+        if (failed.reason != 2 || failed.cabinet >= m.cabinets.length) {
+            fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 " +
+                                 "could not be restored (%2).", targetFolder,
+                                 extractReason(failed.reason) + " (EXTRACT.EXE exit code " + r.code + ")"),
+                 ICON_STOP);
+        }
+        // That cabinet is damaged: the next source of it, if any.
+        var k = failed.cabinet;
+        why = extractReason(failed.reason) + " (EXTRACT.EXE exit code " + r.code + ")";
+        do {
+            from[k]++;
+        } while (from[k] < sources[k].length && !fso.FileExists(sources[k][from[k]]));
+    }
+    // The files are written; the kept cabinets, the entry and the run's end are still to come.
+    stepReached("fixing");
+    for (i = 0; i < m.cabinets.length; i++) {
+        if (from[i] > 0) {
+            cabinetFixes.push([sources[i][from[i]], KEPT_CABINETS + "\\" + m.cabinets[i]]);
+        }
+    }
+    var restored = 0, total = 0;
+    for (i = 0; i < r.entries.length; i++) {
+        var e = r.entries[i];
+        if (e.status == "cabinet") {
+            continue;
+        }
+        total++;
+        if (e.status != "same") {
+            restored++;
+            log("fixed", e.path + " (" + (e.status == "size" ? "size differed" : e.status == "changed" ?
+                                          "content changed" : "missing") + ")");
+        }
+    }
+    // The kept cabinets taken from elsewhere are put back too.
+    for (var c = 0; c < cabinetFixes.length; c++) {
+        var dst = inside(targetFolder, cabinetFixes[c][1]);
+        try {
+            makeFolders(fso.GetParentFolderName(dst));
+            if (fso.FileExists(dst)) {
+                fso.GetFile(dst).Attributes = 0;
+                fso.DeleteFile(dst, true);
+            }
+            copyChecked(cabinetFixes[c][0], dst);
+        } catch (e2) {
+            fail(maintenanceText("loc_UI_Repair_Error_Restore", "Quillfeather could not be repaired: %1 " +
+                                 "could not be restored (%2).", dst, e2.vellumMessage || errorText(e2)),
+                 ICON_STOP);
+        }
+        log("fixed", cabinetFixes[c][1] + " (kept cabinet missing or damaged)");
+        restored++;
+    }
+    tx.createdFolders = []; // restored folders belong to the installation
+    log("verify", total + " files checked, " + restored + " fixed");
+    setMaintenanceProgress(1, 1);
     // The entry is written again: a repair restores it when it was lost.
     if (entryIsOurs()) {
         writeEntry(targetFolder, m.version, totalKB(m));
         tx.entryWritten = false;
     }
     journalClose(targetFolder);
-    var outcome = bad.length == 0 ? "nothing needed fixing" : bad.length + " files restored";
+    var outcome = restored == 0 ? "nothing needed fixing" : restored + " files restored";
     log("repair", outcome);
-    tellDone(bad.length == 0 ?
+    tellDone(restored == 0 ?
              maintenanceText("loc_UI_Repair_Done_Nothing", "Quillfeather was repaired: nothing needed fixing.") :
-             maintenanceText("loc_UI_Repair_Done_Fixed", "Quillfeather was repaired: %1 files restored.", bad.length));
+             maintenanceText("loc_UI_Repair_Done_Fixed", "Quillfeather was repaired: %1 files restored.", restored));
     return EXIT_OK;
 }
 

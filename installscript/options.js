@@ -20,9 +20,10 @@
 //      (not when quiet: an unattended run shows nothing);
 //   4. shows the wizard and waits until the user presses Install or leaves;
 //   5. on Install, takes the install folder's lock (<folder>.VellumSetup.lock
-//      beside it), extracts the shared cabinets and those of the locale with
-//      EXTRACT.EXE into a staging folder beside the install folder, checks
-//      every file against the cabinets' listings (EXTRACT /D), adds the
+//      beside it), extracts the shared cabinets and those of the locale in
+//      one EXTRACT.EXE run into a staging folder beside the install folder
+//      (the progress window following its progress record), checks every
+//      file against the listing of what it extracted, adds the
 //      maintenance folder (the manifest of what it installed, the cabinets
 //      and EXTRACT.EXE for repairs), writes the uninstall entry, and only
 //      then swaps the staging folder into place; files of an earlier
@@ -93,7 +94,6 @@ var runToken = "";
 var targetFolder = "";
 var title = "Quillfeather Installation";
 var lockStream = null;   // the working folder's lock, held until the end
-var listingPath = "";
 var mode = "install";    // "install", "uninstall" or "repair"
 var acceptLicense = false;
 var maintenanceCopy = false;

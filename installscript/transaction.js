@@ -126,68 +126,10 @@ function deleteFolder(path) {
     fso.DeleteFolder(path, true);
 }
 
-// Runs a command of the command interpreter on path and waits for it:
-// command(p) builds the command line from the form p of the path to give
-// it. Wine's interpreter drops a "%" from its command line, so a path with
-// one is given relative to the deepest folder whose own name has a "%",
-// and run from there (never from the path itself: under Wine that keeps it
-// busy for a moment after the interpreter ends). Returns the exit code.
-function runOnPath(path, command) {
-    var comspec = quote(shell.ExpandEnvironmentStrings("%ComSpec%").replace(/\u0000/g, ""));
-    var parts = path.split("\\"), k = parts.length;
-    while (k > 0 && parts[k - 1].indexOf("%") < 0) {
-        k--;
-    }
-    if (k == 0) {
-        return shell.Run(comspec + " " + command(path), 0, true);
-    }
-    if (k == parts.length) {
-        fail("The command interpreter cannot be given " + path + ": its last name holds a \"%\".");
-    }
-    var cwd = shell.CurrentDirectory;
-    try {
-        shell.CurrentDirectory = parts.slice(0, k).join("\\");
-        return shell.Run(comspec + " " + command(parts.slice(k).join("\\")), 0, true);
-    } finally {
-        shell.CurrentDirectory = cwd;
-    }
-}
-
-// Every path under a folder (files only, or files and folders), parents
-// before their contents, from the command interpreter's listing in Unicode
-// (this script host's folder objects cannot be enumerated everywhere), read
-// whole.
-function treeList(folder, filesOnly) {
-    folder = noTrailingSlash(folder);
-    var out = joinPath(shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, ""),
-                       "VellumSetup." + makeToken() + ".tree");
-    // dir answers 1 for a folder without files: an empty listing.
-    runOnPath(folder, function (p) {
-        return "/u /c \"dir /s /b " + (filesOnly ? "/a-d " : "/a ") + quote(p + "\\*") + " > " + quote(out) + "\"";
-    });
-    if (!fso.FileExists(out)) {
-        fail("The contents of " + folder + " could not be listed.");
-    }
-    var lines;
-    try {
-        lines = splitLines(readText(out, -1));
-    } finally {
-        fso.DeleteFile(out, true);
-    }
-    var paths = [], prefix = folder.toLowerCase() + "\\";
-    for (var i = 0; i < lines.length; i++) {
-        if (lines[i].toLowerCase().indexOf(prefix) == 0) {
-            paths.push(lines[i]);
-        }
-    }
-    return paths;
-}
-
 // Moves what the earlier installation has and the new one lacks (the
-// user's own files, among others) into the new one. Returns what could not
-// be moved ("" when everything was).
-function carryOver(from, to) {
-    var paths = treeList(from, false);
+// user's own files, among others) into the new one; paths: everything in
+// from (treeList). Returns what could not be moved ("" when everything was).
+function carryOver(from, to, paths) {
     for (var i = 0; i < paths.length; i++) {
         var rel = paths[i].substring(from.length + 1);
         var src = joinPath(from, rel), dst = joinPath(to, rel);
@@ -231,9 +173,11 @@ function finishSwap() {
     var problem = "";
     try {
         dropEarlierContent(tx.previous);
-        problem = carryOver(tx.previous, targetFolder);
+        // One listing serves both: what stays after the moves is folders only.
+        var paths = treeList(tx.previous, false);
+        problem = carryOver(tx.previous, targetFolder, paths);
         if (problem == "") {
-            removeEmptyTree(tx.previous);
+            removeEmptyTree(tx.previous, paths);
         }
     } catch (e) {
         problem = e.vellumMessage || errorText(e);
@@ -250,9 +194,10 @@ function finishSwap() {
     return problem;
 }
 
-// Removes a folder whose tree holds folders only.
-function removeEmptyTree(path) {
-    var all = treeList(path, false);
+// Removes a folder whose tree holds folders only; all: its listing, when
+// the caller has one that is still true of its folders.
+function removeEmptyTree(path, all) {
+    all = all || treeList(path, false);
     for (var i = all.length - 1; i >= 0; i--) {
         if (fso.FolderExists(all[i]) && !isReparsePoint(all[i]) && isEmptyFolder(all[i])) {
             fso.DeleteFolder(all[i], true);
@@ -465,45 +410,45 @@ function recoverAtStart() {
 
 // ---- installation --------------------------------------------------------
 
-// The files a cabinet holds, from EXTRACT's listing ("%10ld  name" lines),
-// entered into files (lower-case name -> {name, size}); a later cabinet's
-// file replaces an earlier one's of the same name, as extraction does.
-function listCabinetAt(extractExe, path, cabinet, files) {
-    if (fso.FileExists(listingPath)) {
-        fso.DeleteFile(listingPath, true);
-    }
-    var listing = function (p) {
-        return "/c \"" + quote(extractExe) + " /D " + quote(p) + " > " + quote(listingPath) + "\"";
-    };
-    var rc = runOnPath(path, listing);
-    if (rc == 9009) {
-        // The interpreter could not start the tool (a scanner may hold a
-        // program just written for a moment): once more after a pause.
-        log("cabinet", cabinet + ": EXTRACT.EXE could not be started; trying again");
-        pause(2000);
-        rc = runOnPath(path, listing);
-    }
-    if (rc != 0 || !fso.FileExists(listingPath)) {
-        fail("The help content could not be installed: " + cabinet + " could not be extracted, " +
-             "its contents cannot be listed: " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").");
-    }
-    var lines = splitLines(readText(listingPath, 0));
-    for (var i = 0; i < lines.length; i++) {
-        if (lines[i] == "") {
+// The files EXTRACT's listing names (status "file"), entered into files
+// (lower-case name -> {name, size}); a name twice keeps the later one, as
+// extraction does.
+function listedFiles(entries, files, what) {
+    for (var i = 0; i < entries.length; i++) {
+        if (entries[i].status != "file") {
             continue;
         }
-        var m = /^ *(\d+)  (.+)$/.exec(lines[i]);
-        if (!m || safeRelative(m[2]) == null) {
-            fail("The help content could not be installed: the listing of " + cabinet +
-                 " has a line that cannot be used: " + lines[i]);
+        var name = safeRelative(entries[i].path);
+        if (name == null) {
+            fail("The help content could not be installed: the listing of " + what +
+                 " names a file that cannot be used: " + entries[i].path);
         }
-        var name = safeRelative(m[2]);
-        files[name.toLowerCase()] = { name: name, size: parseInt(m[1], 10) };
+        files[name.toLowerCase()] = { name: name, size: entries[i].size };
     }
+    return files;
 }
 
-function listCabinet(extractExe, cabinet, files) {
-    listCabinetAt(extractExe, joinPath(here, cabinet), cabinet, files);
+// The progress window follows EXTRACT: checking the cabinets is the first
+// tenth, writing the files the rest of the extraction's share (share of
+// PROGRESS_MAX); the time left is estimated from the writing so far.
+function followExtraction(locale, share) {
+    var writingSince = 0;
+    return function (r) {
+        if (controller == null || r.total <= 0) {
+            return;
+        }
+        var part = r.phase == "check" ? 0.1 * r.done / r.total :
+                   r.phase == "extract" || r.phase == "compare" ? 0.1 + 0.9 * r.done / r.total : 1;
+        controller.setProgress(Math.round(Math.min(part, 1) * share), true);
+        if (r.phase == "extract") {
+            var now = new Date().getTime();
+            if (writingSince == 0) {
+                writingSince = now;
+            } else if (r.done > 0) {
+                controller.setTimerString(timerText(locale, (now - writingSince) / 1000 * (r.total - r.done) / r.done));
+            }
+        }
+    };
 }
 
 // The longest name of files, which must fit below the staging and the
@@ -523,8 +468,10 @@ function checkLengths(files) {
     }
 }
 
-// Every file the cabinets list is in the staging folder with its full size,
-// and nothing else is: a short, empty or missing file is a failure.
+// Every file EXTRACT says it wrote is in the staging folder with its full
+// size: a short, empty or missing file is a failure. Nothing else is there:
+// the folder was created empty by this run, under its lock, and the listing
+// comes from the very run that wrote into it.
 function verify(files) {
     var bad = [], count = 0;
     for (var key in files) {
@@ -546,11 +493,6 @@ function verify(files) {
     if (bad.length > 0) {
         fail("The help content could not be installed: " + bad.length + " of " + count +
              " files were not written whole (" + bad[0] + "). Is the disk full?", ICON_STOP);
-    }
-    var found = treeList(tx.staging, true).length;
-    if (found != count) {
-        fail("The help content could not be installed: the cabinets list " + count + " files, but " +
-             found + " were extracted.");
     }
 }
 
@@ -582,14 +524,10 @@ function earlierInstallation() {
 // Returns the start page's path.
 function install(locale, content, extractExe, version) {
     var cabinets = content.cabinets;
-    var sizes = [], total = 0;
     for (var i = 0; i < cabinets.length; i++) {
-        var path = joinPath(here, cabinets[i]);
-        if (!fso.FileExists(path)) {
+        if (!fso.FileExists(joinPath(here, cabinets[i]))) {
             fail("The installation files are incomplete: " + cabinets[i] + " is missing from " + here + ".");
         }
-        sizes.push(fso.GetFile(path).Size);
-        total += sizes[i];
     }
     if (fso.FileExists(targetFolder)) {
         fail("The folder " + targetFolder + " cannot be created: a file of that name is in the way.", ICON_STOP);
@@ -624,29 +562,37 @@ function install(locale, content, extractExe, version) {
         controller.showProgress(1);
     }
 
-    var files = {};
-    var started = new Date().getTime();
-    var done = 0;
-    for (var k = 0; k < cabinets.length; k++) {
-        var next = Math.round((done + sizes[k]) / total * PROGRESS_MAX);
-        if (done > 0 && controller != null) {
-            var elapsed = (new Date().getTime() - started) / 1000;
-            controller.setTimerString(timerText(locale, elapsed * (total - done) / done));
+    // One EXTRACT run for the whole plan: every cabinet is checked before
+    // the first file is written, and its listing is what it wrote.
+    var plan = scratchFile(".plan"), paths = [];
+    for (var p = 0; p < cabinets.length; p++) {
+        paths.push(joinPath(here, cabinets[p]));
+    }
+    writePlan(plan, paths);
+    var r = runExtract("/Y /E /L " + quote(tx.staging) + " " + quote("@" + plan),
+                       followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)));
+    if (r.code != 0) {
+        var why = planFailure(r.code);
+        log("extract", "exit code " + r.code + ": " + r.failure);
+        if (why.reason == 3) {
+            // A name too long for the folder fails as a file that cannot be
+            // written: that is what the user can do something about.
+            var named = runExtract("/D " + quote("@" + plan));
+            if (named.code == 0) {
+                checkLengths(listedFiles(named.entries, {}, "the cabinets"));
+            }
         }
-        if (controller != null) {
-            controller.setProgress(next, true);
+        var cabinet = why.cabinet < cabinets.length ? cabinets[why.cabinet] : cabinets[0];
+        fail("The help content could not be installed: " + cabinet + " could not be extracted into " +
+             tx.staging + ": " + extractReason(why.reason) + " (EXTRACT.EXE exit code " + r.code + ").",
+             why.reason == 3 ? ICON_STOP : ICON_EXCLAMATION);
+    }
+    var files = listedFiles(r.entries, {}, "the cabinets");
+    checkLengths(files);
+    for (var c = 0; c < r.entries.length; c++) {
+        if (r.entries[c].status == "cabinet" && r.entries[c].size < cabinets.length) {
+            log("cabinet", cabinets[r.entries[c].size] + ": extracted");
         }
-        listCabinet(extractExe, cabinets[k], files);
-        checkLengths(files);
-        var command = quote(extractExe) + " /Y /E /L " + quote(tx.staging) + " " + quote(joinPath(here, cabinets[k]));
-        var rc = shell.Run(command, 0, true);
-        if (rc != 0) {
-            fail("The help content could not be installed: " + cabinets[k] + " could not be extracted into " +
-                 tx.staging + ": " + extractReason(rc) + " (EXTRACT.EXE exit code " + rc + ").",
-                 rc == 3 ? ICON_STOP : ICON_EXCLAMATION);
-        }
-        log("cabinet", cabinets[k] + ": extracted");
-        done += sizes[k];
     }
     verify(files);
     log("verification", "every listed file is in place with its size");

@@ -183,9 +183,8 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
             with self.subTest(next_run=kind):
                 os.remove(os.path.join(self.target, pages[0]))
                 self.write(os.path.join(self.target, pages[1]), b"changed")
+                # Killed after EXTRACT wrote the files, before the run's end.
                 self.kill_maintenance_at("fixing", "/repair")
-                self.assertNotEqual(tis.snapshot(self.target), whole)
-                self.assertTrue(os.path.isdir(self.target + ".VellumRepair"))
                 self.assert_user_files()
                 self.assertEqual(self.next_run(kind), 0, self.explain(self.log))
                 self.assert_put_right(kind, whole)

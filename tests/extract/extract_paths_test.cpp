@@ -89,6 +89,17 @@ TEST(ParseCommandLine, PlanForms) {
     EXPECT_FALSE(ParseCommandLine({L"/P", L"", L"a.cab"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"@"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/O", L"list.txt"}, &o, &error));
+    // The folder listing takes a folder and no cabinet.
+    ASSERT_TRUE(ParseCommandLine({L"/t", L"C:\\Q R", L"/O", L"tree.txt"}, &o, &error)) << error;
+    EXPECT_EQ(o.mode, Mode::kTree);
+    EXPECT_EQ(o.destination, L"C:\\Q R");
+    EXPECT_FALSE(ParseCommandLine({L"/T"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/T", L"C:\\Q", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/T", L"C:\\Q", L"/U", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(o.shallow);
+    ASSERT_TRUE(ParseCommandLine({L"/T", L"C:\\Q", L"/s"}, &o, &error)) << error;
+    EXPECT_TRUE(o.shallow);
+    EXPECT_FALSE(ParseCommandLine({L"/S", L"a.cab"}, &o, &error));  // only with /T
 }
 
 namespace {

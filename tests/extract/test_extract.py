@@ -332,6 +332,51 @@ class PlanTest(unittest.TestCase):
             self.assertEqual(listing[-1][:2], ("end", "13"))
 
 
+@unittest.skipUnless(EXTRACT and os.path.isfile(EXTRACT), "EXTRACT.EXE missing")
+class TreeTest(unittest.TestCase):
+    """/T: the folder listing the installation script reads instead of the
+    command interpreter's."""
+
+    @classmethod
+    def setUpClass(cls):
+        winetest.setup()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="extract-tree-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def test_lists_the_tree_with_sizes_and_ends_it(self):
+        root = os.path.join(self.tmp, "Quill 100% feather")
+        files = {"b.txt": b"bb", "A.txt": b"a", "sub/\u00e9t\u00e9 \u65e5.htm": b"x" * 70000, "sub/deep/z.bin": b""}
+        for rel, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+            with open(os.path.join(root, rel), "wb") as f:
+                f.write(data)
+        os.makedirs(os.path.join(root, "empty"))
+        outside = os.path.join(self.tmp, "outside")
+        os.makedirs(outside)
+        with open(os.path.join(outside, "precious.txt"), "wb") as f:
+            f.write(b"p")
+        os.symlink(outside, os.path.join(root, "junction"))  # Wine shows it as a reparse point
+        listing = os.path.join(self.tmp, "tree.txt")
+        res = winetest.run(EXTRACT, ["/T", winetest.to_windows(root) + "\\", "/O", winetest.to_windows(listing)],
+                           timeout=120)
+        self.assertEqual((res.code, res.stderr), (0, ""))
+        self.assertEqual(read_listing(listing), [
+            ("file", "1", "A.txt"), ("file", "2", "b.txt"), ("folder", "0", "empty"), ("link", "0", "junction"),
+            ("folder", "0", "sub"),
+            ("folder", "0", "sub\\deep"), ("file", "70000", "sub\\\u00e9t\u00e9 \u65e5.htm"),
+            ("file", "0", "sub\\deep\\z.bin"), ("end", "0", "")])
+
+        # A folder that is missing, a file, or a link: exit 3 and an end line that says so.
+        for bad, why in (("missing", "not a folder"), ("A.txt", "not a folder"), ("junction", "link")):
+            res = winetest.run(EXTRACT, ["/T", winetest.to_windows(os.path.join(root, bad)),
+                                         "/O", winetest.to_windows(listing)], timeout=120)
+            self.assertEqual(res.code, 3, res.stderr)
+            self.assertEqual(read_listing(listing)[-1][:2], ("end", "3"))
+            self.assertIn(why, read_listing(listing)[-1][2])
+
+
 @contextlib.contextmanager
 def small_disk(test, options):
     """A tmpfs of its own for one case; unmounted whatever happens."""

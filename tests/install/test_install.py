@@ -7,6 +7,7 @@ working folder as VellumInstaller leaves them, and the script is started the
 way the shell starts it: wscript "<folder>\\Vellumsetup.jse " VellumInstall ...
 """
 import os
+import re
 import shutil
 import sys
 import time
@@ -28,6 +29,10 @@ KEY1 = product.LOCALE_KEY
 KEY2 = product.OOBE_KEY
 WIZARD = product.WIZARD
 PROGID_KEY = product.PROGID_KEY
+# Wine's own services, started for the prefix rather than by the installation
+# (consoles and start.exe count: they are started for it).
+WINE_SERVICES = {"wineboot.exe", "winemenubuilder.exe", "services.exe", "explorer.exe", "winedevice.exe",
+                 "plugplay.exe", "svchost.exe", "rpcss.exe", "tabtip.exe"}
 # The cases that install this build's full payload.
 needs_payload = unittest.skipUnless(FILES and os.path.isdir(FILES) and LIST, "no built full payload")
 
@@ -226,6 +231,86 @@ class InstallationTest(InstallationCase):
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
         self.assert_unregistered()
 
+    def test_progress_follows_the_extraction(self):
+        # EXTRACT waits after each cabinet while the hold file exists, so the
+        # bar can be read between cabinets however fast the machine is.
+        hold = os.path.join(self.tmp, "hold")
+        open(hold, "wb").close()
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        proc = self.start("wscript.exe", [script, "VellumInstall", "/target:" + self.wtarget],
+                          env={"VELLUM_TEST_EXTRACT_HOLD": wt.to_windows(hold), "WINEDEBUG": "warn+heap"})
+        self.walk_to_install("en-us")
+        seen, deadline = [], time.time() + 120
+        while time.time() < deadline:
+            try:
+                dump = wt.inspector("dump", "--class", "VellumProgressWindow", "--visible", "--timeout", "2000")
+            except wt.InspectorError:
+                continue
+            bars = [c["progress"] for c in dump["controls"] if "progress" in c]
+            if bars and (not seen or bars[0]["pos"] != seen[-1]):
+                seen.append(bars[0]["pos"])
+                if 0 < bars[0]["pos"] < bars[0]["max"]:
+                    break
+            time.sleep(0.2)
+        self.assertTrue(seen and 0 < seen[-1] < 1000, "the bar showed only %s while EXTRACT was held" % seen)
+        os.remove(hold)
+        self.wait_for_button(text("en-us", "loc_UI_Finish_Button"), 240)
+        self.click(text("en-us", "loc_UI_Launch_box"))
+        self.click(text("en-us", "loc_UI_Finish_Button"))
+        self.assertEqual(proc.wait(60), 0, proc.output())
+        self.assertEqual(self.installed_locales(), ["all", "en-us"])
+        self.assertEqual(wt.heap_faults(proc.output()[1]), [])
+
+    def programs_started(self, args):
+        """Runs the script unattended with Wine's DLL-load trace and returns
+        (exit code, the programs of the processes it started, itself
+        included): each process loads kernel32 once, just after its .exe."""
+        proc = self.start("wscript.exe", args, env={"WINEDEBUG": "-all,+loaddll"})
+        code = proc.wait(300)
+        programs, last = [], "?"
+        for m in re.finditer(r'Loaded L"([^"]+)"', proc.output()[1]):
+            base = m.group(1).replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
+            if base.endswith(".exe"):
+                last = base
+            elif base == "kernel32.dll" and last not in WINE_SERVICES:
+                programs.append(last)
+        return code, programs
+
+    def test_unattended_install_and_repair_start_a_handful_of_processes(self):
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        code, programs = self.programs_started([script, "VellumInstall", "/target:" + self.wtarget, "/q",
+                                                "/acceptlicense"])
+        self.assertEqual(code, 0, programs)
+        self.assertEqual(self.installed_locales(), ["all", "en-us"])
+        self.assertEqual(programs.count("extract.exe"), 1, programs)
+        self.assertNotIn("cmd.exe", programs)
+        # The script host, EXTRACT and its console (and Wine's start.exe,
+        # which starts a program from the host): with the launcher, at most six.
+        self.assertLessEqual(len(programs), 5, programs)
+
+        # A repair with the kept script: one comparison that writes only
+        # what is missing or changed.
+        page = os.path.join(self.target, "locales", "en-us", "index.htm")
+        with open(page, "rb") as f:
+            original = f.read()
+        os.remove(page)
+        css = os.path.join(self.target, "locales", "en-us", "styles", "help.css")
+        with open(css, "rb") as f:
+            css_bytes = f.read()
+        with open(css, "wb") as f:
+            f.write(bytes([css_bytes[0] ^ 1]) + css_bytes[1:])
+        kept = wt.to_windows(os.path.join(self.target, "VellumSetup.jse"))
+        code, programs = self.programs_started([kept, "/repair", "/q"])
+        self.assertEqual(code, 0, programs)
+        with open(page, "rb") as f:
+            self.assertEqual(f.read(), original)
+        with open(css, "rb") as f:
+            self.assertEqual(f.read(), css_bytes)
+        # One listing of the temporary folder's own entries (copies that
+        # killed runs left) and one comparison that writes.
+        self.assertEqual(programs.count("extract.exe"), 2, programs)
+        self.assertNotIn("cmd.exe", programs)
+
 
 INSTALLER = os.environ.get("VELLUM_INSTALLER_FULL", "")
 
@@ -246,7 +331,8 @@ class LauncherToFinishTest(InstallationCase):
         self.assertEqual(launcher.wait(30), 0)  # the launcher ended after starting the script
         # The running script's lock and scratch listings are not the launcher's.
         names = [n for n in os.listdir(self.launcher_work)
-                 if n not in ("VellumSetup.lock", "VellumSetup.list", "VellumSetup.tree")]
+                 if n not in ("VellumSetup.lock", "VellumSetup.list", "VellumSetup.progress", "VellumSetup.plan")
+                 and not n.startswith("~vx")]
         self.assertEqual(len(names), 378)  # 377 payload files and the list
         self.assertIn("de-de_desktops_Heron_Windows XP Media Center.cab", names)
         self.wait_for_button(text("en-us", "loc_UI_Finish_Button"), 240)

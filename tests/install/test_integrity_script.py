@@ -296,6 +296,30 @@ class ScriptIntegrityTest(ScriptIntegrityCase):
         assert_other_copy_only()
         self.assert_installed()
 
+    def test_extract_killed_midway_fails_and_rolls_back(self):
+        # EXTRACT waits after its first cabinet while the hold file exists:
+        # killed there, it leaves a listing without its end line.
+        hold = os.path.join(self.tmp, "hold")
+        open(hold, "wb").close()
+        logfile = os.path.join(self.tmp, "setup.log")
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        proc = self.start("wscript.exe", [script, "VellumInstall", "/target:" + self.wtarget, "/q", "/acceptlicense",
+                                          "/log:" + wt.to_windows(logfile)],
+                          env={"VELLUM_TEST_EXTRACT_HOLD": wt.to_windows(hold)})
+        staging = self.target + ".VellumStaging"
+        deadline = time.time() + 120
+        while not (os.path.isdir(staging) and os.listdir(staging) and wt.pids_of("EXTRACT.EXE")):
+            self.assertLess(time.time(), deadline, "extraction never began")
+            time.sleep(0.2)
+        for pid in wt.pids_of("EXTRACT.EXE"):
+            wt.inspector("kill", "--pid", pid, timeout=30)
+        self.assertEqual(proc.wait(120), 1)
+        with open(logfile, encoding="ascii") as f:
+            log = f.read()
+        self.assertIn("The extraction tool ended before it had finished", log)
+        self.assertFalse(os.path.exists(self.parent))  # created by the run, and gone with it
+        self.assertEqual(sorted(os.listdir(self.work)), sorted(self.payload_names + ["VellumSetup.lock"]))
+
 
 @ti.needs_payload
 class FullDiskTest(ScriptIntegrityCase):

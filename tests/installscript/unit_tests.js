@@ -130,5 +130,18 @@ check("removal order", order.join("|"), ["a.htm", "b\\c.htm", MAINTENANCE + "\\c
                                          "uninstallUI\\VellumSetup.exe", MAINTENANCE + "\\EXTRACT.EXE",
                                          MANIFEST].join("|"));
 
+// ---- EXTRACT's listing and exit codes ----
+var listed = parseListing("cabinet\t0\tC:\\w\\a.cab\r\nfile\t5000000000\tx\\tab\there.htm\r\n" +
+                          "end\t0\t\r\n");
+check("listing entries", listed.entries.length + " " + listed.entries[1].size + " " + listed.entries[1].path,
+      "2 5000000000 x\\tab\there.htm");
+check("listing ended", listed.ended + " " + listed.code, "true 0");
+check("listing cut off", parseListing("cabinet\t0\ta.cab\r\nfile\t3\ta.txt\r\n").ended, false);
+check("end line not last", parseListing("end\t0\t\r\nfile\t3\ta.txt\r\n").ended, false);
+check("failure text", parseListing("end\t22\tcabinet 3 of 3, C:\\c.cab: damaged\r\n").failure,
+      "cabinet 3 of 3, C:\\c.cab: damaged");
+check("malformed listing", parseListing("file\tbig\ta.txt\r\n"), null);
+check("plan exit code", planFailure(22).reason + " " + planFailure(22).cabinet + " " + planFailure(3).cabinet, "2 2 0");
+
 WScript.Echo(passed + " passed, " + failures + " failed");
 WScript.Quit(failures == 0 ? 0 : 1);

@@ -1,0 +1,184 @@
+// ---- EXTRACT.EXE runs ----------------------------------------------------
+//
+// One EXTRACT.EXE process does a whole job: a plan of cabinets, a
+// comparison, a folder listing. It is started hidden and without the
+// command interpreter, and followed through the files it writes itself:
+// its progress record (replaced whole, ends with phase "end") and its
+// listing, which it holds open without write sharing until it ends and
+// completes with an "end" line. Starting processes is what an installation
+// under this system pays most for; nothing here starts one per cabinet.
+
+var EXTRACT_POLL_MS = 100;
+var EXTRACT_START_MS = 60000;  // until EXTRACT has created its listing
+var EXTRACT_STALL_MS = 600000; // without a new progress record, while it still runs
+var extractTool = "";          // EXTRACT.EXE of this run (set by run())
+var scratchBase = "";          // its scratch files: <scratchBase>.list, .progress, .plan, .tree
+
+function scratchFile(suffix) {
+    return scratchBase + suffix;
+}
+
+function deleteScratch(path) {
+    if (fso.FileExists(path)) {
+        fso.DeleteFile(path, true);
+    }
+}
+
+// A plan file: one path a line, UTF-16 as EXTRACT reads it.
+function writePlan(path, lines) {
+    try {
+        var f = fso.CreateTextFile(path, true, true);
+        try {
+            for (var i = 0; i < lines.length; i++) {
+                f.WriteLine(lines[i]);
+            }
+        } finally {
+            f.Close();
+        }
+    } catch (e) {
+        fail("The plan of the extraction could not be written to " + path + " (" + errorText(e) + "). " +
+             "Is the disk full?", ICON_STOP);
+    }
+}
+
+// The progress record "phase done total cabinetsDone cabinets code", or
+// null while there is none (or it is being replaced).
+function readProgress(path) {
+    try {
+        if (!fso.FileExists(path)) {
+            return null;
+        }
+        var m = /^(\w+) (\d+) (\d+) (\d+) (\d+) (-?\d+)/.exec(readText(path, 0));
+        if (!m) {
+            return null;
+        }
+        return { phase: m[1], done: parseFloat(m[2]), total: parseFloat(m[3]), cabinetsDone: parseInt(m[4], 10),
+                 cabinets: parseInt(m[5], 10), code: parseInt(m[6], 10), text: m[0] };
+    } catch (e) {
+        return null;
+    }
+}
+
+// True once no process holds the file open for writing.
+function closedByWriter(path) {
+    try {
+        fso.OpenTextFile(path, 8, false).Close();
+        return true;
+    } catch (e) {
+        return false;
+    }
+}
+
+// The lines of an EXTRACT listing: {status, size, path}; the "end" line
+// gives code and failure. ended: false when the listing has no end line.
+function parseListing(text) {
+    var lines = splitLines(text), out = { entries: [], ended: false, code: -1, failure: "" };
+    for (var i = 0; i < lines.length; i++) {
+        if (lines[i] == "") {
+            continue;
+        }
+        var parts = lines[i].split("\t");
+        if (parts.length < 3 || !/^\d+$/.test(parts[1])) {
+            return null;
+        }
+        if (parts[0] == "end") {
+            out.ended = i == lines.length - 1;
+            out.code = parseInt(parts[1], 10);
+            out.failure = parts.slice(2).join("\t");
+        } else {
+            out.entries.push({ status: parts[0], size: parseFloat(parts[1]), path: parts.slice(2).join("\t") });
+        }
+    }
+    return out;
+}
+
+// Runs EXTRACT with args (its listing, and its progress record when
+// onProgress is given, are added) and waits for it to end, handing each new
+// progress record to onProgress. Returns the parsed listing: code, failure,
+// entries. A run that ends without its end line (killed, crashed) fails.
+function runExtract(args, onProgress) {
+    var listing = scratchFile(".list"), progress = scratchFile(".progress");
+    deleteScratch(listing);
+    deleteScratch(progress);
+    var command = quote(extractTool) + " " + args + " /O " + quote(listing) +
+        (onProgress ? " /P " + quote(progress) : "");
+    try {
+        shell.Run(command, 0, false);
+    } catch (e) {
+        // A scanner may hold a program just written for a moment: once more after a pause.
+        log("extract", "EXTRACT.EXE could not be started (" + errorText(e) + "); trying again");
+        pause(2000);
+        try {
+            shell.Run(command, 0, false);
+        } catch (e2) {
+            fail("The extraction tool " + extractTool + " could not be started (" + errorText(e2) + ").");
+        }
+    }
+    var started = new Date().getTime(), changed = started, last = "", record = null;
+    for (;;) {
+        var now = new Date().getTime();
+        record = onProgress ? readProgress(progress) : null;
+        if (record != null && record.text != last) {
+            last = record.text;
+            changed = now;
+            if (onProgress) {
+                onProgress(record);
+            }
+        }
+        if (record != null && record.phase == "end") {
+            break;
+        }
+        if (!fso.FileExists(listing)) {
+            if (now - started > EXTRACT_START_MS) {
+                fail("The extraction tool " + extractTool + " did not start within " + EXTRACT_START_MS / 1000 +
+                     " seconds.");
+            }
+        } else if (closedByWriter(listing)) {
+            // Its final record follows the listing: waited for (EXTRACT
+            // tries for 5 s), so that no late write meets the next run.
+            for (var wait = 0; onProgress && wait < 100 && (record == null || record.phase != "end"); wait++) {
+                pause(EXTRACT_POLL_MS);
+                record = readProgress(progress);
+            }
+            break;
+        } else if (now - changed > EXTRACT_STALL_MS) {
+            fail("The extraction tool stopped making progress (" + (last || "no progress record") + ").");
+        }
+        pause(EXTRACT_POLL_MS);
+    }
+    var result = parseListing(fso.FileExists(listing) ? readText(listing, -1) : "");
+    if (result != null && result.ended) {
+        return result;
+    }
+    // Its listing could not be written: the final progress record still tells.
+    if (onProgress && record != null && record.phase == "end" && record.code > 0) {
+        return { entries: [], ended: true, code: record.code, failure: "" };
+    }
+    fail("The extraction tool ended before it had finished (it was stopped, or it failed; " +
+         "the last progress: " + (last || "none") + ").");
+}
+
+// What EXTRACT's exit code for a plan says: the reason, and the position
+// of the cabinet it concerns.
+function planFailure(code) {
+    return { reason: code % 10, cabinet: Math.floor(code / 10) };
+}
+
+// Every path under a folder (files only, or files and folders), parents
+// before their contents, from EXTRACT's folder listing: links (reparse
+// points) are listed, as files would be, but never entered.
+function treeList(folder, filesOnly) {
+    folder = noTrailingSlash(folder);
+    var r = runExtract("/T " + quote(folder));
+    if (r.code != 0) {
+        fail("The contents of " + folder + " could not be listed (" + r.failure + ").");
+    }
+    var paths = [];
+    for (var i = 0; i < r.entries.length; i++) {
+        var e = r.entries[i];
+        if (e.status == "file" || e.status == "link" || (e.status == "folder" && !filesOnly)) {
+            paths.push(folder + "\\" + e.path);
+        }
+    }
+    return paths;
+}
