@@ -731,7 +731,7 @@ int RunTree(const Options& options) {
         session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (session.listingFile == INVALID_HANDLE_VALUE) {
-            Error(L"the listing " + options.listing + L" cannot be created: " + SystemMessage(::GetLastError()));
+            Error(L"the listing " + options.listing + L" cannot be created: " + ErrorText(::GetLastError()));
             return kWriteFailed;
         }
     }
@@ -750,7 +750,7 @@ int RunTree(const Options& options) {
         if (h == INVALID_HANDLE_VALUE) {
             DWORD err = ::GetLastError();
             if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return true;  // nothing in it
-            *error = SystemMessage(err);
+            *error = ErrorText(err);
             return false;
         }
         do {
@@ -764,7 +764,7 @@ int RunTree(const Options& options) {
         DWORD err = ::GetLastError();
         ::FindClose(h);
         if (err != ERROR_NO_MORE_FILES) {
-            *error = SystemMessage(err);
+            *error = ErrorText(err);
             return false;
         }
         return true;
@@ -774,7 +774,7 @@ int RunTree(const Options& options) {
         return Finish(kWriteFailed, 0, L"cannot list " + root + L": " + error);
     if (options.listing.empty()) {
         if (!Print(STD_OUTPUT_HANDLE, lines))
-            return Finish(kWriteFailed, 0, L"the listing could not be written: " + SystemMessage(::GetLastError()));
+            return Finish(kWriteFailed, 0, L"the listing could not be written: " + ErrorText(::GetLastError()));
     } else {
         session.listing = lines;
     }
