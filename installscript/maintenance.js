@@ -393,6 +393,11 @@ function repair(setupExe, extractExe) {
                                           "content changed" : "missing") + ")");
         }
     }
+    // A run too quick for its writing to be seen still ends in the fixing mode.
+    if ((restored > 0 || cabinetFixes.length > 0) && !fixing) {
+        fixing = true;
+        showMaintenanceProgress(2);
+    }
     // The kept cabinets taken from elsewhere are put back too.
     for (var c = 0; c < cabinetFixes.length; c++) {
         var dst = inside(targetFolder, cabinetFixes[c][1]);
