@@ -1,15 +1,50 @@
 #!/bin/bash
 # The whole test suite: set-up, build, then every unit and Wine test through
-# ctest, under a private Xvfb display. Extra arguments go to ctest (-R NAME).
+# ctest. Extra arguments go to ctest (-R NAME).
+#
+# Wine tests spend most of their time waiting on Wine rather than on the
+# processor, so two run at once, each in a Wine slot of its own: a prefix and
+# a private Xvfb display (scripts/in-slot.sh). With a display of the caller's
+# own (DISPLAY usable) there is one slot on that display, one test at a time.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
 . "$here/wine-env.sh"
 . "$here/xvfb.sh"
-"$here/wine-prefix.sh"
-start_xvfb
-cleanup() { timeout 30 wineserver -k >/dev/null 2>&1 || true; stop_xvfb; }
+
+xvfb_pids=()
+prefixes=("$WINEPREFIX")
+cleanup() {
+    local p
+    for p in "${prefixes[@]}"; do
+        WINEPREFIX=$p timeout 30 wineserver -k >/dev/null 2>&1 || true
+    done
+    for p in "${xvfb_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+}
 trap cleanup EXIT
+
+start_xvfb
+export VELLUM_SLOT_DISPLAY_0=$DISPLAY
+[ -n "$VELLUM_XVFB_PID" ] && xvfb_pids+=("$VELLUM_XVFB_PID")
+slots=1
+if [ "$VELLUM_OWN_DISPLAY" = 0 ] && [ "${VELLUM_SLOTS:-2}" != 1 ]; then
+    unset DISPLAY
+    start_xvfb
+    export VELLUM_SLOT_DISPLAY_1=$DISPLAY
+    xvfb_pids+=("$VELLUM_XVFB_PID")
+    export DISPLAY=$VELLUM_SLOT_DISPLAY_0
+    prefixes+=("$VELLUM_BUILD/wineprefix-$VELLUM_ARCH-slot1")
+    slots=2
+fi
+export VELLUM_SLOTS=$slots
+
+# Every slot's prefix, made side by side on a first run.
+pids=()
+for p in "${prefixes[@]}"; do
+    WINEPREFIX_OVERRIDE=$p "$here/wine-prefix.sh" & pids+=($!)
+done
+for p in "${pids[@]}"; do wait "$p"; done
+
 cd "$VELLUM_BIN"
 # The quick tier's copies of single cases (label excerpt) repeat what the
 # areas' own tests run: a run that chooses no label or name leaves them out.

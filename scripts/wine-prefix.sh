@@ -10,7 +10,7 @@ stamp=$WINEPREFIX/.vellum-ready-2
 rm -rf "$WINEPREFIX"
 mkdir -p "$(dirname "$WINEPREFIX")"
 echo "wine-prefix: creating $WINEPREFIX ($WINEARCH)" >&2
-timeout 300 "$WINELOADER" wineboot -i >"$VELLUM_BUILD/wineboot.log" 2>&1 || true
+timeout 300 "$WINELOADER" wineboot -i >"$WINEPREFIX.wineboot.log" 2>&1 || true
 timeout 120 wineserver -w || true
 
 reg=$(mktemp --suffix=.reg)

@@ -88,7 +88,9 @@ Test base class
 
 Running one module by hand (from tests/, with a built tree):
     VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_window_tool.py
-ctest runs them the same way (vellum_wine_test), one at a time per prefix.
+ctest runs them the same way (vellum_wine_test) through scripts/in-slot.sh,
+one at a time per Wine slot: the slot's prefix comes in WINEPREFIX_OVERRIDE,
+its display in DISPLAY, both honoured here.
 
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_window_tool.py): a program started from the host gets the
@@ -564,7 +566,15 @@ def keys(*names, hwnd=None):
     """Real key events: xdotool types them into the focused window."""
     e = setup()
     if hwnd is not None:
-        inspector("activate", "--hwnd", hwnd)
+        # Keys typed before the window has the focus go to whichever window
+        # had it (on a busy machine the focus can take more than the
+        # inspector's own wait): try again, and never type blind.
+        deadline = time.monotonic() + 20
+        while not inspector("activate", "--hwnd", hwnd).get("foreground"):
+            if time.monotonic() > deadline:
+                raise InspectorError(["activate", "--hwnd", str(hwnd)], 2,
+                                     "the window never came to the foreground", None)
+            time.sleep(0.2)
     subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
