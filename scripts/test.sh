@@ -2,10 +2,12 @@
 # The whole test suite: set-up, build, then every unit and Wine test through
 # ctest. Extra arguments go to ctest (-R NAME).
 #
-# Wine tests spend most of their time waiting on Wine rather than on the
-# processor, so two run at once, each in a Wine slot of its own: a prefix and
-# a private Xvfb display (scripts/in-slot.sh). With a display of the caller's
-# own (DISPLAY usable) there is one slot on that display, one test at a time.
+# Wine tests run one at a time in a Wine slot (a prefix and a private Xvfb
+# display, scripts/in-slot.sh). VELLUM_SLOTS=2 runs two at once, each in a
+# slot of its own: they spend most of their time waiting on Wine rather than
+# on the processor, but under that load a few cases still fail now and then,
+# so it is not the default yet. With a display of the caller's own (DISPLAY
+# usable) there is one slot on that display.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
@@ -27,7 +29,7 @@ start_xvfb
 export VELLUM_SLOT_DISPLAY_0=$DISPLAY
 [ -n "$VELLUM_XVFB_PID" ] && xvfb_pids+=("$VELLUM_XVFB_PID")
 slots=1
-if [ "$VELLUM_OWN_DISPLAY" = 0 ] && [ "${VELLUM_SLOTS:-2}" != 1 ]; then
+if [ "$VELLUM_OWN_DISPLAY" = 0 ] && [ "${VELLUM_SLOTS:-1}" = 2 ]; then
     unset DISPLAY
     start_xvfb
     export VELLUM_SLOT_DISPLAY_1=$DISPLAY
