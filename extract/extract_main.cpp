@@ -722,19 +722,24 @@ bool ExpandPlan(const std::vector<std::wstring>& given, std::vector<std::wstring
     return true;
 }
 
+// The listing file is held open without write sharing until the run ends,
+// so a caller can tell a run that is still going from one that ended
+// without its end line (killed).
+bool OpenListing(const Options& options, Session* session) {
+    if (options.listing.empty()) return true;
+    session->listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (session->listingFile != INVALID_HANDLE_VALUE) return true;
+    Error(L"the listing " + options.listing + L" cannot be created: " + ErrorText(::GetLastError()));
+    return false;
+}
+
 // /T: what a folder tree holds, into the listing (or onto the output).
 int RunTree(const Options& options) {
     Session session;
     session.options = options;
     g_session = &session;
-    if (!options.listing.empty()) {
-        session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (session.listingFile == INVALID_HANDLE_VALUE) {
-            Error(L"the listing " + options.listing + L" cannot be created: " + ErrorText(::GetLastError()));
-            return kWriteFailed;
-        }
-    }
+    if (!OpenListing(options, &session)) return kWriteFailed;
     std::wstring root = FullPath(options.destination);
     while (root.size() > 3 && root.back() == L'\\') root.pop_back();
     const DWORD attrs = ::GetFileAttributesW(root.c_str());
@@ -805,17 +810,7 @@ int Run(const Options& options) {
     session.destination = FullPath(dest);
     if (session.destination.empty() || session.destination.back() != L'\\') session.destination += L'\\';
 
-    // The listing file is held open without write sharing until the run
-    // ends, so a caller can tell a run that is still going from one that
-    // ended without its end line (killed).
-    if (!options.listing.empty()) {
-        session.listingFile = ::CreateFileW(options.listing.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (session.listingFile == INVALID_HANDLE_VALUE) {
-            Error(L"the listing " + options.listing + L" cannot be created: " + ErrorText(::GetLastError()));
-            return kWriteFailed;
-        }
-    }
+    if (!OpenListing(options, &session)) return kWriteFailed;
     if (!options.progress.empty()) {
         session.progressPath = FullPath(options.progress);
         session.progressTemp = FolderOf(session.progressPath) + vellum::Format(L"~vx%lxp.tmp", ::GetCurrentProcessId());
