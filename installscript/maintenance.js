@@ -185,14 +185,7 @@ function untrustedLink(link) {
 // empty; after the install folder's lock beside it has gone.
 function removeParents(m) {
     for (var p = m.parents.length - 1; p >= 0; p--) {
-        var dir = m.parents[p];
-        try {
-            if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
-                fso.DeleteFolder(dir, true);
-            }
-        } catch (e) {
-            log("cleanup", dir + " could not be removed (" + errorText(e) + ")");
-        }
+        removeIfEmpty(m.parents[p]);
     }
 }
 

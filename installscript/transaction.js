@@ -71,18 +71,23 @@ function isEmptyFolder(path) {
     return f.Files.Count == 0 && f.SubFolders.Count == 0;
 }
 
+// Removes a folder that is empty and no link; a failure is logged only:
+// leaving an empty folder harms nothing.
+function removeIfEmpty(dir) {
+    try {
+        if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
+            fso.DeleteFolder(dir, true);
+        }
+    } catch (e) {
+        log("cleanup", dir + " could not be removed (" + errorText(e) + ")");
+    }
+}
+
 // Takes away the folders this run created, innermost first, as long as they
 // are empty: whatever another program put there meanwhile stays.
 function removeCreated() {
     for (var i = tx.createdFolders.length - 1; i >= 0; i--) {
-        var dir = tx.createdFolders[i];
-        try {
-            if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
-                fso.DeleteFolder(dir, true);
-            }
-        } catch (e) {
-            log("cleanup", dir + " could not be removed (" + errorText(e) + ")");
-        }
+        removeIfEmpty(tx.createdFolders[i]);
     }
     tx.createdFolders = [];
 }

@@ -319,6 +319,16 @@ struct UnicodeString {
 };
 using NtSetValueKeyFn = LONG(WINAPI*)(HANDLE, UnicodeString*, ULONG, ULONG, void*, ULONG);
 
+std::string Hex(const BYTE* data, DWORD size) {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (DWORD i = 0; i < size; ++i) {
+        text += hex[data[i] >> 4];
+        text += hex[data[i] & 15];
+    }
+    return text;
+}
+
 std::string Utf16Bytes(const std::wstring& s) {
     return std::string(reinterpret_cast<const char*>(s.c_str()), (s.size() + 1) * sizeof(wchar_t));
 }
@@ -380,28 +390,13 @@ int CmdRegGet(const Args& args) {
     if (rc == ERROR_SUCCESS) rc = ::RegQueryValueExW(key.get(), valueName, nullptr, &type, data.data(), &size);
     if (rc == ERROR_FILE_NOT_FOUND) Fail(kTimedOut, L"no such key or value");
     if (rc != ERROR_SUCCESS) Fail(kFailed, vellum::Format(L"cannot read the value (error %ld)", rc));
-    static const char hex[] = "0123456789abcdef";
-    std::string text;
-    for (DWORD i = 0; i < size; ++i) {
-        text += hex[data[i] >> 4];
-        text += hex[data[i] & 15];
-    }
     JsonWriter j;
-    j.beginObject().field("type", type).field("hex", text).endObject();
+    j.beginObject().field("type", type).field("hex", Hex(data.data(), size)).endObject();
     Emit(j);
     return kOk;
 }
 
 namespace {
-std::string Hex(const BYTE* data, DWORD size) {
-    static const char hex[] = "0123456789abcdef";
-    std::string text;
-    for (DWORD i = 0; i < size; ++i) {
-        text += hex[data[i] >> 4];
-        text += hex[data[i] & 15];
-    }
-    return text;
-}
 
 // Every key below path (path itself included) and every value, sorted by name.
 void ReadTree(HKEY root, const std::wstring& path, std::map<std::wstring, std::vector<std::string>>* keys) {
