@@ -477,11 +477,14 @@ def count_processes(args, trace):
     return code, programs
 
 
-def job(rounds):
+def job(rounds, baseline=None):
     """The whole job beside a conventional installer of the same installed
     content (makensis: stored, and solid LZMA; /S, an uninstaller and an
     uninstall entry): fresh install, reinstall, repair (the peers reinstall)
-    and uninstall, interleaved, every result checked byte for byte."""
+    and uninstall, interleaved, every result checked byte for byte.
+    baseline: another VellumInstaller.exe (an earlier build) measured in the
+    same rounds; the two take turns round by round, since both are the one
+    product with one uninstall entry and cannot be installed side by side."""
     launcher = path_of("launcher", "VellumInstaller.exe")
     if not os.path.exists(launcher) or not peer.available():
         row("whole job", "n/a", "", "MISSING", "launcher or makensis (Debian package nsis) missing")
@@ -498,7 +501,7 @@ def job(rounds):
         # then stay up between the runs instead of starting with each.
         warm = winerun.start([path_of("testtools", "fixturewin", "fixturewin.exe"), "--title", "bench desktop"])
         try:
-            _job(launcher, prefix, rounds, load_before)
+            _job(launcher, prefix, rounds, load_before, baseline)
         finally:
             winerun.stop(warm)
     finally:
@@ -509,7 +512,7 @@ def job(rounds):
             os.environ["WINEPREFIX_OVERRIDE"] = saved
 
 
-def _job(launcher, prefix, rounds, load_before):
+def _job(launcher, prefix, rounds, load_before, baseline=None):
     root = os.path.join(prefix, "drive_c", "BenchJob")
     shutil.rmtree(root, ignore_errors=True)
     work = os.path.join(prefix_temp(prefix), "_hsc_Vellum")
@@ -518,8 +521,8 @@ def _job(launcher, prefix, rounds, load_before):
     kept_script = vellum_win + "\\VellumSetup.jse"
     scratch = tempfile.mkdtemp(prefix="bench-job-", dir=winerun.build_root())
 
-    def vellum_install():
-        return [launcher, "/q", "/acceptlicense", "/target:" + vellum_win, "/wait"]
+    def vellum_install(exe=launcher):
+        return [exe, "/q", "/acceptlicense", "/target:" + vellum_win, "/wait"]
 
     def fail(what):
         row("whole job", "n/a", "", "ERROR", what)
@@ -568,20 +571,21 @@ def _job(launcher, prefix, rounds, load_before):
         damaged = [damaged[0], damaged[len(damaged) // 2]]
 
         def command(name, step):
-            if name == "Vellum":
+            if name in ("Vellum", "Vellum before"):
                 if step in ("install", "reinstall"):
-                    return vellum_install()
+                    return vellum_install(launcher if name == "Vellum" else baseline)
                 return ["wscript.exe", kept_script, "/" + step, "/q"]
             if step == "uninstall":
                 return [wins[name] + "\\uninst.exe", "/S"]
             return [installers[name], "/S", "/D=" + wins[name]]
 
         entries = {"Vellum": "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather",
+                   "Vellum before": "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather",
                    "peer stored": "HKLM\\" + peer.uninstall_key(False),
                    "peer solid LZMA": "HKLM\\" + peer.uninstall_key(True)}
 
         def check(name, step, first_round):
-            folder = folders[name]
+            folder = folders.get(name, vellum_dir)
             if first_round and step in ("install", "uninstall"):
                 # The uninstall entry, checked once (reg.exe is a process of its own).
                 present = winerun.run(["reg.exe", "query", entries[name]], timeout=60)[0] == 0
@@ -589,14 +593,21 @@ def _job(launcher, prefix, rounds, load_before):
                     return "the uninstall entry is %s" % ("missing" if step == "install" else "still there")
             if step == "uninstall":
                 return None if not os.path.exists(folder) else "its folder is still there"
-            got = tree_digest(folder, skip=("uninst.exe",) if name != "Vellum" else ())
-            if got != reference:
-                differ = sorted(k for k in set(got) | set(reference) if got.get(k) != reference.get(k))
+            got = tree_digest(folder, skip=("uninst.exe",) if not name.startswith("Vellum") else ())
+            if name == "Vellum before":
+                # An earlier build keeps its own script and tools: the same
+                # names, and the same help content byte for byte.
+                got = {k: (v if k.startswith("locales/") else "") for k, v in got.items()}
+                want = {k: (v if k.startswith("locales/") else "") for k, v in reference.items()}
+            else:
+                want = reference
+            if got != want:
+                differ = sorted(k for k in set(got) | set(want) if got.get(k) != want.get(k))
                 return "wrote other files than the reference: " + ", ".join(differ[:4])
             return None
 
         def damage(name):
-            folder = folders[name]
+            folder = folders.get(name, vellum_dir)
             os.remove(os.path.join(folder, damaged[0]))
             with open(os.path.join(folder, damaged[1]), "r+b") as f:
                 b = f.read(1)
@@ -604,28 +615,35 @@ def _job(launcher, prefix, rounds, load_before):
                 f.write(bytes([(b[0] if b else 0) ^ 0x55]))
 
         steps = ("install", "reinstall", "repair", "uninstall")
+        vellums = ["Vellum"] + (["Vellum before"] if baseline else [])
+        names = vellums + names[1:]
         times = {(n, s): [] for n in names for s in steps}
-        for i in range(rounds + 1):  # round 0 warms, not counted
-            order = names[i % 3:] + names[:i % 3]
+        # Round r runs one Vellum build beside the peers; with a baseline the
+        # two builds take turns, so each gets `rounds` counted rounds after a
+        # warming one (not counted) of its own.
+        for i in range(len(vellums) * (rounds + 1)):
+            present = [vellums[i % len(vellums)]] + names[len(vellums):]
+            order = present[i % 3:] + present[:i % 3]
+            counted = i >= len(vellums)
             for step in steps:
                 for name in order:
-                    if step == "install" and name == "Vellum":
+                    if step == "install" and name in vellums:
                         shutil.rmtree(work, ignore_errors=True)
                     if step == "repair":
                         damage(name)
                     time.sleep(0.3)  # let the previous run's helpers settle
                     t0 = time.perf_counter()
                     code, _ = winerun.run(command(name, step), timeout=600)
-                    if name != "Vellum" and step == "uninstall":
+                    if name not in vellums and step == "uninstall":
                         # The peer's uninstaller runs from a copy of itself and returns at once.
                         deadline = time.monotonic() + 120
                         while os.path.exists(folders[name]) and time.monotonic() < deadline:
                             time.sleep(0.005)
                     secs = time.perf_counter() - t0
-                    why = ("exit %s" % code) if code != 0 else check(name, step, i == 0)
+                    why = ("exit %s" % code) if code != 0 else check(name, step, not counted)
                     if why:
                         return fail("%s %s, round %d: %s" % (name, step, i, why))
-                    if i > 0:
+                    if counted:
                         times[(name, step)].append(secs)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
@@ -639,7 +657,7 @@ def _job(launcher, prefix, rounds, load_before):
     labels = {"install": "fresh install", "reinstall": "reinstall", "repair": "repair", "uninstall": "uninstall"}
     for step in steps:
         for name in names:
-            what = "reinstall (as its repair)" if step == "repair" and name != "Vellum" else labels[step]
+            what = "reinstall (as its repair)" if step == "repair" and not name.startswith("Vellum") else labels[step]
             row("whole job: %s, %s, median" % (what, name), "%.0f ms" % (med[(name, step)] * 1000), "", "",
                 "spread " + spread(times[(name, step)]))
     targets = {"install": 2.0, "reinstall": 2.0, "repair": 3.0, "uninstall": 1.0}
@@ -649,6 +667,10 @@ def _job(launcher, prefix, rounds, load_before):
             target = targets[step] if other == "peer solid LZMA" else None
             row("whole job: %s ratio Vellum / %s" % (labels[step], other), "%.2f" % ratio,
                 "<= %.1f" % target if target else "", ("ok" if ratio <= target else "over") if target else "", "")
+    if ("Vellum before", "install") in med:
+        for step in steps:
+            row("whole job: %s ratio Vellum / Vellum before" % labels[step],
+                "%.2f" % (med[("Vellum", step)] / med[("Vellum before", step)]), "", "", "the same rounds")
     row("whole job: processes of one unattended installation", "%d" % len(programs), "<= 6",
         "ok" if len(programs) <= 6 else "over", summarize(programs))
 
@@ -681,7 +703,7 @@ def main():
             server(prefix)
         if "job" in only:
             winerun.end_prefix_processes()
-            job(args.job_rounds)
+            job(args.job_rounds, args.baseline_launcher)
     finally:
         winerun.end_prefix_processes()
         winerun.stop_display()
