@@ -77,35 +77,46 @@ RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const Remov
     size_t files = 0, filesDone = 0;
     for (const RemovalEntry& e : entries) files += e.folder ? 0 : 1;
     const size_t half = files / 2 + 1;
+    std::wstring checkedParent;
+    bool checked = false;
     for (size_t i = 0; i < entries.size(); ++i) {
         const RemovalEntry& e = entries[i];
-        // Checked again right before it goes: the way may have changed since.
-        if (LinkOnTheWay(fs, e.path, nullptr, &link)) {
-            *report += ListingLine(L"link", 0, e.path);
-            r.code = kRemovalLink;
-            r.failure = (link.empty() ? std::wstring(L"the folder") : link) + L" is a link to another place";
-            return r;
+        // The way is checked again before the first entry of each folder:
+        // it may have changed since.
+        const std::vector<std::wstring> parents = ParentFolders(e.path);
+        const std::wstring parent = ToLowerInvariant(parents.empty() ? std::wstring() : parents.back());
+        if (!checked || parent != checkedParent) {
+            if (LinkOnTheWay(fs, e.path, nullptr, &link)) {
+                *report += ListingLine(L"link", 0, e.path);
+                r.code = kRemovalLink;
+                r.failure = (link.empty() ? std::wstring(L"the folder") : link) + L" is a link to another place";
+                return r;
+            }
+            checkedParent = parent;
+            checked = true;
         }
-        const Found found = fs.what(e.path);
         const wchar_t* status = L"missing";
         std::wstring why;
-        if (found == Found::kLink && e.folder) {
-            status = L"link";  // a linked folder is never removed: it is not ours
-        } else if (found == Found::kFolder && !e.folder) {
-            status = L"other";
-        } else if (found == Found::kFile && e.folder) {
-            status = L"other";
-        } else if (found == Found::kFolder) {
-            bool notEmpty = false;
-            if (fs.removeFolder(e.path, &notEmpty, &why)) {
+        if (!e.folder) {
+            // Deleted straight away (a link to a file: the link itself); what
+            // stands there is looked at only when that fails.
+            if (fs.deleteFile(e.path, &why)) {
                 status = L"removed";
-            } else if (notEmpty) {
-                status = L"notempty";
             } else {
-                status = L"failed";
+                const Found found = fs.what(e.path);
+                status = found == Found::kNothing ? L"missing" : found == Found::kFile ? L"failed"
+                         : found == Found::kLink ? L"link" : L"other";
             }
-        } else if (found != Found::kNothing) {  // a file, or a link to one: the link itself goes
-            status = fs.deleteFile(e.path, &why) ? L"removed" : L"failed";
+        } else {
+            const Found found = fs.what(e.path);
+            if (found == Found::kLink) {
+                status = L"link";  // a linked folder is never removed: it is not ours
+            } else if (found == Found::kFile) {
+                status = L"other";
+            } else if (found == Found::kFolder) {
+                bool notEmpty = false;
+                status = fs.removeFolder(e.path, &notEmpty, &why) ? L"removed" : notEmpty ? L"notempty" : L"failed";
+            }
         }
         *report += ListingLine(status, 0, e.path);
         if (std::wstring(status) == L"failed") {

@@ -27,7 +27,8 @@ enum class Found { kNothing, kFile, kFolder, kLink };
 
 struct RemovalFileSystem {
     std::function<Found(const std::wstring& relative)> what;
-    // Delete one file (a link to a file: the link itself); false with *error set.
+    // Delete one file (a link to a file: the link itself); false with *error
+    // set, also when there is none or it is a folder.
     std::function<bool(const std::wstring& relative, std::wstring* error)> deleteFile;
     // Remove one folder; *notEmpty set when it holds something.
     std::function<bool(const std::wstring& relative, bool* notEmpty, std::wstring* error)> removeFolder;
@@ -52,8 +53,8 @@ struct RemovalResult {
 //   other                 kept: a folder where a file is listed, or the reverse
 //   failed                it could not be deleted; the run stops there
 // Before anything is deleted, the way to every entry (the root and each
-// folder above it) is checked: a link there means no entry is touched. Each
-// entry's way is checked again just before it goes. progress(done, total)
+// folder above it) is checked: a link there means no entry is touched. The
+// way is checked again before the first entry of each folder goes. progress(done, total)
 // follows the entries; halfway() is called once half the files are gone.
 RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const RemovalFileSystem& fs,
                            std::wstring* report, const std::function<void(size_t, size_t)>& progress,

@@ -34,7 +34,8 @@ struct Disk {
             return it == at.end() ? Found::kNothing : it->second;
         };
         fs.deleteFile = [this](const std::wstring& p, std::wstring* why) {
-            if (p == failOn) {
+            auto it = at.find(p);
+            if (p == failOn || it == at.end() || it->second == Found::kFolder) {
                 *why = L"in use";
                 return false;
             }
