@@ -69,7 +69,7 @@ function runFromCopy() {
 // or whose copy could not be removed, leaves its token there for the next
 // run. (Listing the temporary folder instead would cost a process each time.)
 function copiesRecord(temp) {
-    return temp + "\\VellumMaintenance.copies";
+    return temp + "\\VellumMaintenanceCopies.txt";
 }
 
 function readCopies(temp) {
