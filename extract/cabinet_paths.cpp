@@ -12,6 +12,7 @@ const wchar_t kUsage[] =
     L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /T folder [/S] [/O listing]\r\n"
+    L"EXTRACT /R folder [/O report] [/P progress] list\r\n"
     L"\r\n"
     L"  cabinet    a cabinet file, or @file: a plan file naming one cabinet a\r\n"
     L"             line; later cabinets' files replace earlier ones' of the\r\n"
@@ -28,6 +29,12 @@ const wchar_t kUsage[] =
     L"  /T folder  list the files and folders below the folder (links are\r\n"
     L"             reported, never entered), no cabinet\r\n"
     L"  /S         with /T: the folder's own entries only, no subfolder's\r\n"
+    L"  /R folder  remove what the list names below the folder, in its order\r\n"
+    L"             (UTF-16 lines \"file<TAB>path\" and \"folder<TAB>path\",\r\n"
+    L"             paths relative to the folder): a folder only when empty,\r\n"
+    L"             nothing through a link; with a link on the way of any\r\n"
+    L"             entry nothing is removed; stops at the first entry that\r\n"
+    L"             cannot be deleted\r\n"
     L"  /O file    write the listing (or the comparison) into this file\r\n"
     L"             (UTF-16): status, size and path, separated by tabs\r\n"
     L"  /P file    keep a one-line progress record in this file\r\n"
@@ -37,6 +44,9 @@ const wchar_t kUsage[] =
     L"file cannot be written or read, 4 when a cabinet names a file outside the\r\n"
     L"folder, a device (CON, NUL, COM1, ...) or a name ending in a dot or a\r\n"
     L"blank; plus 10 times the failed cabinet's position in the plan (from 0).\r\n"
+    L"/R: 0 when every entry is gone or kept as a folder that holds something\r\n"
+    L"or is a link, 3 when one could not be deleted, 4 for a list that names\r\n"
+    L"a path outside the folder, 5 when a link is on the way.\r\n"
     L"Every cabinet is checked before the first file is written. A file is\r\n"
     L"written under a temporary name and takes its own name only when\r\n"
     L"complete: a file that fails never replaces an existing one.\r\n";
@@ -95,6 +105,10 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             o.mode = Mode::kTree;
             ++modes;
             if (!value(&i, L"a folder", &o.destination)) return false;
+        } else if (IsSwitch(a, L'R')) {
+            o.mode = Mode::kRemove;
+            ++modes;
+            if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'S')) {
             o.shallow = true;
         } else if (IsSwitch(a, L'L')) {
@@ -114,7 +128,7 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         }
     }
     if (modes > 1) {
-        *error = L"only one of /D, /C, /U and /T may be given";
+        *error = L"only one of /D, /C, /U, /T and /R may be given";
         return false;
     }
     if (!o.listing.empty() && SameText(o.listing, o.progress)) {
@@ -124,6 +138,11 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
     if (o.mode == Mode::kTree) {
         if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite) {
             *error = L"/T lists a folder: it takes no cabinet, /P or /Y";
+            return false;
+        }
+    } else if (o.mode == Mode::kRemove) {
+        if (o.cabinets.size() != 1 || o.overwrite || o.shallow) {
+            *error = L"/R takes one removal list and no /Y or /S";
             return false;
         }
     } else if (o.shallow) {

@@ -13,14 +13,16 @@ enum class Mode {
     kCompare,  // /C: compare the members with the files in the folder, write nothing
     kUpdate,   // /U: compare, then write only the members that are missing or differ
     kTree,     // /T <folder>: list what a folder tree holds, no cabinet
+    kRemove,   // /R <folder> <list>: delete the listed files and empty folders below it
 };
 
 struct Options {
     bool overwrite = false;   // /Y: replace existing files without asking
     Mode mode = Mode::kExtract;
-    std::wstring destination; // /L <folder> (or /T <folder>); empty = the current folder
+    std::wstring destination; // /L <folder> (or /T, /R <folder>); empty = the current folder
     // The plan in order; an entry starting with '@' names a plan file whose
-    // lines are cabinets (read by the caller, see DecodePlanFile).
+    // lines are cabinets (read by the caller, see DecodePlanFile). /R: the
+    // removal list, the one entry.
     std::vector<std::wstring> cabinets;
     std::wstring listing;     // /O <file>: the listing or comparison report
     std::wstring progress;    // /P <file>: the progress record

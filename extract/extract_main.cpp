@@ -16,6 +16,7 @@
 // loaded from the system folder by full path: this program runs from the
 // user's temporary folder, where a planted DLL must not stand in for it.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <fdi.h>
@@ -28,6 +29,7 @@
 
 #include "cabinet_paths.h"
 #include "plan.h"
+#include "removal.h"
 #include "tree_listing.h"
 #include "dll_hardening.h"
 #include "strings.h"
@@ -189,6 +191,35 @@ void HoldForTest() {
     DWORD n = ::GetEnvironmentVariableW(L"VELLUM_TEST_EXTRACT_HOLD", hold, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return;
     for (int i = 0; i < 6000 && ::GetFileAttributesW(hold) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(50);
+}
+
+// For tests of a removal killed half-way: with VELLUM_TEST_STOP_AT=deleting
+// the removal creates the file VELLUM_TEST_STOP_FILE names once half the
+// files are gone and waits while it exists (at most five minutes). When the
+// script that started it is killed meanwhile, this run ends there as well,
+// as a killed uninstall would.
+void StopForTest(const wchar_t* step) {
+    wchar_t at[64], file[MAX_PATH];
+    DWORD n = ::GetEnvironmentVariableW(L"VELLUM_TEST_STOP_AT", at, 64);
+    if (n == 0 || n >= 64 || std::wstring(at) != step) return;
+    n = ::GetEnvironmentVariableW(L"VELLUM_TEST_STOP_FILE", file, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    HANDLE parent = nullptr;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W pe;
+        pe.dwSize = sizeof(pe);
+        for (BOOL ok = ::Process32FirstW(snap, &pe); ok; ok = ::Process32NextW(snap, &pe))
+            if (pe.th32ProcessID == ::GetCurrentProcessId()) parent = ::OpenProcess(SYNCHRONIZE, FALSE, pe.th32ParentProcessID);
+        ::CloseHandle(snap);
+    }
+    HANDLE h = ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    for (int i = 0; i < 6000 && ::GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES; ++i) {
+        if (parent && ::WaitForSingleObject(parent, 50) == WAIT_OBJECT_0) ::TerminateProcess(::GetCurrentProcess(), 255);
+        if (!parent) ::Sleep(50);
+    }
+    if (parent) ::CloseHandle(parent);
 }
 
 // ---- FDI file callbacks ----
@@ -786,8 +817,92 @@ int RunTree(const Options& options) {
     return Finish(kOk, 0, std::wstring());
 }
 
+// /R: deletes the listed files and empty folders below the folder, never
+// through a link (see RemoveListed).
+int RunRemove(const Options& options) {
+    using vellum::extract::Found;
+    Session session;
+    session.options = options;
+    g_session = &session;
+    if (!OpenListing(options, &session)) return kWriteFailed;
+    std::wstring root = FullPath(options.destination);
+    while (root.size() > 3 && root.back() == L'\\') root.pop_back();
+    const std::wstring base = root.back() == L'\\' ? root : root + L"\\";
+    const DWORD attrs = ::GetFileAttributesW(root.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+        return Finish(kWriteFailed, 0, root + L" is not a folder");
+    std::wstring listPath = options.cabinets[0], error;
+    if (!listPath.empty() && listPath[0] == L'@') listPath.erase(0, 1);
+    std::vector<unsigned char> bytes;
+    std::vector<vellum::extract::RemovalEntry> entries;
+    if (!ReadWholeFile(listPath, &bytes, &error))
+        return Finish(kUsage, 0, L"the removal list " + listPath + L" " + error);
+    if (!vellum::extract::DecodeRemovalList(std::string(bytes.begin(), bytes.end()), &entries, &error))
+        return Finish(kUnsafeName, 0, listPath + L": " + error);
+    if (!options.progress.empty()) {
+        session.progressPath = FullPath(options.progress);
+        session.progressTemp = FolderOf(session.progressPath) + vellum::Format(L"~vx%lxp.tmp", ::GetCurrentProcessId());
+        session.progress.phase = "remove";
+        session.progress.total = entries.size();
+        if (!WriteProgress(false)) {
+            DWORD err = ::GetLastError();
+            session.progressPath.clear();
+            return Finish(kWriteFailed, 0, L"the progress record " + options.progress + L" cannot be written: " +
+                                               ErrorText(err));
+        }
+    }
+    auto full = [&](const std::wstring& relative) { return relative.empty() ? root : base + relative; };
+    vellum::extract::RemovalFileSystem fs;
+    fs.what = [&](const std::wstring& relative) {
+        const DWORD a = ::GetFileAttributesW(full(relative).c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) return Found::kNothing;
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT) return Found::kLink;
+        return (a & FILE_ATTRIBUTE_DIRECTORY) ? Found::kFolder : Found::kFile;
+    };
+    // A read-only file or folder goes as well, as the installation's own.
+    auto retryWritable = [](const std::wstring& path, DWORD err) {
+        const DWORD a = ::GetFileAttributesW(path.c_str());
+        return err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
+               ::SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+    };
+    fs.deleteFile = [&](const std::wstring& relative, std::wstring* why) {
+        const std::wstring path = full(relative);
+        if (::DeleteFileW(path.c_str())) return true;
+        DWORD err = ::GetLastError();
+        if (retryWritable(path, err)) {
+            if (::DeleteFileW(path.c_str())) return true;
+            err = ::GetLastError();
+        }
+        *why = ErrorText(err);
+        return false;
+    };
+    fs.removeFolder = [&](const std::wstring& relative, bool* notEmpty, std::wstring* why) {
+        const std::wstring path = full(relative);
+        if (::RemoveDirectoryW(path.c_str())) return true;
+        DWORD err = ::GetLastError();
+        if (retryWritable(path, err)) {
+            if (::RemoveDirectoryW(path.c_str())) return true;
+            err = ::GetLastError();
+        }
+        *notEmpty = err == ERROR_DIR_NOT_EMPTY;
+        *why = ErrorText(err);
+        return false;
+    };
+    auto progress = [&](size_t done, size_t total) {
+        session.progress.done = done;
+        session.progress.total = total;
+        if (done % 32 == 0) WriteProgress(false);
+    };
+    const vellum::extract::RemovalResult r =
+        vellum::extract::RemoveListed(entries, fs, &session.listing, progress, [] { StopForTest(L"deleting"); });
+    session.progress.done = entries.size();
+    const int reason = r.code == vellum::extract::kRemovalDone ? kOk : r.code;
+    return Finish(reason, 0, r.failure);
+}
+
 int Run(const Options& options) {
     if (options.mode == Mode::kTree) return RunTree(options);
+    if (options.mode == Mode::kRemove) return RunRemove(options);
     std::vector<std::wstring> plan;
     std::wstring planError;
     if (!ExpandPlan(options.cabinets, &plan, &planError)) {

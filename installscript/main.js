@@ -120,8 +120,12 @@ function maintenanceMain(setupExe, extractExe) {
         return runFromCopy();
     }
     recoverJournal();
-    if (!fso.FileExists(extractExe) && mode == "repair") {
-        fail(maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is missing. Run the " +
+    // EXTRACT does the removal and the repair.
+    if (!fso.FileExists(extractExe)) {
+        fail(mode == "uninstall" ?
+             maintenanceText("loc_UI_Uninstall_Error_Missing", "The uninstall cannot start: %1 is missing. Run " +
+                             "the Quillfeather installer again to repair the installation.", extractExe) :
+             maintenanceText("loc_UI_Repair_Error_Missing", "The repair cannot start: %1 is missing. Run the " +
                              "Quillfeather installer again to repair the installation.", extractExe));
     }
     return mode == "uninstall" ? uninstall(setupExe) : repair(setupExe, extractExe);

@@ -5,8 +5,10 @@
 // included). Returns the copy's exit code.
 function runFromCopy() {
     var temp = shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "");
-    removeStaleCopies(temp);
-    var copy = temp + "\\VellumMaintenance." + makeToken();
+    var token = makeToken();
+    var copy = temp + "\\VellumMaintenance." + token;
+    // Recorded before it exists: a run killed from here on leaves its token.
+    writeCopies(temp, removeStaleCopies(temp).concat([token]));
     var sources = [[WScript.ScriptFullName, "VellumSetup.jse"],
                    [here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"],
                    [here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"]];
@@ -28,6 +30,7 @@ function runFromCopy() {
     } catch (e) {
         try {
             deleteFolder(copy);
+            forgetCopy(temp, token);
         } catch (e2) {
             log("cleanup", copy + " could not be removed (" + (e2.vellumMessage || errorText(e2)) + ")");
         }
@@ -55,48 +58,95 @@ function runFromCopy() {
     }
     if (fso.FolderExists(copy)) {
         log("cleanup", copy + " could not be removed");
+    } else {
+        forgetCopy(temp, token);
     }
     return rc;
 }
 
-// The copies that killed runs left in temp: a copy whose script took its
-// lock and no longer holds it has ended. One still being made has no lock
-// yet and one at work holds it; both stay.
-function removeStaleCopies(temp) {
-    // The host's folder objects cannot be enumerated everywhere: EXTRACT
-    // lists the folder's own entries.
-    var names = [];
+// The copies this user's runs made are recorded by their tokens in a small
+// file in the temporary folder until they are removed: a run that was killed,
+// or whose copy could not be removed, leaves its token there for the next
+// run. (Listing the temporary folder instead would cost a process each time.)
+function copiesRecord(temp) {
+    return temp + "\\VellumMaintenanceCopies.txt";
+}
+
+function readCopies(temp) {
+    var path = copiesRecord(temp), out = [];
     try {
-        var r = runExtract("/T " + quote(noTrailingSlash(temp)) + " /S");
-        if (r.code != 0) {
-            throw new Error(r.failure);
-        }
-        for (var n = 0; n < r.entries.length; n++) {
-            if (r.entries[n].status == "folder") {
-                names.push(r.entries[n].path);
+        if (fso.FileExists(path)) {
+            var lines = splitLines(readText(path, 0));
+            for (var i = 0; i < lines.length; i++) {
+                if (/^[0-9a-z]+(-[0-9a-z]+)?$/.test(lines[i])) {
+                    out.push(lines[i]);
+                }
             }
         }
     } catch (e) {
-        log("cleanup", "the copies in " + temp + " could not be listed (" + (e.vellumMessage || errorText(e)) + ")");
+        log("cleanup", path + " could not be read (" + errorText(e) + ")");
     }
-    for (var i = 0; i < names.length; i++) {
-        var path = joinPath(temp, names[i]);
+    return out;
+}
+
+function writeCopies(temp, tokens) {
+    var path = copiesRecord(temp);
+    try {
+        if (tokens.length == 0) {
+            deleteScratch(path);
+            return;
+        }
+        var f = fso.CreateTextFile(path, true, false);
+        try {
+            f.Write(tokens.join("\r\n") + "\r\n");
+        } finally {
+            f.Close();
+        }
+    } catch (e) {
+        log("cleanup", path + " could not be written (" + errorText(e) + ")");
+    }
+}
+
+function forgetCopy(temp, token) {
+    var tokens = readCopies(temp), kept = [];
+    for (var i = 0; i < tokens.length; i++) {
+        if (tokens[i] != token) {
+            kept.push(tokens[i]);
+        }
+    }
+    writeCopies(temp, kept);
+}
+
+// Removes the recorded copies whose script has ended, that is whose lock is
+// there and no longer held; returns the tokens that stay recorded. A copy
+// still being made has no lock yet and one at work holds it; both stay.
+function removeStaleCopies(temp) {
+    var tokens = readCopies(temp), kept = [];
+    for (var i = 0; i < tokens.length; i++) {
+        var path = temp + "\\VellumMaintenance." + tokens[i];
         var lock = joinPath(path, "VellumSetup.lock");
-        if (names[i].indexOf("VellumMaintenance.") != 0 || !fso.FileExists(lock)) {
+        if (!fso.FolderExists(path)) {
+            continue;
+        }
+        if (!fso.FileExists(lock)) {
+            kept.push(tokens[i]);
             continue;
         }
         try {
             fso.OpenTextFile(lock, 8, false).Close();
-        } catch (e2) {
-            continue; // held: that run is at work
+        } catch (e) {
+            kept.push(tokens[i]); // held: that run is at work
+            continue;
         }
         try {
             deleteFolder(path);
             log("cleanup", "the copy " + path + " that an ended run left was removed");
-        } catch (e3) {
-            log("cleanup", path + " could not be removed (" + (e3.vellumMessage || errorText(e3)) + ")");
+        } catch (e2) {
+            log("cleanup", path + " could not be removed (" + (e2.vellumMessage || errorText(e2)) + ")");
+            kept.push(tokens[i]);
         }
     }
+    return kept;
 }
 
 // What an uninstall needs to run again, deleted last in this order: while
@@ -134,40 +184,56 @@ function removalOrder(m) {
     return out;
 }
 
-// Deletes the files of an installation in removal order and stops at the
-// first that cannot go: what it needs to run again is still there. Before
-// deleting anything, no path may pass through a link (its target is not
-// ours). Returns "" when every file is gone, else the failure.
-function removeInstalled(m) {
-    var names = removalOrder(m), i;
+// The removal list EXTRACT works through: the files in removal order, then
+// the folders, innermost first.
+function removalList(m) {
+    var names = removalOrder(m), lines = [], i;
     for (i = 0; i < names.length; i++) {
-        var link = reparseOnTheWay(targetFolder, inside(targetFolder, names[i]));
-        if (link != "") {
-            untrustedLink(link);
-        }
-    }
-    for (i = 0; i < names.length; i++) {
-        var path = inside(targetFolder, names[i]);
-        try {
-            if (fso.FileExists(path)) {
-                fso.DeleteFile(path, true);
-            }
-        } catch (e) {
-            log("remove", path + ": " + errorText(e));
-            return path + " (" + errorText(e) + ")";
-        }
-        if (i % 20 == 19) {
-            setMaintenanceProgress(i + 1, names.length);
-        }
-        if (i == Math.floor(names.length / 2)) {
-            stepReached("deleting");
-        }
+        lines.push("file\t" + names[i]);
     }
     for (i = m.folders.length - 1; i >= 0; i--) {
-        var dir = inside(targetFolder, m.folders[i]);
-        if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
-            fso.DeleteFolder(dir, true);
+        lines.push("folder\t" + safeRelative(m.folders[i]));
+    }
+    return lines;
+}
+
+// Deletes the files of an installation in removal order, then its folders
+// each only when empty, in one EXTRACT run that stops at the first file that
+// cannot go: what the entry needs to run again is still there. Nothing goes
+// when a link is on the way to any of them (its target is not ours), nor
+// through one that appears meanwhile. Returns "" when every file is gone,
+// else the failure.
+function removeInstalled(m) {
+    var list = scratchFile(".plan");
+    writePlan(list, removalList(m));
+    // Its progress record is followed only where a progress window shows it.
+    var r = runExtract("/R " + quote(targetFolder) + " " + quote("@" + list), controller == null ? null :
+        function (rec) {
+            if (rec.phase == "remove") {
+                setMaintenanceProgress(rec.done, rec.total);
+            }
+        });
+    var removed = 0, link = null, failed = null, i;
+    for (i = 0; i < r.entries.length; i++) {
+        var e = r.entries[i];
+        if (e.status == "removed") {
+            removed++;
+        } else if (e.status == "link" && link == null) {
+            link = e;
+        } else if (e.status == "failed") {
+            failed = e;
         }
+    }
+    if (r.code == 5 && removed == 0 && link != null) {
+        untrustedLink(link.path == "" ? targetFolder : inside(targetFolder, link.path));
+    }
+    if (r.code != 0) {
+        var what = failed || link;
+        var path = what ? inside(targetFolder, what.path) : targetFolder;
+        var why = what && r.failure.indexOf(what.path + ": ") == 0 ? r.failure.substring(what.path.length + 2) :
+            r.failure + " (EXTRACT.EXE exit code " + r.code + ")";
+        log("remove", path + ": " + why);
+        return path + " (" + why + ")";
     }
     if (fso.FolderExists(targetFolder) && isEmptyFolder(targetFolder)) {
         fso.DeleteFolder(targetFolder, true);
@@ -179,6 +245,68 @@ function untrustedLink(link) {
     fail(maintenanceText("loc_UI_Maintenance_Link", "%1 is a link to another place: Quillfeather acts on nothing " +
                          "through it. Nothing was changed. Remove the link, then try again.", link),
          ICON_STOP, EXIT_UNTRUSTED);
+}
+
+// The uninstall entry (when it is this installation's) and the kept digest
+// go together. Where the script host cannot delete registry values or keys
+// (its RegDelete is not implemented), one reg.exe import deletes both:
+// every process costs more than the work. deleteEntry and forgetDigest
+// then check that both are gone (and try once more their own way).
+function removeEntryAndDigest(entryToo) {
+    var digest = digestValue(targetFolder), left = [], i;
+    var items = (entryToo && entryExists() ? [UNINSTALL_KEY] : []).concat(regValue(digest) != null ? [digest] : []);
+    for (i = 0; i < items.length; i++) {
+        try {
+            shell.RegDelete(items[i]);
+        } catch (e) {
+            left.push(items[i]);
+        }
+    }
+    if (left.length > 0) {
+        importDeletions(left);
+    }
+    if (entryToo) {
+        deleteEntry();
+        log("registry", "uninstall entry removed");
+    } else {
+        log("registry", "the uninstall entry names another installation; it stays");
+    }
+    forgetDigest(targetFolder);
+}
+
+// A registry file that deletes the keys (ending in a backslash) and values
+// named, imported by reg.exe; the caller checks the outcome.
+function importDeletions(names) {
+    var lines = ["Windows Registry Editor Version 5.00", ""], i;
+    var full = function (key) {
+        return key.replace(/^HKLM\\/, "HKEY_LOCAL_MACHINE\\").replace(/^HKCU\\/, "HKEY_CURRENT_USER\\");
+    };
+    for (i = 0; i < names.length; i++) {
+        var cut = names[i].lastIndexOf("\\");
+        if (cut == names[i].length - 1) {
+            lines.push("[-" + full(names[i].substring(0, cut)) + "]", "");
+        } else {
+            lines.push("[" + full(names[i].substring(0, cut)) + "]",
+                       "\"" + names[i].substring(cut + 1).replace(/\\/g, "\\\\").replace(/"/g, "\\\"") + "\"=-", "");
+        }
+    }
+    var file = scratchFile(".reg");
+    try {
+        var f = fso.CreateTextFile(file, true, true);
+        try {
+            f.Write(lines.join("\r\n"));
+        } finally {
+            f.Close();
+        }
+        shell.Run("reg.exe import " + quote(file), 0, true);
+    } catch (e) {
+        log("registry", "the registry file " + file + " could not be imported (" + errorText(e) + ")");
+    }
+    try {
+        deleteScratch(file);
+    } catch (e2) {
+        log("cleanup", file + " could not be removed (" + errorText(e2) + ")");
+    }
 }
 
 // The folders above the install folder that the installation created, when
@@ -257,13 +385,7 @@ function uninstall(setupExe) {
                              "in Add or Remove Programs still works.", failed));
     }
     setMaintenanceProgress(1, 1);
-    if (entryIsOurs()) {
-        deleteEntry();
-        log("registry", "uninstall entry removed");
-    } else {
-        log("registry", "the uninstall entry names another installation; it stays");
-    }
-    forgetDigest(targetFolder);
+    removeEntryAndDigest(entryIsOurs());
     journalClose(targetFolder);
     releaseTargetLock();
     removeParents(m);

@@ -244,5 +244,36 @@ class MaintenanceSafetyTest(MaintenanceSafetyCase):
         self.assert_no_registration()
 
 
+@td.ti.needs_payload
+class UninstallThroughLinkTest(MaintenanceSafetyCase):
+    def test_a_linked_folder_stops_the_uninstall_before_anything_goes(self):
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        # A folder of the content replaced by a link to a copy elsewhere.
+        page = sorted(k for k, v in tis.snapshot(self.target).items() if v and k.startswith("locales"))[0]
+        folder = os.path.join(self.target, os.path.dirname(page))
+        outside = os.path.join(self.tmp, "outside")
+        shutil.copytree(folder, outside)
+        shutil.rmtree(folder)
+        os.symlink(outside, folder)  # Wine shows it as a reparse point
+        before, elsewhere = tis.snapshot(self.target), tis.snapshot(outside)
+        self.assertEqual(self.uninstall_quietly(), 9, self.explain(self.log))
+        self.assertIn("is a link to another place", self.read_text(self.log))
+        self.assertEqual((tis.snapshot(self.target), tis.snapshot(outside)), (before, elsewhere))
+        self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertEqual(self.temp_copies(), [])
+
+        # The folder back in place: everything goes but the user's files,
+        # the entry and the kept digest with it.
+        os.remove(folder)
+        shutil.copytree(outside, folder)
+        self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
+        self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+        self.assert_user_files()
+        self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+        self.assertIsNone(tis.reg_text(product.MANIFESTS_KEY, self.wtarget.lower().replace("\\", "/")))
+        self.assertEqual(self.temp_copies(), [])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -100,6 +100,16 @@ TEST(ParseCommandLine, PlanForms) {
     ASSERT_TRUE(ParseCommandLine({L"/T", L"C:\\Q", L"/s"}, &o, &error)) << error;
     EXPECT_TRUE(o.shallow);
     EXPECT_FALSE(ParseCommandLine({L"/S", L"a.cab"}, &o, &error));  // only with /T
+    // The removal takes a folder and exactly one list.
+    ASSERT_TRUE(ParseCommandLine({L"/r", L"C:\\Q", L"/O", L"r.txt", L"/P", L"p.txt", L"@gone.txt"}, &o, &error))
+        << error;
+    EXPECT_EQ(o.mode, Mode::kRemove);
+    EXPECT_EQ(o.destination, L"C:\\Q");
+    EXPECT_EQ(o.cabinets, std::vector<std::wstring>{L"@gone.txt"});
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"a.txt", L"b.txt"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"/Y", L"a.txt"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"/U", L"a.txt"}, &o, &error));
 }
 
 namespace {

@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -375,6 +376,104 @@ class TreeTest(unittest.TestCase):
             self.assertEqual(res.code, 3, res.stderr)
             self.assertEqual(read_listing(listing)[-1][:2], ("end", "3"))
             self.assertIn(why, read_listing(listing)[-1][2])
+
+
+@unittest.skipUnless(EXTRACT and os.path.isfile(EXTRACT), "EXTRACT.EXE missing")
+class RemovalTest(unittest.TestCase):
+    """/R: the uninstall's deletion of an installation's files and empty
+    folders in one run, never through a link, the user's files kept."""
+
+    FILES = ["VellumSetup.jse", "locales/en-us/index.htm", "locales/en-us/images/a.bmp", "VellumMaintenance/manifest.txt"]
+    FOLDERS = ["locales/en-us/images", "locales/en-us", "locales", "VellumMaintenance"]
+
+    @classmethod
+    def setUpClass(cls):
+        winetest.setup()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="extract-remove-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.root = os.path.join(self.tmp, "Quill feather")
+        for rel in self.FILES:
+            os.makedirs(os.path.dirname(os.path.join(self.root, rel)), exist_ok=True)
+            with open(os.path.join(self.root, rel), "wb") as f:
+                f.write(b"ours")
+        self.report = os.path.join(self.tmp, "report.txt")
+        self.progress = os.path.join(self.tmp, "progress.txt")
+
+    def remove(self, lines, *extra):
+        listfile = os.path.join(self.tmp, "list.txt")
+        with open(listfile, "wb") as f:  # as the script host writes it
+            f.write(b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le"))
+        return winetest.run(EXTRACT, ["/R", winetest.to_windows(self.root), "/O", winetest.to_windows(self.report)] +
+                            list(extra) + ["@" + winetest.to_windows(listfile)], timeout=120)
+
+    def entries(self, files=None):
+        return (["file\t" + f.replace("/", "\\") for f in (files or self.FILES)] +
+                ["folder\t" + d.replace("/", "\\") for d in self.FOLDERS])
+
+    def left(self):
+        out = []
+        for base, dirs, names in os.walk(self.root):
+            out += [os.path.relpath(os.path.join(base, n), self.root).replace(os.sep, "/") for n in dirs + names]
+        return sorted(out)
+
+    def test_removes_in_order_keeps_the_users_files_and_reports_each(self):
+        with open(os.path.join(self.root, "locales", "en-us", "mine.txt"), "wb") as f:
+            f.write(b"the user's")
+        os.chmod(os.path.join(self.root, "locales", "en-us", "index.htm"), 0o444)  # read-only goes as well
+        os.makedirs(os.path.join(self.root, "was a file"))
+        res = self.remove(self.entries(self.FILES + ["gone.htm", "was a file"]), "/P", winetest.to_windows(self.progress))
+        self.assertEqual((res.code, res.stderr), (0, ""))
+        self.assertEqual(self.left(), ["locales", "locales/en-us", "locales/en-us/mine.txt", "was a file"])
+        self.assertEqual(read_listing(self.report), [
+            ("removed", "0", "VellumSetup.jse"), ("removed", "0", "locales\\en-us\\index.htm"),
+            ("removed", "0", "locales\\en-us\\images\\a.bmp"), ("removed", "0", "VellumMaintenance\\manifest.txt"),
+            ("missing", "0", "gone.htm"), ("other", "0", "was a file"),
+            ("removed", "0", "locales\\en-us\\images"), ("notempty", "0", "locales\\en-us"),
+            ("notempty", "0", "locales"), ("removed", "0", "VellumMaintenance"), ("end", "0", "")])
+        self.assertEqual(read_progress(self.progress)[:3], ["end", "10", "10"])
+
+    def test_a_link_on_the_way_or_a_path_outside_means_nothing_is_removed(self):
+        outside = os.path.join(self.tmp, "outside")
+        os.makedirs(os.path.join(outside, "images"))
+        with open(os.path.join(outside, "images", "a.bmp"), "wb") as f:
+            f.write(b"precious")
+        shutil.rmtree(os.path.join(self.root, "locales", "en-us"))
+        os.symlink(outside, os.path.join(self.root, "locales", "en-us"))  # Wine shows it as a reparse point
+        before = self.left()
+        res = self.remove(self.entries())
+        self.assertEqual(res.code, 5, res.stderr)
+        self.assertEqual(read_listing(self.report), [("link", "0", "locales\\en-us"),
+                                                     ("end", "5", "locales\\en-us is a link to another place")])
+        self.assertEqual(self.left(), before)
+        with open(os.path.join(outside, "images", "a.bmp"), "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+
+        for bad in ("..\\outside\\images\\a.bmp", "Z:\\etc\\hostname", "nul.txt"):
+            res = self.remove(["file\tVellumSetup.jse", "file\t" + bad])
+            self.assertEqual(res.code, 4, res.stderr)
+            self.assertEqual(read_listing(self.report)[-1][:2], ("end", "4"))
+            self.assertEqual(self.left(), before)
+
+    def test_stops_at_the_first_file_that_cannot_be_deleted(self):
+        held = os.path.join(self.root, "locales", "en-us", "index.htm")
+        holder = winetest.start(winetest.program("holdfile"), [winetest.to_windows(held), "60"])
+        self.addCleanup(holder.kill)
+        for _ in range(600):
+            if os.path.exists(held + ".held"):
+                break
+            self.assertIsNone(holder.poll(), "holdfile ended before it held the file")
+            time.sleep(0.05)
+        res = self.remove(self.entries())
+        holder.kill()
+        self.assertEqual(res.code, 3, res.stderr)
+        report = read_listing(self.report)
+        self.assertEqual(report[:2], [("removed", "0", "VellumSetup.jse"), ("failed", "0", "locales\\en-us\\index.htm")])
+        self.assertEqual(report[-1][:2], ("end", "3"))
+        self.assertTrue(report[-1][2].startswith("locales\\en-us\\index.htm: "), report[-1])
+        self.assertEqual(len(report), 3)
+        self.assertTrue(os.path.exists(os.path.join(self.root, "VellumMaintenance", "manifest.txt")))
 
 
 @contextlib.contextmanager

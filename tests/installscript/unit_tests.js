@@ -129,6 +129,10 @@ var order = removalOrder({ files: [{ name: MANIFEST }, { name: "VellumSetup.jse"
 check("removal order", order.join("|"), ["a.htm", "b\\c.htm", MAINTENANCE + "\\cabinets\\c.cab", "VellumSetup.jse",
                                          "uninstallUI\\VellumSetup.exe", MAINTENANCE + "\\EXTRACT.EXE",
                                          MANIFEST].join("|"));
+check("removal list: the files, then the folders innermost first",
+      removalList({ files: [{ name: MANIFEST }, { name: "b/c.htm" }], folders: ["b", "b\\d", MAINTENANCE] })
+          .join("|"), ["file\tb\\c.htm", "file\t" + MANIFEST, "folder\t" + MAINTENANCE, "folder\tb\\d",
+                       "folder\tb"].join("|"));
 
 // ---- EXTRACT's listing and exit codes ----
 var listed = parseListing("cabinet\t0\tC:\\w\\a.cab\r\nfile\t5000000000\tx\\tab\there.htm\r\n" +

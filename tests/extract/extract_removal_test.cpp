@@ -1,0 +1,174 @@
+// EXTRACT.EXE's removal list and its decisions over a file system held in a map.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "removal.h"
+
+using namespace vellum::extract;
+
+namespace {
+
+std::string Utf16(const std::wstring& text) {
+    std::string out = "\xFF\xFE";
+    for (wchar_t c : text) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    return out;
+}
+
+// Paths (lower case, relative, "" the root) -> what stands there. A folder
+// that still has something below it is not empty.
+struct Disk {
+    std::map<std::wstring, Found> at;
+    std::vector<std::wstring> deleted;
+    std::wstring failOn;  // this one cannot be deleted
+
+    RemovalFileSystem Fs() {
+        RemovalFileSystem fs;
+        fs.what = [this](const std::wstring& p) {
+            auto it = at.find(p);
+            return it == at.end() ? Found::kNothing : it->second;
+        };
+        fs.deleteFile = [this](const std::wstring& p, std::wstring* why) {
+            auto it = at.find(p);
+            if (p == failOn || it == at.end() || it->second == Found::kFolder) {
+                *why = L"in use";
+                return false;
+            }
+            at.erase(p);
+            deleted.push_back(p);
+            return true;
+        };
+        fs.removeFolder = [this](const std::wstring& p, bool* notEmpty, std::wstring* why) {
+            for (const auto& kv : at) {
+                if (kv.first.size() > p.size() && kv.first.compare(0, p.size() + 1, p + L"\\") == 0) {
+                    *notEmpty = true;
+                    *why = L"not empty";
+                    return false;
+                }
+            }
+            at.erase(p);
+            deleted.push_back(p);
+            return true;
+        };
+        return fs;
+    }
+};
+
+std::vector<RemovalEntry> List(const std::wstring& text) {
+    std::vector<RemovalEntry> entries;
+    std::wstring error;
+    EXPECT_TRUE(DecodeRemovalList(Utf16(text), &entries, &error)) << std::string(error.begin(), error.end());
+    return entries;
+}
+
+Disk Installed() {
+    Disk d;
+    d.at = {{L"", Found::kFolder},        {L"a", Found::kFolder},          {L"a\\1.htm", Found::kFile},
+            {L"a\\2.htm", Found::kFile},  {L"a\\b", Found::kFolder},       {L"a\\b\\3.htm", Found::kFile},
+            {L"m", Found::kFolder},       {L"m\\manifest.txt", Found::kFile}};
+    return d;
+}
+
+const wchar_t kList[] =
+    L"file\ta\\1.htm\r\nfile\ta\\2.htm\r\nfile\ta\\b\\3.htm\r\nfile\tm\\manifest.txt\r\n"
+    L"folder\ta\\b\r\nfolder\ta\r\nfolder\tm\r\n";
+
+}  // namespace
+
+TEST(RemovalList, ReadsFilesAndFoldersInOrderAndRefusesAnythingElse) {
+    auto entries = List(L"file\ta\\x.htm\r\n\r\nfolder\ta\r\n");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_FALSE(entries[0].folder);
+    EXPECT_EQ(entries[0].path, L"a\\x.htm");
+    EXPECT_TRUE(entries[1].folder);
+    for (const wchar_t* bad : {L"file\t..\\x", L"file\tC:\\x", L"folder\t\\\\server\\share", L"file\ta\\nul.txt",
+                               L"file\ta\\x.", L"remove\tx", L"file\ta/x", L"file\ta\\\\x", L"folder\t.",
+                               L"file"}) {
+        std::vector<RemovalEntry> out;
+        std::wstring error;
+        EXPECT_FALSE(DecodeRemovalList(Utf16(std::wstring(L"file\tok\r\n") + bad + L"\r\n"), &out, &error))
+            << std::string(bad, bad + wcslen(bad));
+        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST(RemoveListed, RemovesInOrderKeepsFoldersWithTheUsersFilesAndReportsEach) {
+    Disk d = Installed();
+    d.at[L"a\\mine.txt"] = Found::kFile;  // the user's
+    std::wstring report;
+    std::vector<size_t> seen;
+    int halfway = 0;
+    auto r = RemoveListed(List(std::wstring(kList) + L"file\ta\\gone.htm\r\n"), d.Fs(), &report,
+                          [&](size_t done, size_t total) { seen.push_back(done * 100 + total); },
+                          [&]() { EXPECT_EQ(d.deleted.size(), 3u); ++halfway; });
+    EXPECT_EQ(r.code, kRemovalDone);
+    EXPECT_EQ(r.removed, 6u);
+    EXPECT_EQ(halfway, 1);
+    EXPECT_EQ(d.deleted, (std::vector<std::wstring>{L"a\\1.htm", L"a\\2.htm", L"a\\b\\3.htm", L"m\\manifest.txt",
+                                                     L"a\\b", L"m"}));
+    EXPECT_EQ(report,
+              L"removed\t0\ta\\1.htm\r\nremoved\t0\ta\\2.htm\r\nremoved\t0\ta\\b\\3.htm\r\n"
+              L"removed\t0\tm\\manifest.txt\r\nremoved\t0\ta\\b\r\nnotempty\t0\ta\r\nremoved\t0\tm\r\n"
+              L"missing\t0\ta\\gone.htm\r\n");
+    EXPECT_TRUE(d.at.count(L"a\\mine.txt"));
+    EXPECT_EQ(seen.back(), 808u);
+}
+
+TEST(RemoveListed, ALinkOnAnyEntrysWayMeansNothingIsRemoved) {
+    for (const wchar_t* link : {L"", L"a\\b"}) {
+        Disk d = Installed();
+        d.at[link] = Found::kLink;
+        std::wstring report;
+        auto r = RemoveListed(List(kList), d.Fs(), &report, nullptr, nullptr);
+        EXPECT_EQ(r.code, kRemovalLink);
+        EXPECT_TRUE(d.deleted.empty());
+        EXPECT_EQ(report, std::wstring(L"link\t0\t") + link + L"\r\n");
+        EXPECT_NE(r.failure.find(L"is a link"), std::wstring::npos);
+    }
+}
+
+TEST(RemoveListed, KeepsLinkedFoldersAndWhatIsNotOfItsKind) {
+    Disk d = Installed();
+    d.at[L"a\\b"] = Found::kLink;  // the listed folder itself: kept, nothing below it is listed
+    d.at[L"m\\manifest.txt"] = Found::kFolder;
+    d.at[L"a\\2.htm"] = Found::kFile;
+    d.at.erase(L"a\\b\\3.htm");
+    std::wstring report;
+    auto r = RemoveListed(List(L"file\ta\\1.htm\r\nfile\tm\\manifest.txt\r\nfolder\ta\\2.htm\r\nfolder\ta\\b\r\n"),
+                          d.Fs(), &report, nullptr, nullptr);
+    EXPECT_EQ(r.code, kRemovalDone);
+    EXPECT_EQ(report, L"removed\t0\ta\\1.htm\r\nother\t0\tm\\manifest.txt\r\nother\t0\ta\\2.htm\r\n"
+                      L"link\t0\ta\\b\r\n");
+    EXPECT_EQ(d.deleted, std::vector<std::wstring>{L"a\\1.htm"});
+}
+
+TEST(RemoveListed, StopsAtTheFirstEntryThatCannotGoOrAtALinkMadeMeanwhile) {
+    Disk d = Installed();
+    d.failOn = L"a\\2.htm";
+    std::wstring report;
+    auto r = RemoveListed(List(kList), d.Fs(), &report, nullptr, nullptr);
+    EXPECT_EQ(r.code, kRemovalFailed);
+    EXPECT_EQ(r.failure, L"a\\2.htm: in use");
+    EXPECT_EQ(report, L"removed\t0\ta\\1.htm\r\nfailed\t0\ta\\2.htm\r\n");
+    EXPECT_TRUE(d.at.count(L"m\\manifest.txt"));
+
+    // A folder on the way became a link after the first check.
+    Disk e = Installed();
+    RemovalFileSystem fs = e.Fs();
+    auto plain = fs.deleteFile;
+    fs.deleteFile = [&](const std::wstring& p, std::wstring* why) {
+        e.at[L"a\\b"] = Found::kLink;
+        return plain(p, why);
+    };
+    report.clear();
+    r = RemoveListed(List(kList), fs, &report, nullptr, nullptr);
+    EXPECT_EQ(r.code, kRemovalLink);
+    EXPECT_EQ(report, L"removed\t0\ta\\1.htm\r\nremoved\t0\ta\\2.htm\r\nlink\t0\ta\\b\\3.htm\r\n");
+    EXPECT_TRUE(e.at.count(L"m\\manifest.txt"));
+}
