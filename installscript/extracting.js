@@ -164,18 +164,24 @@ function planFailure(code) {
     return { reason: code % 10, cabinet: Math.floor(code / 10) };
 }
 
+// EXTRACT's folder listing of folder: {status (file, folder, link), size,
+// path below folder}, parents before their contents.
+function treeEntries(folder) {
+    var r = runExtract("/T " + quote(folder));
+    if (r.code != 0) {
+        fail("The contents of " + folder + " could not be listed (" + r.failure + ").");
+    }
+    return r.entries;
+}
+
 // Every path under a folder (files only, or files and folders), parents
 // before their contents, from EXTRACT's folder listing: links (reparse
 // points) are listed, as files would be, but never entered.
 function treeList(folder, filesOnly) {
     folder = noTrailingSlash(folder);
-    var r = runExtract("/T " + quote(folder));
-    if (r.code != 0) {
-        fail("The contents of " + folder + " could not be listed (" + r.failure + ").");
-    }
-    var paths = [];
-    for (var i = 0; i < r.entries.length; i++) {
-        var e = r.entries[i];
+    var entries = treeEntries(folder), paths = [];
+    for (var i = 0; i < entries.length; i++) {
+        var e = entries[i];
         if (e.status == "file" || e.status == "link" || (e.status == "folder" && !filesOnly)) {
             paths.push(folder + "\\" + e.path);
         }

@@ -144,13 +144,27 @@ function loadManifest(manifestFolder, installFolder, digest) {
     if (digest == "") {
         return legacyManifest(text, installFolder);
     }
+    // A reinstall reads the earlier manifest twice (before the swap and
+    // after it): the same text, digest and folder need no second check.
+    var last = trustedManifest;
+    if (last != null && last.text === text && last.digest === digest && last.folder === installFolder) {
+        return { m: last.m };
+    }
     if (textDigest(text) != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
     }
     var m = parseManifest(text);
     var problem = checkManifest(m, installFolder);
-    return problem == "" ? { m: m } : { m: null, problem: problem };
+    if (problem != "") {
+        return { m: null, problem: problem };
+    }
+    trustedManifest = { text: text, digest: digest, folder: installFolder, m: m };
+    return { m: m };
 }
+
+// The last manifest loadManifest found trustworthy, with what it checked.
+// Its m is shared: callers copy what they change.
+var trustedManifest = null;
 
 // A manifest without a kept digest: an installation made before digests
 // were kept. Refusing it would leave such an installation impossible to
@@ -225,11 +239,20 @@ function foldersOf(files) {
     return out;
 }
 
+// Copies a file and returns its size; a copy that is not whole fails.
 function copyChecked(from, to) {
+    var size = fso.GetFile(from).Size;
     fso.CopyFile(from, to, true);
-    if (!fso.FileExists(to) || fso.GetFile(to).Size != fso.GetFile(from).Size) {
+    var copied = -1;
+    try {
+        copied = fso.GetFile(to).Size;
+    } catch (e) {
+        // missing: reported below
+    }
+    if (copied != size) {
         fail("The file " + to + " could not be written whole. Is the disk full?", ICON_STOP);
     }
+    return size;
 }
 
 // Adds the maintenance folder to the staged content: EXTRACT.EXE, the
@@ -253,8 +276,7 @@ function addMaintenance(files, cabinets, extractExe, version) {
             m.cabinets.push(cabinets[i]);
         }
         for (var k = 0; k < kept.length; k++) {
-            copyChecked(kept[k][0], tx.staging + "\\" + kept[k][1]);
-            m.files.push({ name: kept[k][1], size: fso.GetFile(kept[k][0]).Size });
+            m.files.push({ name: kept[k][1], size: copyChecked(kept[k][0], tx.staging + "\\" + kept[k][1]) });
         }
     } catch (e) {
         if (e.vellumMessage) {
@@ -272,7 +294,7 @@ function addMaintenance(files, cabinets, extractExe, version) {
         parents.push(tx.createdFolders[c]);
     }
     m.parents = parents;
-    m.digest = writeManifest(tx.staging, m);
+        m.digest = writeManifest(tx.staging, m);
     return m;
 }
 
@@ -284,29 +306,41 @@ function totalKB(m) {
     return Math.ceil(bytes / 1024);
 }
 
-// Takes away from an earlier installation (now in folder) what it
-// installed itself, so that only what the user added there is carried
-// over. Only a manifest that was the installation's own says what that is;
-// without one everything is carried over and nothing deleted.
-function dropEarlierContent(folder) {
-    var r = loadManifest(folder, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
-    if (r.m == null) {
-        if (r.problem != "") {
-            log("upgrade", "the earlier list of installed files is not used: " + r.problem);
-        }
-        return;
-    }
-    var m = r.m;
-    for (var i = 0; i < m.files.length; i++) {
-        var path = inside(folder, m.files[i].name);
-        if (reparseOnTheWay(folder, path) == "" && fso.FileExists(path)) {
-            fso.DeleteFile(path, true);
-        }
-    }
-    for (var k = m.folders.length - 1; k >= 0; k--) {
-        var dir = inside(folder, m.folders[k]);
-        if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
-            fso.DeleteFolder(dir, true);
+// Sorts an earlier installation's folder listing (EXTRACT /T entries of
+// folder) by its manifest m: own files are those it names, own folders
+// those it names or that hold one of its files; everything else is the
+// user's (with all a user's folder holds), links included, whatever their
+// name. Paths are below folder, parents before their contents; links maps
+// the lower-case paths of the links; folders: every folder listed. Without
+// m everything is the user's. (Keys start with "|", which no name holds,
+// so that no name meets a property every object has.)
+function sortEarlier(folder, m, entries) {
+    var files = {}, folders = {}, i, k;
+    var out = { ownFiles: [], users: [], folders: [], links: {}, linked: false };
+    for (i = 0; m != null && i < m.files.length; i++) {
+        var name = safeRelative(m.files[i].name).toLowerCase();
+        files["|" + name] = true;
+        for (k = name.lastIndexOf("\\"); k > 0; k = name.lastIndexOf("\\", k - 1)) {
+            folders["|" + name.substring(0, k)] = true;
         }
     }
+    for (i = 0; m != null && i < m.folders.length; i++) {
+        folders["|" + safeRelative(m.folders[i]).toLowerCase()] = true;
+    }
+    for (i = 0; i < entries.length; i++) {
+        var e = entries[i], key = "|" + e.path.toLowerCase(), path = folder + "\\" + e.path;
+        if (e.status == "folder") {
+            out.folders.push(path);
+        }
+        if (e.status == "file" && files.hasOwnProperty(key)) {
+            out.ownFiles.push(path);
+        } else if (e.status != "folder" || !folders.hasOwnProperty(key)) {
+            if (e.status == "link") {
+                out.links[path.toLowerCase()] = true;
+                out.linked = true;
+            }
+            out.users.push(path);
+        }
+    }
+    return out;
 }

@@ -132,9 +132,11 @@ function deleteFolder(path) {
 }
 
 // Moves what the earlier installation has and the new one lacks (the
-// user's own files, among others) into the new one; paths: everything in
-// from (treeList). Returns what could not be moved ("" when everything was).
-function carryOver(from, to, paths) {
+// user's own files, among others) into the new one; paths: what is to move
+// from the folder from (parents before their contents), links: the
+// lower-case paths the listing showed as links. Returns what could not be
+// moved ("" when everything was).
+function carryOver(from, to, paths, links) {
     for (var i = 0; i < paths.length; i++) {
         var rel = paths[i].substring(from.length + 1);
         var src = joinPath(from, rel), dst = joinPath(to, rel);
@@ -143,7 +145,7 @@ function carryOver(from, to, paths) {
             continue; // moved with its folder
         }
         if (fso.FileExists(dst) || fso.FolderExists(dst)) {
-            if (isFolder && !isReparsePoint(src)) {
+            if (isFolder && !links.hasOwnProperty(src.toLowerCase()) && !isReparsePoint(src)) {
                 continue; // its contents move one by one
             }
             return rel + ": the new installation has one of that name";
@@ -174,15 +176,28 @@ function besideTarget(suffix) {
 // Completes a swap: the earlier installation's own files go, what the user
 // added moves over, the emptied folder goes. Returns "" when done, else
 // why not: then the earlier folder stays where it is, with what is left.
+// One listing decides; it never enters a link, so nothing it lists lies
+// behind one. Without a trusted manifest nothing is deleted.
 function finishSwap() {
     var problem = "";
     try {
-        dropEarlierContent(tx.previous);
-        // One listing serves both: what stays after the moves is folders only.
-        var paths = treeList(tx.previous, false);
-        problem = carryOver(tx.previous, targetFolder, paths);
-        if (problem == "") {
-            removeEmptyTree(tx.previous, paths);
+        var r = loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
+        if (r.m == null && r.problem != "") {
+            log("upgrade", "the earlier list of installed files is not used: " + r.problem);
+        }
+        var sorted = sortEarlier(tx.previous, r.m, treeEntries(tx.previous));
+        problem = carryOver(tx.previous, targetFolder, sorted.users, sorted.links);
+        if (problem == "" && r.m != null && !sorted.linked) {
+            // Only the installation's own files and folders are left, and
+            // no link: they go in one deletion.
+            fso.DeleteFolder(tx.previous, true);
+        } else if (problem == "") {
+            for (var i = 0; i < sorted.ownFiles.length; i++) {
+                if (fso.FileExists(sorted.ownFiles[i])) {
+                    fso.DeleteFile(sorted.ownFiles[i], true);
+                }
+            }
+            removeEmptyTree(tx.previous, sorted.folders);
         }
     } catch (e) {
         problem = e.vellumMessage || errorText(e);
@@ -473,34 +488,6 @@ function checkLengths(files) {
     }
 }
 
-// Every file EXTRACT says it wrote is in the staging folder with its full
-// size: a short, empty or missing file is a failure. Nothing else is there:
-// the folder was created empty by this run, under its lock, and the listing
-// comes from the very run that wrote into it.
-function verify(files) {
-    var bad = [], count = 0;
-    for (var key in files) {
-        if (!files.hasOwnProperty(key)) {
-            continue;
-        }
-        count++;
-        var f = files[key];
-        var path = joinPath(tx.staging, f.name);
-        if (!fso.FileExists(path)) {
-            bad.push(f.name + " is missing");
-        } else {
-            var size = fso.GetFile(path).Size;
-            if (size != f.size) {
-                bad.push(f.name + " has " + size + " of " + f.size + " bytes");
-            }
-        }
-    }
-    if (bad.length > 0) {
-        fail("The help content could not be installed: " + bad.length + " of " + count +
-             " files were not written whole (" + bad[0] + "). Is the disk full?", ICON_STOP);
-    }
-}
-
 // The earlier installation in the install folder, when there is one: an
 // empty or missing folder has none; a folder with files that no trusted
 // manifest of ours describes is refused (they may be the user's).
@@ -599,8 +586,11 @@ function install(locale, content, extractExe, version) {
             log("cabinet", cabinets[r.entries[c].size] + ": extracted");
         }
     }
-    verify(files);
-    log("verification", "every listed file is in place with its size");
+    // EXTRACT lists a file only once it is whole and in place (every byte
+    // written and counted against the cabinet, closed without error, then
+    // renamed), and a listing that lacks its end line fails above: the
+    // listing is the check, and no file is looked at again.
+    log("verification", "every listed file was written whole and put in place by EXTRACT.EXE");
     var startPage = "\\locales\\" + content.locale + "\\index.htm";
     if (!fso.FileExists(tx.staging + startPage)) {
         fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
