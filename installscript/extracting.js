@@ -94,9 +94,11 @@ function parseListing(text) {
 
 // Runs EXTRACT with args (its listing, and its progress record when
 // onProgress is given, are added) and waits for it to end, handing each new
-// progress record to onProgress. Returns the parsed listing: code, failure,
-// entries. A run that ends without its end line (killed, crashed) fails.
-function runExtract(args, onProgress) {
+// progress record to onProgress; meanwhile (optional) does a small piece
+// of other work instead of a pause, while it returns true. Returns the
+// parsed listing: code, failure, entries. A run that ends without its end
+// line (killed, crashed) fails.
+function runExtract(args, onProgress, meanwhile) {
     var listing = scratchFile(".list"), progress = scratchFile(".progress");
     deleteScratch(listing);
     deleteScratch(progress);
@@ -144,7 +146,9 @@ function runExtract(args, onProgress) {
         } else if (now - changed > EXTRACT_STALL_MS) {
             fail("The extraction tool stopped making progress (" + (last || "no progress record") + ").");
         }
-        pause(EXTRACT_POLL_MS);
+        if (!meanwhile || !meanwhile()) {
+            pause(EXTRACT_POLL_MS);
+        }
     }
     var result = parseListing(fso.FileExists(listing) ? readText(listing, -1) : "");
     if (result != null && result.ended) {

@@ -119,11 +119,38 @@ function keepDigest(folder, digest, suffix) {
 
 function forgetDigest(folder, suffix) {
     var name = digestValue(folder, suffix);
+    if (suffix == PREVIOUS_DIGEST) {
+        forgetPreviousDigest(name);
+        return;
+    }
     if (regValue(name) != null) {
         regDelete(name);
         if (regValue(name) != null) {
             log("registry", name + " could not be removed");
         }
+    }
+}
+
+// The earlier installation's digest goes after every upgrade. Where the
+// script host cannot delete a value itself it is emptied instead (an empty
+// digest is none, as keptDigest reads it): reg.exe would cost a process
+// on every reinstall.
+function forgetPreviousDigest(name) {
+    var v = regValue(name);
+    if (v == null || v.value === "") {
+        return;
+    }
+    try {
+        shell.RegDelete(name);
+    } catch (e) {
+        try {
+            shell.RegWrite(name, "", "REG_SZ");
+        } catch (e2) {
+            // checked below
+        }
+    }
+    if (regString(name) != "") {
+        log("registry", name + " could not be removed");
     }
 }
 
@@ -255,36 +282,81 @@ function copyChecked(from, to) {
     return size;
 }
 
-// Adds the maintenance folder to the staged content: EXTRACT.EXE, the
-// version file and the cabinets (so that a repair needs no installer),
-// and the manifest of everything the installation creates.
-function addMaintenance(files, cabinets, extractExe, version) {
-    var m = { version: version, cabinets: [], files: [], folders: [], parents: [] };
+// The files the maintenance folder keeps (EXTRACT.EXE, the version file
+// and the cabinets, so that a repair needs no installer), copied into the
+// staging folder: next() copies one (while EXTRACT runs: the script host
+// would only wait) and says whether there is more; finish(files) copies
+// the rest and returns the manifest's entries for them. A failure in next()
+// waits for finish(), since EXTRACT may still be writing.
+function keptFiles(cabinets, extractExe) {
+    var list = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
+                [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
+    for (var i = 0; i < cabinets.length; i++) {
+        list.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
+    }
+    var done = [], error = null;
+    function copyNext() {
+        if (done.length == 0) {
+            // Inside the staging folder: not among the folders this run created above it.
+            var folders = [tx.staging + "\\" + MAINTENANCE, tx.staging + "\\" + KEPT_CABINETS];
+            for (var f = 0; f < folders.length; f++) {
+                if (!fso.FolderExists(folders[f])) {
+                    fso.CreateFolder(folders[f]);
+                }
+            }
+        }
+        var k = done.length;
+        done.push({ name: list[k][1], size: copyChecked(list[k][0], tx.staging + "\\" + list[k][1]) });
+    }
+    return {
+        next: function () {
+            if (error != null || done.length == list.length) {
+                return false;
+            }
+            try {
+                copyNext();
+            } catch (e) {
+                error = e;
+            }
+            return error == null && done.length < list.length;
+        },
+        finish: function (files) {
+            // A cabinet's own file of a kept name may have been written over
+            // a copy: the copies are made again, as the last word.
+            for (var k = 0; k < done.length; k++) {
+                if (files.hasOwnProperty(done[k].name.toLowerCase())) {
+                    done = [];
+                }
+            }
+            try {
+                while (error == null && done.length < list.length) {
+                    copyNext();
+                }
+            } catch (e) {
+                error = e;
+            }
+            if (error != null) {
+                if (error.vellumMessage) {
+                    throw error;
+                }
+                fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
+                     errorText(error) + ").", ICON_STOP);
+            }
+            return done;
+        }
+    };
+}
+
+// Completes the staged content with the kept files (keptFiles) and the
+// manifest of everything the installation creates.
+function addMaintenance(files, kept, cabinets, version) {
+    var m = { version: version, cabinets: cabinets.slice(0), files: [], folders: [], parents: [] };
     for (var key in files) {
         if (files.hasOwnProperty(key)) {
             m.files.push({ name: files[key].name, size: files[key].size });
         }
     }
-    try {
-        // Inside the staging folder: not among the folders this run created above it.
-        fso.CreateFolder(tx.staging + "\\" + MAINTENANCE);
-        fso.CreateFolder(tx.staging + "\\" + KEPT_CABINETS);
-        var kept = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
-                    [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
-        for (var i = 0; i < cabinets.length; i++) {
-            kept.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
-            m.cabinets.push(cabinets[i]);
-        }
-        for (var k = 0; k < kept.length; k++) {
-            m.files.push({ name: kept[k][1], size: copyChecked(kept[k][0], tx.staging + "\\" + kept[k][1]) });
-        }
-    } catch (e) {
-        if (e.vellumMessage) {
-            throw e;
-        }
-        fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
-             errorText(e) + ").", ICON_STOP);
-    }
+    m.files = m.files.concat(kept.finish(files));
     m.files.push({ name: MANIFEST, size: 0 });
     m.folders = foldersOf(m.files);
     // Folders above the install folder that an earlier installation created
@@ -294,7 +366,7 @@ function addMaintenance(files, cabinets, extractExe, version) {
         parents.push(tx.createdFolders[c]);
     }
     m.parents = parents;
-        m.digest = writeManifest(tx.staging, m);
+    m.digest = writeManifest(tx.staging, m);
     return m;
 }
 
@@ -311,12 +383,13 @@ function totalKB(m) {
 // those it names or that hold one of its files; everything else is the
 // user's (with all a user's folder holds), links included, whatever their
 // name. Paths are below folder, parents before their contents; links maps
-// the lower-case paths of the links; folders: every folder listed. Without
+// the lower-case paths of the links; folders: every folder listed,
+// ownFolders: those of the installation. Without
 // m everything is the user's. (Keys start with "|", which no name holds,
 // so that no name meets a property every object has.)
 function sortEarlier(folder, m, entries) {
     var files = {}, folders = {}, i, k;
-    var out = { ownFiles: [], users: [], folders: [], links: {}, linked: false };
+    var out = { ownFiles: [], ownFolders: [], users: [], folders: [], links: {}, linked: false };
     for (i = 0; m != null && i < m.files.length; i++) {
         var name = safeRelative(m.files[i].name).toLowerCase();
         files["|" + name] = true;
@@ -334,7 +407,9 @@ function sortEarlier(folder, m, entries) {
         }
         if (e.status == "file" && files.hasOwnProperty(key)) {
             out.ownFiles.push(path);
-        } else if (e.status != "folder" || !folders.hasOwnProperty(key)) {
+        } else if (e.status == "folder" && folders.hasOwnProperty(key)) {
+            out.ownFolders.push(path);
+        } else {
             if (e.status == "link") {
                 out.links[path.toLowerCase()] = true;
                 out.linked = true;

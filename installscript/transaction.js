@@ -186,18 +186,25 @@ function finishSwap() {
             log("upgrade", "the earlier list of installed files is not used: " + r.problem);
         }
         var sorted = sortEarlier(tx.previous, r.m, treeEntries(tx.previous));
+        // With a link in the tree its own files go one by one, first.
+        var whole = r.m != null && !sorted.linked;
+        if (r.m != null && sorted.linked) {
+            dropOwn(sorted);
+        }
         problem = carryOver(tx.previous, targetFolder, sorted.users, sorted.links);
-        if (problem == "" && r.m != null && !sorted.linked) {
+        if (problem == "" && whole) {
             // Only the installation's own files and folders are left, and
             // no link: they go in one deletion.
             fso.DeleteFolder(tx.previous, true);
         } else if (problem == "") {
-            for (var i = 0; i < sorted.ownFiles.length; i++) {
-                if (fso.FileExists(sorted.ownFiles[i])) {
-                    fso.DeleteFile(sorted.ownFiles[i], true);
-                }
-            }
             removeEmptyTree(tx.previous, sorted.folders);
+        } else if (whole) {
+            // What is set aside is then only what the user may need.
+            try {
+                dropOwn(sorted);
+            } catch (e1) {
+                log("upgrade", "files of the earlier installation stay (" + (e1.vellumMessage || errorText(e1)) + ")");
+            }
         }
     } catch (e) {
         problem = e.vellumMessage || errorText(e);
@@ -212,6 +219,23 @@ function finishSwap() {
         log("upgrade", tx.previous + " stays: " + problem);
     }
     return problem;
+}
+
+// Deletes an earlier installation's own files that its listing showed
+// (sortEarlier), then its own folders left empty, innermost first.
+function dropOwn(sorted) {
+    var i;
+    for (i = 0; i < sorted.ownFiles.length; i++) {
+        if (fso.FileExists(sorted.ownFiles[i])) {
+            fso.DeleteFile(sorted.ownFiles[i], true);
+        }
+    }
+    for (i = sorted.ownFolders.length - 1; i >= 0; i--) {
+        var dir = sorted.ownFolders[i];
+        if (fso.FolderExists(dir) && !sorted.links.hasOwnProperty(dir.toLowerCase()) && isEmptyFolder(dir)) {
+            fso.DeleteFolder(dir, true);
+        }
+    }
 }
 
 // Removes a folder whose tree holds folders only; all: its listing, when
@@ -561,8 +585,10 @@ function install(locale, content, extractExe, version) {
         paths.push(joinPath(here, cabinets[p]));
     }
     writePlan(plan, paths);
+    // The maintenance folder's copies are made while EXTRACT works.
+    var kept = keptFiles(cabinets, extractExe);
     var r = runExtract("/Y /E /L " + quote(tx.staging) + " " + quote("@" + plan),
-                       followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)));
+                       followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)), kept.next);
     if (r.code != 0) {
         var why = planFailure(r.code);
         log("extract", "exit code " + r.code + ": " + r.failure);
@@ -596,7 +622,7 @@ function install(locale, content, extractExe, version) {
         fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
     }
 
-    var manifest = addMaintenance(files, cabinets, extractExe, version);
+    var manifest = addMaintenance(files, kept, cabinets, version);
     // The digests first: a run killed from here on is put right from them.
     tx.oldDigest = keptDigest(targetFolder);
     if (tx.earlier != null) {

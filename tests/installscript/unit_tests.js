@@ -102,6 +102,7 @@ check("own files", sorted.ownFiles.join("|"), "C:\\P\\top|C:\\P\\a\\B.HTM");
 check("the user's, parents first", sorted.users.join("|"), "C:\\P\\mine|C:\\P\\TOP2|C:\\P\\a\\notes.txt|" +
       "C:\\P\\a\\b.htm2|C:\\P\\mine\\f|C:\\P\\x\\y\\z.htm|C:\\P\\hasOwnProperty");
 check("a link is the user's, whatever its name", sorted.linked && sorted.links["c:\\p\\x\\y\\z.htm"], true);
+check("own folders, and those above its files", sorted.ownFolders.join("|"), "C:\\P\\a|C:\\P\\kept|C:\\P\\x|C:\\P\\x\\y");
 check("every folder listed", sorted.folders.length, 6);
 sorted = sortEarlier("C:\\P", null, earlierEntries);
 check("without a manifest all is the user's", sorted.users.length, earlierEntries.length);
