@@ -94,8 +94,9 @@ function parseListing(text) {
 
 // Runs EXTRACT with args (its listing, and its progress record when
 // onProgress is given, are added) and waits for it to end, handing each new
-// progress record to onProgress; meanwhile (optional) does a small piece
-// of other work instead of a pause, while it returns true. Returns the
+// progress record to onProgress; meanwhile (optional), once EXTRACT has
+// created its listing, does a small piece of other work instead of a
+// pause, while it returns true. Returns the
 // parsed listing: code, failure, entries. A run that ends without its end
 // line (killed, crashed) fails.
 function runExtract(args, onProgress, meanwhile) {
@@ -146,7 +147,9 @@ function runExtract(args, onProgress, meanwhile) {
         } else if (now - changed > EXTRACT_STALL_MS) {
             fail("The extraction tool stopped making progress (" + (last || "no progress record") + ").");
         }
-        if (!meanwhile || !meanwhile()) {
+        // Other work only once EXTRACT has begun: what a run killed before
+        // that leaves is then EXTRACT's alone to explain.
+        if (!meanwhile || !fso.FileExists(listing) || !meanwhile()) {
             pause(EXTRACT_POLL_MS);
         }
     }

@@ -246,7 +246,9 @@ function writeManifest(folder, m) {
     if (back != text) {
         fail("The list of installed files could not be written to " + path + ".", ICON_STOP);
     }
-    return textDigest(back);
+    // A reinstall of the same content writes the very text it checked.
+    var known = trustedManifest;
+    return known != null && known.text === back ? known.digest : textDigest(back);
 }
 
 // Every folder that holds one of the files, parents before children.
