@@ -96,9 +96,8 @@ function parseListing(text) {
 // onProgress is given, are added) and waits for it to end, handing each new
 // progress record to onProgress; meanwhile (optional), once EXTRACT has
 // created its listing, does a small piece of other work instead of a
-// pause, while it returns true. Returns the
-// parsed listing: code, failure, entries. A run that ends without its end
-// line (killed, crashed) fails.
+// pause, while it returns true. Returns the parsed listing: code, failure,
+// entries. A run that ends without its end line (killed, crashed) fails.
 function runExtract(args, onProgress, meanwhile) {
     var listing = scratchFile(".list"), progress = scratchFile(".progress");
     deleteScratch(listing);
