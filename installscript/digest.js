@@ -4,6 +4,10 @@
 // without its byte order mark), as 64 lower-case hex digits. The uninstall
 // entry keeps the digest of the manifest an installation wrote: a manifest
 // that another program or a limited user changed no longer matches it.
+//
+// The script host interprets every call and array growth slowly: the
+// message words come straight from two characters each, rotations are
+// written out and the rounds call nothing.
 
 var SHA256_K = [
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
@@ -16,38 +20,51 @@ var SHA256_K = [
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2
 ];
 
-function rotr(x, n) {
-    return (x >>> n) | (x << (32 - n));
+// The padded message as big-endian words: each word is two characters'
+// little-endian bytes.
+function digestWords(text) {
+    var n = text.length, words = new Array(((n * 2 + 8) >>> 6) * 16 + 16), count = 0, i;
+    for (i = 0; i + 1 < n; i += 2) {
+        var c0 = text.charCodeAt(i), c1 = text.charCodeAt(i + 1);
+        words[count++] = ((c0 & 255) << 24) | ((c0 >>> 8) << 16) | ((c1 & 255) << 8) | (c1 >>> 8);
+    }
+    if (n % 2) {
+        var c = text.charCodeAt(n - 1);
+        words[count++] = ((c & 255) << 24) | ((c >>> 8) << 16) | 0x8000;
+    } else {
+        words[count++] = 0x80000000 | 0;
+    }
+    while (count % 16 != 14) {
+        words[count++] = 0;
+    }
+    // The length in bits, 64-bit big-endian (texts here stay far below 2^32 bits).
+    var bits = n * 16;
+    words[count++] = Math.floor(bits / 4294967296);
+    words[count++] = bits | 0;
+    words.length = count;
+    return words;
 }
 
-// The digest of a byte array (numbers 0..255).
-function sha256Bytes(bytes) {
-    var h = [0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19];
-    var data = bytes.slice(0);
-    var bitLength = bytes.length * 8;
-    data.push(0x80);
-    while (data.length % 64 != 56) {
-        data.push(0);
-    }
-    // The length as a 64-bit big-endian number (texts here stay far below 2^32 bits).
-    var high = Math.floor(bitLength / 4294967296);
-    data.push((high >>> 24) & 255, (high >>> 16) & 255, (high >>> 8) & 255, high & 255);
-    data.push((bitLength >>> 24) & 255, (bitLength >>> 16) & 255, (bitLength >>> 8) & 255, bitLength & 255);
-    var w = new Array(64);
-    for (var off = 0; off < data.length; off += 64) {
-        for (var i = 0; i < 16; i++) {
-            var j = off + i * 4;
-            w[i] = (data[j] << 24) | (data[j + 1] << 16) | (data[j + 2] << 8) | data[j + 3];
+// The digest of a text's UTF-16LE bytes.
+function textDigest(text) {
+    var words = digestWords(text), K = SHA256_K, w = new Array(64), i;
+    var h0 = 0x6a09e667, h1 = 0xbb67ae85 | 0, h2 = 0x3c6ef372, h3 = 0xa54ff53a | 0,
+        h4 = 0x510e527f, h5 = 0x9b05688c | 0, h6 = 0x1f83d9ab, h7 = 0x5be0cd19;
+    for (var off = 0; off < words.length; off += 16) {
+        for (i = 0; i < 16; i++) {
+            w[i] = words[off + i];
         }
         for (i = 16; i < 64; i++) {
-            var s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >>> 3);
-            var s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >>> 10);
-            w[i] = (w[i - 16] + s0 + w[i - 7] + s1) | 0;
+            var x = w[i - 15], y = w[i - 2];
+            w[i] = (w[i - 16] + (((x >>> 7) | (x << 25)) ^ ((x >>> 18) | (x << 14)) ^ (x >>> 3)) + w[i - 7] +
+                    (((y >>> 17) | (y << 15)) ^ ((y >>> 19) | (y << 13)) ^ (y >>> 10))) | 0;
         }
-        var a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
+        var a = h0, b = h1, c = h2, d = h3, e = h4, f = h5, g = h6, k = h7;
         for (i = 0; i < 64; i++) {
-            var t1 = (k + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + SHA256_K[i] + w[i]) | 0;
-            var t2 = ((rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c))) | 0;
+            var t1 = (k + (((e >>> 6) | (e << 26)) ^ ((e >>> 11) | (e << 21)) ^ ((e >>> 25) | (e << 7))) +
+                      ((e & f) ^ (~e & g)) + K[i] + w[i]) | 0;
+            var t2 = ((((a >>> 2) | (a << 30)) ^ ((a >>> 13) | (a << 19)) ^ ((a >>> 22) | (a << 10))) +
+                      ((a & b) ^ (a & c) ^ (b & c))) | 0;
             k = g;
             g = f;
             f = e;
@@ -57,32 +74,22 @@ function sha256Bytes(bytes) {
             b = a;
             a = (t1 + t2) | 0;
         }
-        h[0] = (h[0] + a) | 0;
-        h[1] = (h[1] + b) | 0;
-        h[2] = (h[2] + c) | 0;
-        h[3] = (h[3] + d) | 0;
-        h[4] = (h[4] + e) | 0;
-        h[5] = (h[5] + f) | 0;
-        h[6] = (h[6] + g) | 0;
-        h[7] = (h[7] + k) | 0;
+        h0 = (h0 + a) | 0;
+        h1 = (h1 + b) | 0;
+        h2 = (h2 + c) | 0;
+        h3 = (h3 + d) | 0;
+        h4 = (h4 + e) | 0;
+        h5 = (h5 + f) | 0;
+        h6 = (h6 + g) | 0;
+        h7 = (h7 + k) | 0;
     }
-    var out = "";
+    var hs = [h0, h1, h2, h3, h4, h5, h6, h7], out = "";
     for (i = 0; i < 8; i++) {
-        var hex = (h[i] >>> 0).toString(16);
+        var hex = (hs[i] >>> 0).toString(16);
         while (hex.length < 8) {
             hex = "0" + hex;
         }
         out += hex;
     }
     return out;
-}
-
-// The digest of a text's UTF-16LE bytes.
-function textDigest(text) {
-    var bytes = [];
-    for (var i = 0; i < text.length; i++) {
-        var c = text.charCodeAt(i);
-        bytes.push(c & 255, c >>> 8);
-    }
-    return sha256Bytes(bytes);
 }

@@ -94,9 +94,11 @@ function parseListing(text) {
 
 // Runs EXTRACT with args (its listing, and its progress record when
 // onProgress is given, are added) and waits for it to end, handing each new
-// progress record to onProgress. Returns the parsed listing: code, failure,
+// progress record to onProgress; meanwhile (optional), once EXTRACT has
+// created its listing, does a small piece of other work instead of a
+// pause, while it returns true. Returns the parsed listing: code, failure,
 // entries. A run that ends without its end line (killed, crashed) fails.
-function runExtract(args, onProgress) {
+function runExtract(args, onProgress, meanwhile) {
     var listing = scratchFile(".list"), progress = scratchFile(".progress");
     deleteScratch(listing);
     deleteScratch(progress);
@@ -144,7 +146,11 @@ function runExtract(args, onProgress) {
         } else if (now - changed > EXTRACT_STALL_MS) {
             fail("The extraction tool stopped making progress (" + (last || "no progress record") + ").");
         }
-        pause(EXTRACT_POLL_MS);
+        // Other work only once EXTRACT has begun: what a run killed before
+        // that leaves is then EXTRACT's alone to explain.
+        if (!meanwhile || !fso.FileExists(listing) || !meanwhile()) {
+            pause(EXTRACT_POLL_MS);
+        }
     }
     var result = parseListing(fso.FileExists(listing) ? readText(listing, -1) : "");
     if (result != null && result.ended) {
@@ -164,18 +170,24 @@ function planFailure(code) {
     return { reason: code % 10, cabinet: Math.floor(code / 10) };
 }
 
+// EXTRACT's folder listing of folder: {status (file, folder, link), size,
+// path below folder}, parents before their contents.
+function treeEntries(folder) {
+    var r = runExtract("/T " + quote(folder));
+    if (r.code != 0) {
+        fail("The contents of " + folder + " could not be listed (" + r.failure + ").");
+    }
+    return r.entries;
+}
+
 // Every path under a folder (files only, or files and folders), parents
 // before their contents, from EXTRACT's folder listing: links (reparse
 // points) are listed, as files would be, but never entered.
 function treeList(folder, filesOnly) {
     folder = noTrailingSlash(folder);
-    var r = runExtract("/T " + quote(folder));
-    if (r.code != 0) {
-        fail("The contents of " + folder + " could not be listed (" + r.failure + ").");
-    }
-    var paths = [];
-    for (var i = 0; i < r.entries.length; i++) {
-        var e = r.entries[i];
+    var entries = treeEntries(folder), paths = [];
+    for (var i = 0; i < entries.length; i++) {
+        var e = entries[i];
         if (e.status == "file" || e.status == "link" || (e.status == "folder" && !filesOnly)) {
             paths.push(folder + "\\" + e.path);
         }

@@ -253,8 +253,16 @@ function untrustedLink(link) {
 // every process costs more than the work. deleteEntry and forgetDigest
 // then check that both are gone (and try once more their own way).
 function removeEntryAndDigest(entryToo) {
-    var digest = digestValue(targetFolder), left = [], i;
-    var items = (entryToo && entryExists() ? [UNINSTALL_KEY] : []).concat(regValue(digest) != null ? [digest] : []);
+    var left = [], i;
+    var items = entryToo && entryExists() ? [UNINSTALL_KEY] : [];
+    // The earlier installation's digest, which a reinstall empties where it
+    // cannot delete it, goes as well: nothing of the installation stays.
+    var digests = [digestValue(targetFolder), digestValue(targetFolder, PREVIOUS_DIGEST)];
+    for (i = 0; i < digests.length; i++) {
+        if (regValue(digests[i]) != null) {
+            items.push(digests[i]);
+        }
+    }
     for (i = 0; i < items.length; i++) {
         try {
             shell.RegDelete(items[i]);

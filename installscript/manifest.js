@@ -119,11 +119,38 @@ function keepDigest(folder, digest, suffix) {
 
 function forgetDigest(folder, suffix) {
     var name = digestValue(folder, suffix);
+    if (suffix == PREVIOUS_DIGEST) {
+        forgetPreviousDigest(name);
+        return;
+    }
     if (regValue(name) != null) {
         regDelete(name);
         if (regValue(name) != null) {
             log("registry", name + " could not be removed");
         }
+    }
+}
+
+// The earlier installation's digest goes after every upgrade. Where the
+// script host cannot delete a value itself it is emptied instead (an empty
+// digest is none, as keptDigest reads it): reg.exe would cost a process
+// on every reinstall.
+function forgetPreviousDigest(name) {
+    var v = regValue(name);
+    if (v == null || v.value === "") {
+        return;
+    }
+    try {
+        shell.RegDelete(name);
+    } catch (e) {
+        try {
+            shell.RegWrite(name, "", "REG_SZ");
+        } catch (e2) {
+            // checked below
+        }
+    }
+    if (regString(name) != "") {
+        log("registry", name + " could not be removed");
     }
 }
 
@@ -144,13 +171,27 @@ function loadManifest(manifestFolder, installFolder, digest) {
     if (digest == "") {
         return legacyManifest(text, installFolder);
     }
+    // A reinstall reads the earlier manifest twice (before the swap and
+    // after it): the same text, digest and folder need no second check.
+    var last = trustedManifest;
+    if (last != null && last.text === text && last.digest === digest && last.folder === installFolder) {
+        return { m: last.m };
+    }
     if (textDigest(text) != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
     }
     var m = parseManifest(text);
     var problem = checkManifest(m, installFolder);
-    return problem == "" ? { m: m } : { m: null, problem: problem };
+    if (problem != "") {
+        return { m: null, problem: problem };
+    }
+    trustedManifest = { text: text, digest: digest, folder: installFolder, m: m };
+    return { m: m };
 }
+
+// The last manifest loadManifest found trustworthy, with what it checked.
+// Its m is shared: callers copy what they change.
+var trustedManifest = null;
 
 // A manifest without a kept digest: an installation made before digests
 // were kept. Refusing it would leave such an installation impossible to
@@ -205,7 +246,9 @@ function writeManifest(folder, m) {
     if (back != text) {
         fail("The list of installed files could not be written to " + path + ".", ICON_STOP);
     }
-    return textDigest(back);
+    // A reinstall of the same content writes the very text it checked.
+    var known = trustedManifest;
+    return known != null && known.text === back ? known.digest : textDigest(back);
 }
 
 // Every folder that holds one of the files, parents before children.
@@ -225,44 +268,97 @@ function foldersOf(files) {
     return out;
 }
 
+// Copies a file and returns its size; a copy that is not whole fails.
 function copyChecked(from, to) {
+    var size = fso.GetFile(from).Size;
     fso.CopyFile(from, to, true);
-    if (!fso.FileExists(to) || fso.GetFile(to).Size != fso.GetFile(from).Size) {
+    var copied = -1;
+    try {
+        copied = fso.GetFile(to).Size;
+    } catch (e) {
+        // missing: reported below
+    }
+    if (copied != size) {
         fail("The file " + to + " could not be written whole. Is the disk full?", ICON_STOP);
     }
+    return size;
 }
 
-// Adds the maintenance folder to the staged content: EXTRACT.EXE, the
-// version file and the cabinets (so that a repair needs no installer),
-// and the manifest of everything the installation creates.
-function addMaintenance(files, cabinets, extractExe, version) {
-    var m = { version: version, cabinets: [], files: [], folders: [], parents: [] };
+// The files the maintenance folder keeps (EXTRACT.EXE, the version file
+// and the cabinets, so that a repair needs no installer), copied into the
+// staging folder: next() copies one (while EXTRACT runs: the script host
+// would only wait) and says whether there is more; finish(files) copies
+// the rest and returns the manifest's entries for them. A failure in next()
+// waits for finish(), since EXTRACT may still be writing.
+function keptFiles(cabinets, extractExe) {
+    var list = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
+                [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
+    for (var i = 0; i < cabinets.length; i++) {
+        list.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
+    }
+    var done = [], error = null;
+    function copyNext() {
+        if (done.length == 0) {
+            // Inside the staging folder: not among the folders this run created above it.
+            var folders = [tx.staging + "\\" + MAINTENANCE, tx.staging + "\\" + KEPT_CABINETS];
+            for (var f = 0; f < folders.length; f++) {
+                if (!fso.FolderExists(folders[f])) {
+                    fso.CreateFolder(folders[f]);
+                }
+            }
+        }
+        var k = done.length;
+        done.push({ name: list[k][1], size: copyChecked(list[k][0], tx.staging + "\\" + list[k][1]) });
+    }
+    return {
+        next: function () {
+            if (error != null || done.length == list.length) {
+                return false;
+            }
+            try {
+                copyNext();
+            } catch (e) {
+                error = e;
+            }
+            return error == null && done.length < list.length;
+        },
+        finish: function (files) {
+            // A cabinet's own file of a kept name may have been written over
+            // a copy: the copies are made again, as the last word.
+            for (var k = 0; k < done.length; k++) {
+                if (files.hasOwnProperty(done[k].name.toLowerCase())) {
+                    done = [];
+                }
+            }
+            try {
+                while (error == null && done.length < list.length) {
+                    copyNext();
+                }
+            } catch (e) {
+                error = e;
+            }
+            if (error != null) {
+                if (error.vellumMessage) {
+                    throw error;
+                }
+                fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
+                     errorText(error) + ").", ICON_STOP);
+            }
+            return done;
+        }
+    };
+}
+
+// Completes the staged content with the kept files (keptFiles) and the
+// manifest of everything the installation creates.
+function addMaintenance(files, kept, cabinets, version) {
+    var m = { version: version, cabinets: cabinets.slice(0), files: [], folders: [], parents: [] };
     for (var key in files) {
         if (files.hasOwnProperty(key)) {
             m.files.push({ name: files[key].name, size: files[key].size });
         }
     }
-    try {
-        // Inside the staging folder: not among the folders this run created above it.
-        fso.CreateFolder(tx.staging + "\\" + MAINTENANCE);
-        fso.CreateFolder(tx.staging + "\\" + KEPT_CABINETS);
-        var kept = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
-                    [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
-        for (var i = 0; i < cabinets.length; i++) {
-            kept.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
-            m.cabinets.push(cabinets[i]);
-        }
-        for (var k = 0; k < kept.length; k++) {
-            copyChecked(kept[k][0], tx.staging + "\\" + kept[k][1]);
-            m.files.push({ name: kept[k][1], size: fso.GetFile(kept[k][0]).Size });
-        }
-    } catch (e) {
-        if (e.vellumMessage) {
-            throw e;
-        }
-        fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
-             errorText(e) + ").", ICON_STOP);
-    }
+    m.files = m.files.concat(kept.finish(files));
     m.files.push({ name: MANIFEST, size: 0 });
     m.folders = foldersOf(m.files);
     // Folders above the install folder that an earlier installation created
@@ -284,29 +380,44 @@ function totalKB(m) {
     return Math.ceil(bytes / 1024);
 }
 
-// Takes away from an earlier installation (now in folder) what it
-// installed itself, so that only what the user added there is carried
-// over. Only a manifest that was the installation's own says what that is;
-// without one everything is carried over and nothing deleted.
-function dropEarlierContent(folder) {
-    var r = loadManifest(folder, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
-    if (r.m == null) {
-        if (r.problem != "") {
-            log("upgrade", "the earlier list of installed files is not used: " + r.problem);
-        }
-        return;
-    }
-    var m = r.m;
-    for (var i = 0; i < m.files.length; i++) {
-        var path = inside(folder, m.files[i].name);
-        if (reparseOnTheWay(folder, path) == "" && fso.FileExists(path)) {
-            fso.DeleteFile(path, true);
-        }
-    }
-    for (var k = m.folders.length - 1; k >= 0; k--) {
-        var dir = inside(folder, m.folders[k]);
-        if (fso.FolderExists(dir) && !isReparsePoint(dir) && isEmptyFolder(dir)) {
-            fso.DeleteFolder(dir, true);
+// Sorts an earlier installation's folder listing (EXTRACT /T entries of
+// folder) by its manifest m: own files are those it names, own folders
+// those it names or that hold one of its files; everything else is the
+// user's (with all a user's folder holds), links included, whatever their
+// name. Paths are below folder, parents before their contents; links maps
+// the lower-case paths of the links; folders: every folder listed,
+// ownFolders: those of the installation. Without
+// m everything is the user's. (Keys start with "|", which no name holds,
+// so that no name meets a property every object has.)
+function sortEarlier(folder, m, entries) {
+    var files = {}, folders = {}, i, k;
+    var out = { ownFiles: [], ownFolders: [], users: [], folders: [], links: {}, linked: false };
+    for (i = 0; m != null && i < m.files.length; i++) {
+        var name = safeRelative(m.files[i].name).toLowerCase();
+        files["|" + name] = true;
+        for (k = name.lastIndexOf("\\"); k > 0; k = name.lastIndexOf("\\", k - 1)) {
+            folders["|" + name.substring(0, k)] = true;
         }
     }
+    for (i = 0; m != null && i < m.folders.length; i++) {
+        folders["|" + safeRelative(m.folders[i]).toLowerCase()] = true;
+    }
+    for (i = 0; i < entries.length; i++) {
+        var e = entries[i], key = "|" + e.path.toLowerCase(), path = folder + "\\" + e.path;
+        if (e.status == "folder") {
+            out.folders.push(path);
+        }
+        if (e.status == "file" && files.hasOwnProperty(key)) {
+            out.ownFiles.push(path);
+        } else if (e.status == "folder" && folders.hasOwnProperty(key)) {
+            out.ownFolders.push(path);
+        } else {
+            if (e.status == "link") {
+                out.links[path.toLowerCase()] = true;
+                out.linked = true;
+            }
+            out.users.push(path);
+        }
+    }
+    return out;
 }

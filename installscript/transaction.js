@@ -132,9 +132,11 @@ function deleteFolder(path) {
 }
 
 // Moves what the earlier installation has and the new one lacks (the
-// user's own files, among others) into the new one; paths: everything in
-// from (treeList). Returns what could not be moved ("" when everything was).
-function carryOver(from, to, paths) {
+// user's own files, among others) into the new one; paths: what is to move
+// from the folder from (parents before their contents), links: the
+// lower-case paths the listing showed as links. Returns what could not be
+// moved ("" when everything was).
+function carryOver(from, to, paths, links) {
     for (var i = 0; i < paths.length; i++) {
         var rel = paths[i].substring(from.length + 1);
         var src = joinPath(from, rel), dst = joinPath(to, rel);
@@ -143,7 +145,7 @@ function carryOver(from, to, paths) {
             continue; // moved with its folder
         }
         if (fso.FileExists(dst) || fso.FolderExists(dst)) {
-            if (isFolder && !isReparsePoint(src)) {
+            if (isFolder && !links.hasOwnProperty(src.toLowerCase()) && !isReparsePoint(src)) {
                 continue; // its contents move one by one
             }
             return rel + ": the new installation has one of that name";
@@ -174,15 +176,35 @@ function besideTarget(suffix) {
 // Completes a swap: the earlier installation's own files go, what the user
 // added moves over, the emptied folder goes. Returns "" when done, else
 // why not: then the earlier folder stays where it is, with what is left.
+// One listing decides; it never enters a link, so nothing it lists lies
+// behind one. Without a trusted manifest nothing is deleted.
 function finishSwap() {
     var problem = "";
     try {
-        dropEarlierContent(tx.previous);
-        // One listing serves both: what stays after the moves is folders only.
-        var paths = treeList(tx.previous, false);
-        problem = carryOver(tx.previous, targetFolder, paths);
-        if (problem == "") {
-            removeEmptyTree(tx.previous, paths);
+        var r = loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
+        if (r.m == null && r.problem != "") {
+            log("upgrade", "the earlier list of installed files is not used: " + r.problem);
+        }
+        var sorted = sortEarlier(tx.previous, r.m, treeEntries(tx.previous));
+        // With a link in the tree its own files go one by one, first.
+        var whole = r.m != null && !sorted.linked;
+        if (r.m != null && sorted.linked) {
+            dropOwn(sorted);
+        }
+        problem = carryOver(tx.previous, targetFolder, sorted.users, sorted.links);
+        if (problem == "" && whole) {
+            // Only the installation's own files and folders are left, and
+            // no link: they go in one deletion.
+            fso.DeleteFolder(tx.previous, true);
+        } else if (problem == "") {
+            removeEmptyTree(tx.previous, sorted.folders);
+        } else if (whole) {
+            // What is set aside is then only what the user may need.
+            try {
+                dropOwn(sorted);
+            } catch (e1) {
+                log("upgrade", "files of the earlier installation stay (" + (e1.vellumMessage || errorText(e1)) + ")");
+            }
         }
     } catch (e) {
         problem = e.vellumMessage || errorText(e);
@@ -197,6 +219,23 @@ function finishSwap() {
         log("upgrade", tx.previous + " stays: " + problem);
     }
     return problem;
+}
+
+// Deletes an earlier installation's own files that its listing showed
+// (sortEarlier), then its own folders left empty, innermost first.
+function dropOwn(sorted) {
+    var i;
+    for (i = 0; i < sorted.ownFiles.length; i++) {
+        if (fso.FileExists(sorted.ownFiles[i])) {
+            fso.DeleteFile(sorted.ownFiles[i], true);
+        }
+    }
+    for (i = sorted.ownFolders.length - 1; i >= 0; i--) {
+        var dir = sorted.ownFolders[i];
+        if (fso.FolderExists(dir) && !sorted.links.hasOwnProperty(dir.toLowerCase()) && isEmptyFolder(dir)) {
+            fso.DeleteFolder(dir, true);
+        }
+    }
 }
 
 // Removes a folder whose tree holds folders only; all: its listing, when
@@ -473,34 +512,6 @@ function checkLengths(files) {
     }
 }
 
-// Every file EXTRACT says it wrote is in the staging folder with its full
-// size: a short, empty or missing file is a failure. Nothing else is there:
-// the folder was created empty by this run, under its lock, and the listing
-// comes from the very run that wrote into it.
-function verify(files) {
-    var bad = [], count = 0;
-    for (var key in files) {
-        if (!files.hasOwnProperty(key)) {
-            continue;
-        }
-        count++;
-        var f = files[key];
-        var path = joinPath(tx.staging, f.name);
-        if (!fso.FileExists(path)) {
-            bad.push(f.name + " is missing");
-        } else {
-            var size = fso.GetFile(path).Size;
-            if (size != f.size) {
-                bad.push(f.name + " has " + size + " of " + f.size + " bytes");
-            }
-        }
-    }
-    if (bad.length > 0) {
-        fail("The help content could not be installed: " + bad.length + " of " + count +
-             " files were not written whole (" + bad[0] + "). Is the disk full?", ICON_STOP);
-    }
-}
-
 // The earlier installation in the install folder, when there is one: an
 // empty or missing folder has none; a folder with files that no trusted
 // manifest of ours describes is refused (they may be the user's).
@@ -574,8 +585,10 @@ function install(locale, content, extractExe, version) {
         paths.push(joinPath(here, cabinets[p]));
     }
     writePlan(plan, paths);
+    // The maintenance folder's copies are made while EXTRACT works.
+    var kept = keptFiles(cabinets, extractExe);
     var r = runExtract("/Y /E /L " + quote(tx.staging) + " " + quote("@" + plan),
-                       followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)));
+                       followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)), kept.next);
     if (r.code != 0) {
         var why = planFailure(r.code);
         log("extract", "exit code " + r.code + ": " + r.failure);
@@ -599,14 +612,17 @@ function install(locale, content, extractExe, version) {
             log("cabinet", cabinets[r.entries[c].size] + ": extracted");
         }
     }
-    verify(files);
-    log("verification", "every listed file is in place with its size");
+    // EXTRACT lists a file only once it is whole and in place (every byte
+    // written and counted against the cabinet, closed without error, then
+    // renamed), and a listing that lacks its end line fails above: the
+    // listing is the check, and no file is looked at again.
+    log("verification", "every listed file was written whole and put in place by EXTRACT.EXE");
     var startPage = "\\locales\\" + content.locale + "\\index.htm";
     if (!fso.FileExists(tx.staging + startPage)) {
         fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
     }
 
-    var manifest = addMaintenance(files, cabinets, extractExe, version);
+    var manifest = addMaintenance(files, kept, cabinets, version);
     // The digests first: a run killed from here on is put right from them.
     tx.oldDigest = keptDigest(targetFolder);
     if (tx.earlier != null) {

@@ -295,6 +295,10 @@ class DeployTest(DeployCase):
         self.assertEqual(answer["exit_code"], 0)
         self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")
         self.assert_removed([])
+        # No kept digest of the installation stays, the upgrade's earlier one included.
+        name = self.wtarget.lower().replace("\\", "/")
+        for value in (name, name + "|previous"):
+            self.assertIsNone(tis.reg_text(product.MANIFESTS_KEY, value), value)
         # Again, from the installer's folder: nothing is installed any more.
         code, seen = self.quiet("VellumInstall", "/uninstall", "/q", "/log:" + self.wlog)
         self.assertEqual((code, seen), (6, []))

@@ -275,5 +275,41 @@ class UninstallThroughLinkTest(MaintenanceSafetyCase):
         self.assertEqual(self.temp_copies(), [])
 
 
+@td.ti.needs_payload
+class ReinstallOverLinksTest(MaintenanceSafetyCase):
+    """A reinstall decides from one listing of the earlier folder what is
+    the user's; it never deletes through a link (reparse point)."""
+
+    def test_users_files_move_over_and_nothing_behind_a_link_is_touched(self):
+        outside = os.path.join(self.tmp, "outside")
+        behind = {"VellumSetup.exe": b"not the installation's", "precious.txt": b"precious"}
+        for name, data in behind.items():
+            self.write(os.path.join(outside, name), data)
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        self.write(os.path.join(self.target, "locales", "mine.txt"), b"in a folder of the installation")
+
+        # No link: the user's files move over, the rest goes at once.
+        self.assertEqual(self.install_into(self.target).wait(300), 0, self.explain(self.log))
+        self.assert_user_files()
+        self.assertEqual(self.read(os.path.join(self.target, "locales", "mine.txt")),
+                         b"in a folder of the installation")
+        self.assertTrue(os.path.isfile(os.path.join(self.target, "locales", "en-us", "index.htm")))
+        self.assertEqual(self.beside(), [])
+        self.assert_entry("3.0.6")
+
+        # A link (Wine shows a symbolic link as one) in place of a folder of
+        # the installation: nothing is deleted through it, and the earlier
+        # folder is set aside.
+        shutil.rmtree(os.path.join(self.target, "uninstallUI"))
+        os.symlink(outside, os.path.join(self.target, "uninstallUI"))
+        self.assertEqual(self.install_into(self.target).wait(300), 10, self.explain(self.log))
+        self.assertEqual(self.beside(), ["Quillfeather.VellumPrevious.1"])
+        self.assertTrue(os.path.isfile(os.path.join(self.target, "uninstallUI", "VellumSetup.exe")))
+        self.assert_entry("3.0.6")
+        for name, data in behind.items():
+            self.assertEqual(self.read(os.path.join(outside, name)), data, name)
+        self.assertEqual(sorted(os.listdir(outside)), sorted(behind))
+
 if __name__ == "__main__":
     unittest.main()

@@ -87,6 +87,27 @@ for (i = 0; i < hostile.length; i++) {
 }
 check("no version", checkManifest(parseManifest("file\t1\tx\r\n"), "C:\\Q").indexOf("version") >= 0, true);
 
+// ---- an earlier installation's listing, sorted by its manifest ----
+var earlierM = { files: [{ name: "a\\b.htm", size: 1 }, { name: "x\\y\\z.htm", size: 1 }, { name: "top", size: 1 }],
+                 folders: ["a", "x", "x\\y", "kept"] };
+var listing = [["file", "top"], ["folder", "a"], ["folder", "kept"], ["folder", "mine"], ["file", "TOP2"],
+               ["folder", "x"], ["file", "a\\B.HTM"], ["file", "a\\notes.txt"], ["folder", "a\\b.htm2"],
+               ["file", "mine\\f"], ["folder", "x\\y"], ["link", "x\\y\\z.htm"], ["file", "hasOwnProperty"]];
+var earlierEntries = [];
+for (i = 0; i < listing.length; i++) {
+    earlierEntries.push({ status: listing[i][0], size: 0, path: listing[i][1] });
+}
+var sorted = sortEarlier("C:\\P", earlierM, earlierEntries);
+check("own files", sorted.ownFiles.join("|"), "C:\\P\\top|C:\\P\\a\\B.HTM");
+check("the user's, parents first", sorted.users.join("|"), "C:\\P\\mine|C:\\P\\TOP2|C:\\P\\a\\notes.txt|" +
+      "C:\\P\\a\\b.htm2|C:\\P\\mine\\f|C:\\P\\x\\y\\z.htm|C:\\P\\hasOwnProperty");
+check("a link is the user's, whatever its name", sorted.linked && sorted.links["c:\\p\\x\\y\\z.htm"], true);
+check("own folders, and those above its files", sorted.ownFolders.join("|"), "C:\\P\\a|C:\\P\\kept|C:\\P\\x|C:\\P\\x\\y");
+check("every folder listed", sorted.folders.length, 6);
+sorted = sortEarlier("C:\\P", null, earlierEntries);
+check("without a manifest all is the user's", sorted.users.length, earlierEntries.length);
+check("without a manifest nothing is its own", sorted.ownFiles.length, 0);
+
 // ---- digests (known answers) ----
 check("digest of nothing", textDigest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 check("digest of abc", textDigest("abc"), "13e228567e8249fce53337f25d7970de3bd68ab2653424c7b8f9fd05e33caedf");
@@ -95,6 +116,21 @@ for (i = 0; i < 1000; i++) {
     long += "x";
 }
 check("digest over many blocks", textDigest(long), "6f3a9a30ac2027bc425143a508057d9f9f0ad8483c4eb7577c9e4442f12ac0cf");
+// Odd lengths end a word with half a character; 27, 28 and 32 characters
+// fall on either side of where the length still fits the last block.
+var vectors = [[27, "a", "02775515079023e754c66da00faa79c97c24aa400d7a99334a7d6dfe076731b7"],
+               [28, "a", "ef5566d90cd5fe1e9a41a5e93167b170a18b2def250c9c378e7ca490ebd270ef"],
+               [32, "a", "8a1c2fa5328458b7ac7da1f10af7bf3ca6815f2e8cf62452401871327a23054d"],
+               [1001, "x", "3631dcc8b34315b12167ace27c619d7b94d552e3e0a239799bc86431e9fca791"]];
+for (i = 0; i < vectors.length; i++) {
+    var text = "";
+    while (text.length < vectors[i][0]) {
+        text += vectors[i][1];
+    }
+    check("digest of " + vectors[i][0] + " characters", textDigest(text), vectors[i][2]);
+}
+check("digest of high bytes and a surrogate pair", textDigest("\u00e9\u65e5\ud83d\ude00z"),
+      "61546873569d43e0b6a93697c914c8f74725517774a0c57e5beb4308ae377b1a");
 check("digest sees one character", textDigest(manifestText(m)) == textDigest(manifestText(m).replace("12", "13")), false);
 
 // ---- versions ----
