@@ -231,6 +231,10 @@ class DeployCase(tis.ScriptIntegrityCase):
         with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
             f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
 
+    def run_entry(self, name, wait=None):
+        """Runs the uninstall entry's command name with this case's log."""
+        return self.run_windows(tis.reg_text(KEY, name) + ' "/log:%s"' % self.wlog, wait=wait)
+
     def hold(self, path):
         """Has another program hold path open; returns its Windows pid."""
         holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(path), "120"])["pid"]
@@ -363,9 +367,8 @@ class DeployTest(DeployCase):
         # it; without files of the user's, every folder it created goes.
         os.remove(self.log)
         os.remove(os.path.join(self.target, "mine.txt"))
-        command = tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog
         started = time.time()
-        answer = self.run_windows(command, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         print("unattended uninstall: %.1f s" % (time.time() - started))
         self.assertEqual(answer["exit_code"], 0)
         self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")
@@ -443,7 +446,7 @@ class DeployTest(DeployCase):
         os.remove(gone)
         if os.path.exists(self.log):
             os.remove(self.log)
-        pid = self.run_windows(tis.reg_text(KEY, "ModifyPath") + ' "/log:%s"' % self.wlog)["pid"]
+        pid = self.run_entry("ModifyPath")["pid"]
         box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000")
         self.assertIn("was repaired", box["text"])
         wt.inspector("answer", "--button", "ok", "--title", TITLE)
@@ -459,7 +462,7 @@ class DeployTest(DeployCase):
         # and the entry and what it runs stay to try again.
         page = os.path.join(self.target, "locales", "en-us", "index.htm")
         holder = self.hold(page)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 1)
         self.assert_logged(self.log_lines(), "failed", "could not be removed completely", "index.htm")
         self.assertTrue(os.path.isfile(page))

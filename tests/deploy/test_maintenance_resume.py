@@ -49,7 +49,7 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         cabinets = os.path.join(self.target, MAINTENANCE, "cabinets")
         held = os.path.join(cabinets, sorted(os.listdir(cabinets))[0])
         holder = self.hold(held)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 1)
         self.assert_logged(self.log_lines(), "failed", "could not be removed completely", os.path.basename(held))
         for rel in RUN_AGAIN:
@@ -59,7 +59,7 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.assertTrue(wt.inspector("kill", "--pid", holder)["killed"])
         os.remove(held + ".held")
         # The entry's command runs again and finishes.
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 0, self.read_text(self.log))
         self.assert_removed([])
 
@@ -185,7 +185,7 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         # the entry's own command, is refused and changes nothing.
         first_log = os.path.join(self.tmp, "first.log")
         first, stop = self.stop_maintenance_at("uninstall", "/uninstall", log=first_log)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 3, self.read_text(self.log))
         self.assert_logged(self.log_lines(), "failed", "is working in", self.wtarget)
         self.assertEqual(tis.snapshot(self.target), whole)
