@@ -164,9 +164,12 @@ class DeployCase(tis.ScriptIntegrityCase):
         (same version, same working folder) is copied in instead: its
         folders, the working folder, its log and its registry keys, exactly."""
         self.set_version(version)
-        fresh = not os.path.exists(self.parent) and \
+        # Only where everything the installation writes lies in the scratch
+        # folder that every case shares, and nothing is installed yet.
+        shared = all(os.path.dirname(p) == self.tmp for p in (self.parent, self.work, self.log))
+        fresh = shared and not os.path.exists(self.parent) and \
             not any(wt.registry_trees(INSTALLED_KEYS).values())
-        key = (version, working_folder_state(self.work)) if fresh else None
+        key = (version, self.target, working_folder_state(self.work)) if fresh else None
         if key in _installed:
             self.copy_installation_in(*_installed[key])
             return 0
