@@ -573,14 +573,33 @@ def keys(*names, hwnd=None):
         # Keys typed before the window has the focus go to whichever window
         # had it (on a busy machine the focus can take more than the
         # inspector's own wait): try again, and never type blind.
+        # The X server delivers a key to the X window that has its input
+        # focus, and Wine hands it to that window's process: the X focus must
+        # have followed the activation too (a message box of another process
+        # that kept it would take the key).
         deadline = time.monotonic() + 20
-        while not inspector("activate", "--hwnd", hwnd).get("foreground"):
+        while True:
+            answer = inspector("activate", "--hwnd", hwnd)
+            if answer.get("foreground") and _x_focus_on(e, answer.get("x11_window")):
+                break
             if time.monotonic() > deadline:
                 raise InspectorError(["activate", "--hwnd", str(hwnd)], 2,
                                      "the window never came to the foreground", None)
             time.sleep(0.2)
     subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _x_focus_on(e, xid):
+    """Gives the X input focus to the X window xid and waits until it has it
+    (True at once when there is no X window to go by)."""
+    if not xid:
+        return True
+    try:
+        return subprocess.run(["xdotool", "windowfocus", "--sync", str(xid)], env=e, timeout=5,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
 
 
 # Processes Wine runs for itself in every prefix; cleanup leaves them alone.

@@ -496,6 +496,8 @@ int CmdActivate(const Args& args) {
     j.beginObject()
         .field("hwnd", HandleValue(top))
         .flag("foreground", fg && ::GetForegroundWindow() == top && focused())
+        .field("x11_window", static_cast<long long>(reinterpret_cast<INT_PTR>(
+                                 ::GetPropW(top, L"__wine_x11_whole_window"))))
         .endObject();
     Emit(j);
     return kOk;
