@@ -113,6 +113,14 @@ class Session:
     def checkpoint(self, name, timeout=60):
         box = inspector("msgbox", "--title", "checkpoint", "--timeout", int(timeout * 1000))
         self.test.assertEqual(box["text"], name, "session at another checkpoint:\n" + self.output())
+        # A box is found as soon as it is visible, before its thread has
+        # activated it; that activation would come later and take the
+        # foreground from a window the test then types into (Escape and
+        # Return would answer the box, and the session would go on).
+        deadline = time.time() + timeout
+        while not inspector("activate", "--hwnd", box["hwnd"]).get("foreground"):
+            self.test.assertLess(time.time(), deadline, "the checkpoint box never took the focus")
+            time.sleep(0.1)
         return box
 
     def resume(self):

@@ -7,6 +7,8 @@ and through the entry with its question, asked in the user's language.
 The installed files are compared byte for byte with the cabinets unpacked
 on the host (gcab). One installation serves several checks.
 """
+import atexit
+import hashlib
 import os
 import re
 import shutil
@@ -50,14 +52,52 @@ def expected_content(work):
     return snap, names
 
 
+# What an installation writes besides its files.
+INSTALLED_KEYS = (KEY, RECORDS)
+# Installations made in this process, kept to be copied into later cases:
+# (version, the working folder's state) -> (folder of copies, registry trees).
+_installed = {}
+
+
+def _copy(source, dest):
+    if os.path.isdir(source):
+        shutil.copytree(source, dest, symlinks=True)
+    else:
+        shutil.copy2(source, dest)
+
+
+def working_folder_state(work):
+    """What an installation depends on in the working folder: every file's
+    size and time, and the bytes of the small ones a case may rewrite (the
+    file list); the version comes separately."""
+    state = []
+    for name in sorted(os.listdir(work)):
+        if name == "vellumVersion.txt":
+            continue
+        st = os.stat(os.path.join(work, name))
+        if not os.path.isfile(os.path.join(work, name)):
+            state.append((name, None))
+        elif st.st_size < 65536:
+            with open(os.path.join(work, name), "rb") as f:
+                state.append((name, hashlib.sha256(f.read()).hexdigest()))
+        else:
+            state.append((name, st.st_size, st.st_mtime_ns))
+    return tuple(state)
+
+
 class DeployCase(tis.ScriptIntegrityCase):
     """Quiet runs with their logs, the uninstall entry and removal; no tests of its own."""
+
+    # Installations are copied from case to case: their folders, entry and
+    # kept digests name the same paths in every case.
+    same_scratch = True
 
     def setUp(self):
         super().setUp()
         self.log = os.path.join(self.tmp, "setup.log")
         self.wlog = wt.to_windows(self.log)
         self.default_log = os.path.join(wt.windows_temp(), "VellumSetup.log")
+        self.last_run = None
         self.forget_entry()
         self.addCleanup(self.forget_entry)
 
@@ -98,7 +138,7 @@ class DeployCase(tis.ScriptIntegrityCase):
 
     def explain(self, log):
         """The log and the script host's own output, for a failure message."""
-        out, err = self.last_run.output()
+        out, err = self.last_run.output() if self.last_run else ("", "")
         return "%s\nstdout: %s\nstderr: %s" % (self.read_text(log), out, err)
 
     def log_lines(self, path=None):
@@ -119,11 +159,40 @@ class DeployCase(tis.ScriptIntegrityCase):
                 if not k.startswith(MAINTENANCE) and k not in ("mine.txt", "notes", "notes/mine.txt")}
 
     def install_quietly(self, version):
+        """An unattended installation into self.target. Where nothing is
+        installed yet, the same installation made earlier in this process
+        (same version, same working folder) is copied in instead: its
+        folders, the working folder, its log and its registry keys, exactly."""
         self.set_version(version)
+        # Only where everything the installation writes lies in the scratch
+        # folder that every case shares, and nothing is installed yet.
+        shared = all(os.path.dirname(p) == self.tmp for p in (self.parent, self.work, self.log))
+        fresh = shared and not os.path.exists(self.parent) and \
+            not any(wt.registry_trees(INSTALLED_KEYS).values())
+        key = (version, self.target, working_folder_state(self.work)) if fresh else None
+        if key in _installed:
+            self.copy_installation_in(*_installed[key])
+            return 0
         code, seen = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
                                 "/log:" + self.wlog)
         self.assertEqual((code, seen), (0, []), self.explain(self.log))
+        if key is not None:
+            _installed[key] = self.copy_installation_out()
         return code
+
+    def copy_installation_out(self):
+        kept = tempfile.mkdtemp(prefix="deploy-installed-")
+        atexit.register(shutil.rmtree, kept, True)
+        for name in (self.parent, self.work, self.log):
+            _copy(name, os.path.join(kept, os.path.basename(name)))
+        return kept, wt.registry_trees(INSTALLED_KEYS)
+
+    def copy_installation_in(self, kept, trees):
+        shutil.rmtree(self.work)
+        for name in os.listdir(kept):
+            _copy(os.path.join(kept, name), os.path.join(self.tmp, name))
+        wt.restore_registry_trees(trees)
+        self.last_run = None
 
     def assert_entry(self, version):
         self.assertEqual(tis.reg_text(KEY, "DisplayName"), "Quillfeather")
@@ -164,6 +233,19 @@ class DeployCase(tis.ScriptIntegrityCase):
             names = f.read().split(b"\r\n")
         with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
             f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+
+    def run_entry(self, name, wait=None):
+        """Runs the uninstall entry's command name with this case's log."""
+        return self.run_windows(tis.reg_text(KEY, name) + ' "/log:%s"' % self.wlog, wait=wait)
+
+    def hold(self, path):
+        """Has another program hold path open; returns its Windows pid."""
+        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(path), "120"])["pid"]
+        deadline = time.time() + 20
+        while not os.path.exists(path + ".held"):
+            self.assertLess(time.time(), deadline, "the holder did not open " + path)
+            time.sleep(0.1)
+        return holder
 
     def next_box(self, title, other_than=None, timeout=240):
         """The newest message box with that title whose text is not
@@ -288,9 +370,8 @@ class DeployTest(DeployCase):
         # it; without files of the user's, every folder it created goes.
         os.remove(self.log)
         os.remove(os.path.join(self.target, "mine.txt"))
-        command = tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog
         started = time.time()
-        answer = self.run_windows(command, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         print("unattended uninstall: %.1f s" % (time.time() - started))
         self.assertEqual(answer["exit_code"], 0)
         self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")
@@ -372,7 +453,7 @@ class DeployTest(DeployCase):
         os.remove(gone)
         if os.path.exists(self.log):
             os.remove(self.log)
-        pid = self.run_windows(tis.reg_text(KEY, "ModifyPath") + ' "/log:%s"' % self.wlog)["pid"]
+        pid = self.run_entry("ModifyPath")["pid"]
         box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000")
         self.assertIn("was repaired", box["text"])
         wt.inspector("answer", "--button", "ok", "--title", TITLE)
@@ -387,12 +468,8 @@ class DeployTest(DeployCase):
         # A file held open by another program: the quiet uninstall fails,
         # and the entry and what it runs stay to try again.
         page = os.path.join(self.target, "locales", "en-us", "index.htm")
-        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(page), "120"])["pid"]
-        deadline = time.time() + 20
-        while not os.path.exists(page + ".held"):
-            self.assertLess(time.time(), deadline, "the holder did not open the page")
-            time.sleep(0.1)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        holder = self.hold(page)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 1)
         self.assert_logged(self.log_lines(), "failed", "could not be removed completely", "index.htm")
         self.assertTrue(os.path.isfile(page))

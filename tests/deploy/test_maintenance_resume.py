@@ -48,12 +48,8 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.install_quietly("3.0.6")
         cabinets = os.path.join(self.target, MAINTENANCE, "cabinets")
         held = os.path.join(cabinets, sorted(os.listdir(cabinets))[0])
-        holder = self.run_windows([wt.to_windows(wt.program("holdfile")), wt.to_windows(held), "120"])["pid"]
-        deadline = time.time() + 20
-        while not os.path.exists(held + ".held"):
-            self.assertLess(time.time(), deadline, "the holder did not open the cabinet")
-            time.sleep(0.1)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        holder = self.hold(held)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 1)
         self.assert_logged(self.log_lines(), "failed", "could not be removed completely", os.path.basename(held))
         for rel in RUN_AGAIN:
@@ -63,7 +59,7 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.assertTrue(wt.inspector("kill", "--pid", holder)["killed"])
         os.remove(held + ".held")
         # The entry's command runs again and finishes.
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 0, self.read_text(self.log))
         self.assert_removed([])
 
@@ -116,18 +112,9 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
     def stop_maintenance_at(self, step, *switches, log=None):
         """Starts the kept script unattended with switches; returns the run
         and its stop file once it waits at step."""
-        stop = os.path.join(self.tmp, "stopped-" + step)
-        if os.path.exists(stop):
-            os.remove(stop)
-        proc = self.start("wscript.exe", [self.kept_script()] + list(switches) +
-                          ["/q", "/log:" + wt.to_windows(log or self.log)],
-                          env={"VELLUM_TEST_STOP_AT": step, "VELLUM_TEST_STOP_FILE": wt.to_windows(stop)})
-        deadline = time.time() + 300
-        while not os.path.exists(stop):
-            self.assertIsNone(proc.poll(), "the run ended before %s: %s" % (step, self.read_text(log or self.log)))
-            self.assertLess(time.time(), deadline, "the run never reached " + step)
-            time.sleep(0.2)
-        return proc, stop
+        return self.stopped_at(step, lambda env: self.start(
+            "wscript.exe", [self.kept_script()] + list(switches) + ["/q", "/log:" + wt.to_windows(log or self.log)],
+            env=env), log)
 
     def kill_maintenance_at(self, step, *switches):
         proc, _ = self.stop_maintenance_at(step, *switches)
@@ -198,7 +185,7 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         # the entry's own command, is refused and changes nothing.
         first_log = os.path.join(self.tmp, "first.log")
         first, stop = self.stop_maintenance_at("uninstall", "/uninstall", log=first_log)
-        answer = self.run_windows(tis.reg_text(KEY, "QuietUninstallString") + ' "/log:%s"' % self.wlog, wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300)
         self.assertEqual(answer["exit_code"], 3, self.read_text(self.log))
         self.assert_logged(self.log_lines(), "failed", "is working in", self.wtarget)
         self.assertEqual(tis.snapshot(self.target), whole)

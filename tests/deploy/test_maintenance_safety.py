@@ -32,10 +32,7 @@ class MaintenanceSafetyCase(td.DeployCase):
 
     def setUp(self):
         super().setUp()
-        with open(os.path.join(self.work, "filesList.txt"), "rb") as f:
-            names = f.read().split(b"\r\n")
-        with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
-            f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
+        self.skip_desktops()
 
     # ---- helpers -------------------------------------------------------
 
@@ -66,16 +63,23 @@ class MaintenanceSafetyCase(td.DeployCase):
 
     def kill_at(self, step, folder=None):
         """Starts an upgrade to 3.0.6 that stops at step, and kills it there."""
-        stop = os.path.join(self.tmp, "stopped-" + step)
-        proc = self.install_into(folder or self.target, env={"VELLUM_TEST_STOP_AT": step,
-                                                             "VELLUM_TEST_STOP_FILE": wt.to_windows(stop)})
-        deadline = time.time() + 300
-        while not os.path.exists(stop):
-            self.assertIsNone(proc.poll(), "the run ended before %s: %s" % (step, self.read_text(self.log)))
-            self.assertLess(time.time(), deadline, "the run never reached " + step)
-            time.sleep(0.2)
+        proc, _ = self.stopped_at(step, lambda env: self.install_into(folder or self.target, env=env))
         self.kill_script()
         proc.wait(30)
+
+    def stopped_at(self, step, start, log=None):
+        """Starts a run (start(env)) that stops at step; returns it and its
+        stop file once it waits there."""
+        stop = os.path.join(self.tmp, "stopped-" + step)
+        if os.path.exists(stop):
+            os.remove(stop)
+        proc = start({"VELLUM_TEST_STOP_AT": step, "VELLUM_TEST_STOP_FILE": wt.to_windows(stop)})
+        deadline = time.time() + 300
+        while not os.path.exists(stop):
+            self.assertIsNone(proc.poll(), "the run ended before %s: %s" % (step, self.read_text(log or self.log)))
+            self.assertLess(time.time(), deadline, "the run never reached " + step)
+            time.sleep(0.2)
+        return proc, stop
 
     def user_files(self):
         return {"notes/mine.txt": b"the user's own notes", "README": b"no extension, the user's"}

@@ -60,6 +60,8 @@ Running programs (output always goes to files, never pipes)
                           it, with ImageMagick's import
     reg_set(key, name, type, data=None, hexdata=None), reg_delete(key, name=None)
                           registry values with exact bytes (inspector regset)
+    registry_trees(keys) -> state, restore_registry_trees(state)
+                          whole keys as they stand, and put back exactly
     wineserver_wait(timeout=60), wineserver_kill()
 
 Heap checking
@@ -75,7 +77,9 @@ Heap checking
 Test base class
     WineTestCase          unittest.TestCase with setup() done, a private
                           scratch folder self.tmp (unix path; self.wtmp as
-                          Windows path), and cleanup of every process it
+                          Windows path; with same_scratch = True one path for
+                          every case of the process, emptied before each),
+                          and cleanup of every process it
                           started: self.start(...) / self.run_windows(...)
                           register their pids; cleanup ends the ones still
                           running, then (by pid) every other Windows process
@@ -569,14 +573,33 @@ def keys(*names, hwnd=None):
         # Keys typed before the window has the focus go to whichever window
         # had it (on a busy machine the focus can take more than the
         # inspector's own wait): try again, and never type blind.
+        # The X server delivers a key to the X window that has its input
+        # focus, and Wine hands it to that window's process: the X focus must
+        # have followed the activation too (a message box of another process
+        # that kept it would take the key).
         deadline = time.monotonic() + 20
-        while not inspector("activate", "--hwnd", hwnd).get("foreground"):
+        while True:
+            answer = inspector("activate", "--hwnd", hwnd)
+            if answer.get("foreground") and _x_focus_on(e, answer.get("x11_window")):
+                break
             if time.monotonic() > deadline:
                 raise InspectorError(["activate", "--hwnd", str(hwnd)], 2,
                                      "the window never came to the foreground", None)
             time.sleep(0.2)
     subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _x_focus_on(e, xid):
+    """Gives the X input focus to the X window xid and waits until it has it
+    (True at once when there is no X window to go by)."""
+    if not xid:
+        return True
+    try:
+        return subprocess.run(["xdotool", "windowfocus", "--sync", str(xid)], env=e, timeout=5,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
 
 
 # Processes Wine runs for itself in every prefix; cleanup leaves them alone.
@@ -621,21 +644,24 @@ def reg_delete(key, name=None):
     return inspector(*args)
 
 
-def com_registration():
-    """The server's registration as it stands: every owned key's tree, per root."""
-    state = {}
-    for root in product.COM_ROOTS:
-        for key in product.COM_KEYS:
-            full = root + "\\Software\\Classes\\" + key
-            state[full] = inspector("regtree", "--key", full, check=False)
-    return state
+def registry_trees(keys):
+    """Each key's whole tree as it stands (None where it is missing)."""
+    return {key: inspector("regtree", "--key", key, check=False) for key in keys}
 
 
-def restore_com_registration(state):
+def restore_registry_trees(state):
+    """Puts keys back exactly as registry_trees found them: what was added
+    goes, values come back with their types and bytes. The tree names its
+    keys in lower case; the keys given keep their own spelling."""
+    spelled = sorted((k.split("\\", 1)[1] for k in state), key=len, reverse=True)
     for full, tree in state.items():
         inspector("regdel", "--key", full)
         base = full.split("\\", 1)[0]
         for path, values in sorted((tree or {}).items()):
+            for known in spelled:
+                if path == known.lower() or path.startswith(known.lower() + "\\"):
+                    path = known + path[len(known):]
+                    break
             key = base + "\\" + path
             if not values:
                 inspector("regset", "--key", key, "--keyonly")
@@ -644,6 +670,15 @@ def restore_com_registration(state):
                 kind, hexdata = typed.split(":", 1)
                 args = ["regset", "--key", key, "--type", kind, "--hex", hexdata]
                 inspector(*(args + (["--name", name] if name else [])))
+
+
+def com_registration():
+    """The server's registration as it stands: every owned key's tree, per root."""
+    return registry_trees(root + "\\Software\\Classes\\" + key for root in product.COM_ROOTS
+                          for key in product.COM_KEYS)
+
+
+restore_com_registration = restore_registry_trees
 
 
 def wineserver_wait(timeout=60):
@@ -669,9 +704,26 @@ def wineserver_kill():
 
 # ---- test base class -------------------------------------------------------
 
+_shared_scratch = None
+
+
+def shared_scratch():
+    """One scratch folder path for the whole process (removed at exit)."""
+    global _shared_scratch
+    if _shared_scratch is None:
+        _shared_scratch = tempfile.mkdtemp(prefix="winetest-shared-")
+        atexit.register(shutil.rmtree, _shared_scratch, True)
+    return _shared_scratch
+
+
 class WineTestCase(unittest.TestCase):
     """Base class: Wine set up, a scratch folder, and cleanup by pid of every
     process the test started."""
+
+    # True: every case gets the same scratch path (emptied before it), so
+    # that state which names its folders (an installation, its registry
+    # entries) can be made once and copied into each case.
+    same_scratch = False
 
     @classmethod
     def setUpClass(cls):
@@ -694,7 +746,12 @@ class WineTestCase(unittest.TestCase):
         self._host_processes = []
         self._windows_pids = []
         self._baseline = {p["pid"] for p in processes()}
-        self.tmp = tempfile.mkdtemp(prefix="winetest-")
+        if self.same_scratch:
+            self.tmp = shared_scratch()
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            os.makedirs(self.tmp)
+        else:
+            self.tmp = tempfile.mkdtemp(prefix="winetest-")
         self.wtmp = to_windows(self.tmp)
         self.addCleanup(self._cleanup)
 

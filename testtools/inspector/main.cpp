@@ -38,7 +38,9 @@
 //                                --force, which posts WM_COMMAND to its parent
 //   close <find> [--wmclose]     the close box (WM_SYSCOMMAND SC_CLOSE), or WM_CLOSE
 //   activate <find>              brings the window to the foreground (before
-//                                xdotool sends keys to it)
+//                                xdotool sends keys to it); "foreground" is
+//                                true once its thread's keyboard focus is in it;
+//                                "x11_window": its X window under Wine (0 if none)
 //   watch <find> --id N [--id M]... [--for MS] [--interval MS]
 //                                waits for the window (10 s unless --timeout),
 //                                then records every change of the controls

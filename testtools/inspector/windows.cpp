@@ -482,9 +482,23 @@ int CmdActivate(const Args& args) {
     ::ShowWindow(top, SW_SHOW);
     ::BringWindowToTop(top);
     bool fg = ::SetForegroundWindow(top) != FALSE;
-    PollUntil(2000, [&] { return ::GetForegroundWindow() == top; });
+    // The window counts as the foreground before its own thread has handled
+    // the activation: until then that thread's keyboard focus is still where
+    // it was (another window of the thread, such as the wizard beside a
+    // progress window), and keys typed then would go there.
+    auto focused = [&] {
+        GUITHREADINFO info = {sizeof(info)};
+        if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(top, nullptr), &info)) return false;
+        return info.hwndActive == top && (!info.hwndFocus || info.hwndFocus == top || ::IsChild(top, info.hwndFocus));
+    };
+    PollUntil(2000, [&] { return ::GetForegroundWindow() == top && focused(); });
     JsonWriter j;
-    j.beginObject().field("hwnd", HandleValue(top)).flag("foreground", fg && ::GetForegroundWindow() == top).endObject();
+    j.beginObject()
+        .field("hwnd", HandleValue(top))
+        .flag("foreground", fg && ::GetForegroundWindow() == top && focused())
+        .field("x11_window", static_cast<long long>(reinterpret_cast<INT_PTR>(
+                                 ::GetPropW(top, L"__wine_x11_whole_window"))))
+        .endObject();
     Emit(j);
     return kOk;
 }
