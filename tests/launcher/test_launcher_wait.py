@@ -12,10 +12,38 @@ from harness import winetest as wt
 from launcher.launcher_e2e import MAIN_CLASS, LauncherCase, headline, read_record
 
 
-def visible_windows(pid, env):
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], env=env,
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-    return out.split()
+class MappedWindows:
+    """Every top-level X window mapped on the test's display from now on,
+    from the X server's own events: a window shown only for a moment is seen
+    however loaded the machine is (polling for it could miss it)."""
+
+    def __init__(self, case):
+        env = wt.setup()
+        self.path = os.path.join(case.tmp, "mapped-%d.txt" % len(os.listdir(case.tmp)))
+        with open(self.path, "wb") as out:
+            self.proc = subprocess.Popen(["stdbuf", "-oL", "xev", "-root", "-event", "substructure"], env=env,
+                                         stdout=out, stderr=subprocess.DEVNULL)
+        case.addCleanup(self.stop)
+        # Listening once a window of our own shows up in the record.
+        deadline = time.time() + 60
+        while not self.maps():
+            case.assertLess(time.time(), deadline, "xev recorded no window")
+            subprocess.run(["xmessage", "-timeout", "1", "probe"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        self.before = len(self.maps())
+
+    def maps(self):
+        with open(self.path, errors="replace") as f:
+            return [line for line in f if line.startswith("MapNotify event")]
+
+    def since(self):
+        """The windows mapped since the recorder was ready."""
+        return self.maps()[self.before:]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
 
 
 class LauncherWaitTest(LauncherCase):
@@ -33,17 +61,11 @@ class LauncherWaitTest(LauncherCase):
             env["VELLUM_DEV_EXIT_CODE"] = str(code)
         return signal, env
 
-    def watch(self, proc, until, timeout=60):
-        """Polls until until() is true; returns whether a window of the
-        launcher was visible meanwhile."""
-        env = wt.setup()
-        seen = False
+    def watch(self, until, timeout=60):
         deadline = time.time() + timeout
         while not until():
             self.assertLess(time.time(), deadline, "timed out")
-            seen = seen or bool(visible_windows(proc.pid, env))
-            time.sleep(0.01)
-        return seen
+            time.sleep(0.05)
 
     def record_when_started(self):
         record = read_record(self.work("launched.txt"), timeout=60)
@@ -52,28 +74,30 @@ class LauncherWaitTest(LauncherCase):
 
     def test_silent_wait_returns_the_script_code_and_shows_no_window(self):
         signal, env = self.held_script(42)
+        mapped = MappedWindows(self)
         proc = self.start(self.dev, ["/q", "/WAIT"], env=env)
-        seen = self.watch(proc, lambda: os.path.exists(self.work("launched.txt")))
+        self.watch(lambda: os.path.exists(self.work("launched.txt")))
         record = self.record_when_started()
         self.assertEqual(["VellumInstall", "/q", "/WAIT"], record["args"], "the switch is passed on unchanged")
         # The script waits for the signal: the launcher must still be waiting for it.
         self.assertIsNone(proc.poll(), "the launcher ended before the script")
         with open(signal, "w"):
             pass
-        seen = self.watch(proc, lambda: proc.poll() is not None) or seen
+        self.watch(lambda: proc.poll() is not None)
         self.assertEqual(42, proc.wait(5))
-        self.assertFalse(seen, "a window showed in silent mode")
+        self.assertEqual(mapped.since(), [], "a window showed in silent mode")
 
     def test_visible_wait_closes_the_window_and_goes_on_waiting(self):
         signal, env = self.held_script(3)
+        mapped = MappedWindows(self)
         proc = self.start(self.dev, ["/wait"], env=env)
-        seen = self.watch(proc, lambda: os.path.exists(self.work("launched.txt")))
-        self.assertTrue(seen, "the window never showed")
+        self.watch(lambda: os.path.exists(self.work("launched.txt")))
+        self.assertTrue(mapped.since(), "the window never showed")
         self.record_when_started()
 
         def launcher_windows():
             return [w for w in wt.inspector("list", "--all") if w["class"] == MAIN_CLASS]
-        self.watch(proc, lambda: not launcher_windows())
+        self.watch(lambda: not launcher_windows())
         self.assertIsNone(proc.poll(), "the launcher ended before the script")
         with open(signal, "w"):
             pass
