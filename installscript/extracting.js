@@ -8,7 +8,7 @@
 // completes with an "end" line. Starting processes is what an installation
 // under this system pays most for; nothing here starts one per cabinet.
 
-var EXTRACT_POLL_MS = 100;
+var EXTRACT_POLL_MS = 25;
 var EXTRACT_START_MS = 60000;  // until EXTRACT has created its listing
 var EXTRACT_STALL_MS = 600000; // without a new progress record, while it still runs
 var extractTool = "";          // EXTRACT.EXE of this run (set by run())
@@ -138,7 +138,8 @@ function runExtract(args, onProgress, meanwhile) {
         } else if (closedByWriter(listing)) {
             // Its final record follows the listing: waited for (EXTRACT
             // tries for 5 s), so that no late write meets the next run.
-            for (var wait = 0; onProgress && wait < 100 && (record == null || record.phase != "end"); wait++) {
+            var tries = 10000 / EXTRACT_POLL_MS;
+            for (var wait = 0; onProgress && wait < tries && (record == null || record.phase != "end"); wait++) {
                 pause(EXTRACT_POLL_MS);
                 record = readProgress(progress);
             }

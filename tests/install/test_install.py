@@ -306,9 +306,10 @@ class InstallationTest(InstallationCase):
             self.assertEqual(f.read(), original)
         with open(css, "rb") as f:
             self.assertEqual(f.read(), css_bytes)
-        # One listing of the temporary folder's own entries (copies that
-        # killed runs left) and one comparison that writes.
-        self.assertEqual(programs.count("extract.exe"), 2, programs)
+        # One comparison that writes; the copies killed runs left are known
+        # from their record, without listing the temporary folder.
+        self.assertEqual(programs.count("extract.exe"), 1, programs)
+        self.assertLessEqual(len(programs), 6, programs)
         self.assertNotIn("cmd.exe", programs)
 
 
