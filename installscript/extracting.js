@@ -92,40 +92,34 @@ function parseListing(text) {
     return out;
 }
 
-// Runs EXTRACT with args (its listing, and its progress record when
-// onProgress is given, are added) and waits for it to end, handing each new
-// progress record to onProgress; meanwhile (optional), once EXTRACT has
-// created its listing, does a small piece of other work instead of a
-// pause, while it returns true. Returns the parsed listing: code, failure,
+// Runs EXTRACT with args (its listing, and its progress record when it is
+// followed, are added) and waits for it to end, handing each new progress
+// record to onProgress; meanwhile (optional), once EXTRACT has created its
+// listing, does a small piece of other work instead of a pause, while it
+// returns true. Returns the parsed listing: code, failure,
 // entries. A run that ends without its end line (killed, crashed) fails.
 function runExtract(args, onProgress, meanwhile) {
     var listing = scratchFile(".list"), progress = scratchFile(".progress");
     deleteScratch(listing);
     deleteScratch(progress);
-    var command = quote(extractTool) + " " + args + " /O " + quote(listing) +
-        (onProgress ? " /P " + quote(progress) : "");
-    try {
-        shell.Run(command, 0, false);
-    } catch (e) {
-        // A scanner may hold a program just written for a moment: once more after a pause.
-        log("extract", "EXTRACT.EXE could not be started (" + errorText(e) + "); trying again");
-        pause(2000);
-        try {
-            shell.Run(command, 0, false);
-        } catch (e2) {
-            fail("The extraction tool " + extractTool + " could not be started (" + errorText(e2) + ").");
-        }
+    // Followed only where a progress window shows it. Otherwise the system
+    // waits for EXTRACT's end (Run's own wait): where this host has no Sleep
+    // (Wine's does nothing), waiting by polling keeps a processor busy beside
+    // EXTRACT and slows it down. The work meant for meanwhile is then the
+    // caller's to finish afterwards.
+    if (!onProgress || controller == null) {
+        var code = startExtract(quote(extractTool) + " " + args + " /O " + quote(listing), true);
+        return endedListing(listing, code, "exit code " + code);
     }
+    startExtract(quote(extractTool) + " " + args + " /O " + quote(listing) + " /P " + quote(progress), false);
     var started = new Date().getTime(), changed = started, last = "", record = null;
     for (;;) {
         var now = new Date().getTime();
-        record = onProgress ? readProgress(progress) : null;
+        record = readProgress(progress);
         if (record != null && record.text != last) {
             last = record.text;
             changed = now;
-            if (onProgress) {
-                onProgress(record);
-            }
+            onProgress(record);
         }
         if (record != null && record.phase == "end") {
             break;
@@ -139,7 +133,7 @@ function runExtract(args, onProgress, meanwhile) {
             // Its final record follows the listing: waited for (EXTRACT
             // tries for 5 s), so that no late write meets the next run.
             var tries = 10000 / EXTRACT_POLL_MS;
-            for (var wait = 0; onProgress && wait < tries && (record == null || record.phase != "end"); wait++) {
+            for (var wait = 0; wait < tries && (record == null || record.phase != "end"); wait++) {
                 pause(EXTRACT_POLL_MS);
                 record = readProgress(progress);
             }
@@ -153,16 +147,39 @@ function runExtract(args, onProgress, meanwhile) {
             pause(EXTRACT_POLL_MS);
         }
     }
+    return endedListing(listing, record != null && record.phase == "end" ? record.code : 0,
+                        "the last progress: " + (last || "none"));
+}
+
+// Starts EXTRACT hidden, never through the command interpreter; with wait,
+// returns its exit code once it has ended.
+function startExtract(command, wait) {
+    try {
+        return shell.Run(command, 0, wait);
+    } catch (e) {
+        // A scanner may hold a program just written for a moment: once more after a pause.
+        log("extract", "EXTRACT.EXE could not be started (" + errorText(e) + "); trying again");
+        pause(2000);
+        try {
+            return shell.Run(command, 0, wait);
+        } catch (e2) {
+            fail("The extraction tool " + extractTool + " could not be started (" + errorText(e2) + ").");
+        }
+    }
+}
+
+// The listing of an EXTRACT run that has ended. One without its end line
+// fails the run, unless EXTRACT said why it could not write it (code: its
+// exit code, where known).
+function endedListing(listing, code, last) {
     var result = parseListing(fso.FileExists(listing) ? readText(listing, -1) : "");
     if (result != null && result.ended) {
         return result;
     }
-    // Its listing could not be written: the final progress record still tells.
-    if (onProgress && record != null && record.phase == "end" && record.code > 0) {
-        return { entries: [], ended: true, code: record.code, failure: "" };
+    if (code > 0 && !fso.FileExists(listing)) {
+        return { entries: [], ended: true, code: code, failure: "" };
     }
-    fail("The extraction tool ended before it had finished (it was stopped, or it failed; " +
-         "the last progress: " + (last || "none") + ").");
+    fail("The extraction tool ended before it had finished (it was stopped, or it failed; " + last + ").");
 }
 
 // What EXTRACT's exit code for a plan says: the reason, and the position
