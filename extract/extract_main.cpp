@@ -859,31 +859,28 @@ int RunRemove(const Options& options) {
         if (a & FILE_ATTRIBUTE_REPARSE_POINT) return Found::kLink;
         return (a & FILE_ATTRIBUTE_DIRECTORY) ? Found::kFolder : Found::kFile;
     };
-    // A read-only file or folder goes as well, as the installation's own.
-    auto retryWritable = [](const std::wstring& path, DWORD err) {
+    // Removes path with remove (DeleteFileW or RemoveDirectoryW); a read-only
+    // file or folder goes as well, as the installation's own. Sets *err when not.
+    auto removeWritable = [](const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR), DWORD* err) {
+        if (remove(path.c_str())) return true;
+        *err = ::GetLastError();
         const DWORD a = ::GetFileAttributesW(path.c_str());
-        return err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
-               ::SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+        if (*err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
+            ::SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY)) {
+            if (remove(path.c_str())) return true;
+            *err = ::GetLastError();
+        }
+        return false;
     };
     fs.deleteFile = [&](const std::wstring& relative, std::wstring* why) {
-        const std::wstring path = full(relative);
-        if (::DeleteFileW(path.c_str())) return true;
-        DWORD err = ::GetLastError();
-        if (retryWritable(path, err)) {
-            if (::DeleteFileW(path.c_str())) return true;
-            err = ::GetLastError();
-        }
+        DWORD err = 0;
+        if (removeWritable(full(relative), ::DeleteFileW, &err)) return true;
         *why = ErrorText(err);
         return false;
     };
     fs.removeFolder = [&](const std::wstring& relative, bool* notEmpty, std::wstring* why) {
-        const std::wstring path = full(relative);
-        if (::RemoveDirectoryW(path.c_str())) return true;
-        DWORD err = ::GetLastError();
-        if (retryWritable(path, err)) {
-            if (::RemoveDirectoryW(path.c_str())) return true;
-            err = ::GetLastError();
-        }
+        DWORD err = 0;
+        if (removeWritable(full(relative), ::RemoveDirectoryW, &err)) return true;
         *notEmpty = err == ERROR_DIR_NOT_EMPTY;
         *why = ErrorText(err);
         return false;
