@@ -5,7 +5,7 @@ set -eu
 
 PKGS="cmake make mingw-w64 mingw-w64-tools libwine-dev wine wine32:i386 wine64 \
 xvfb xauth xdotool x11-utils imagemagick googletest gcab python3 fonts-wqy-microhei \
-nsis osslsigncode openssl"
+nsis osslsigncode openssl ccache"
 
 missing=""
 for p in $PKGS; do

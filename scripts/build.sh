@@ -17,6 +17,14 @@ build_arch() {
     echo "build: $arch ok ($dir)" >&2
 }
 
+# Object files come from the compiler cache when the same source was built
+# before, in this tree or in another clone (paths taken relative to the root).
+if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+    export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$VELLUM_ROOT}
+fi
+
 mkdir -p "$VELLUM_BUILD"
 build_arch i686
 [ "$VELLUM_ARCH" = i686 ] || build_arch "$VELLUM_ARCH"
