@@ -48,12 +48,14 @@ function runFromCopy() {
         (logPath != "" ? " " + quote("/log:" + logPath) : "");
     log(mode, "continues from " + copy);
     var rc = shell.Run(command, 1, true);
-    // The copy's VellumSetup ends a moment after its script; then the copy goes.
-    for (var attempt = 0; attempt < 40 && fso.FolderExists(copy); attempt++) {
+    // The copy's VellumSetup ends a moment after its script; then the copy
+    // goes. Tried in short steps (up to 10 s): where this host's Sleep does
+    // nothing, each pause keeps a processor busy that VellumSetup needs to end.
+    for (var attempt = 0; attempt < 200 && fso.FolderExists(copy); attempt++) {
         try {
             fso.DeleteFolder(copy, true);
         } catch (e3) {
-            pause(250);
+            pause(50);
         }
     }
     if (fso.FolderExists(copy)) {
@@ -157,19 +159,17 @@ var RUN_AGAIN = ["VellumSetup.jse", "uninstallUI\\VellumSetup.exe", MAINTENANCE 
 // The order an uninstall deletes the files of m in: the content, then the
 // rest of the maintenance folder, then what it needs to run again.
 function removalOrder(m) {
-    var content = [], maintenance = [], again = [], i, k;
+    var content = [], maintenance = [], again = [], ranks = {}, prefix = MAINTENANCE.toLowerCase() + "\\", i, k;
+    for (k = 0; k < RUN_AGAIN.length; k++) {
+        ranks["|" + RUN_AGAIN[k].toLowerCase()] = k;
+    }
     for (i = 0; i < m.files.length; i++) {
         var name = safeRelative(m.files[i].name);
         var lower = name.toLowerCase();
-        var rank = -1;
-        for (k = 0; k < RUN_AGAIN.length; k++) {
-            if (lower == RUN_AGAIN[k].toLowerCase()) {
-                rank = k;
-            }
-        }
-        if (rank >= 0) {
+        var rank = ranks["|" + lower];
+        if (rank !== undefined) {
             again[rank] = name;
-        } else if (lower.indexOf(MAINTENANCE.toLowerCase() + "\\") == 0) {
+        } else if (lower.indexOf(prefix) == 0) {
             maintenance.push(name);
         } else {
             content.push(name);
