@@ -9,9 +9,12 @@ function runFromCopy() {
     var copy = temp + "\\VellumMaintenance." + token;
     // Recorded before it exists: a run killed from here on leaves its token.
     writeCopies(temp, removeStaleCopies(temp).concat([token]));
+    // An unattended run shows nothing: its copy needs no VellumSetup and no texts.
     var sources = [[WScript.ScriptFullName, "VellumSetup.jse"],
-                   [here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"],
                    [here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"]];
+    if (!quiet) {
+        sources.push([here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"]);
+    }
     try {
         fso.CreateFolder(copy);
         for (var i = 0; i < sources.length; i++) {
@@ -26,7 +29,9 @@ function runFromCopy() {
             }
             copyChecked(sources[i][0], copy + "\\" + sources[i][1]);
         }
-        copyMaintenanceTexts(copy);
+        if (!quiet) {
+            copyMaintenanceTexts(copy);
+        }
     } catch (e) {
         try {
             deleteFolder(copy);
