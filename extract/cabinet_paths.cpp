@@ -12,7 +12,7 @@ const wchar_t kUsage[] =
     L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /T folder [/S] [/O listing]\r\n"
-    L"EXTRACT /R folder [/O report] [/P progress] list\r\n"
+    L"EXTRACT /R folder [/O report] [/P progress] [/K registry] list\r\n"
     L"\r\n"
     L"  cabinet    a cabinet file, or @file: a plan file naming one cabinet a\r\n"
     L"             line; later cabinets' files replace earlier ones' of the\r\n"
@@ -35,6 +35,11 @@ const wchar_t kUsage[] =
     L"             nothing through a link; with a link on the way of any\r\n"
     L"             entry nothing is removed; stops at the first entry that\r\n"
     L"             cannot be deleted\r\n"
+    L"  /K file    with /R: once every file is gone, delete the registry keys\r\n"
+    L"             and values the file names (UTF-16 lines \"key<TAB>name\",\r\n"
+    L"             \"value<TAB>name\", and \"view<TAB>32\" or \"64\"): HKLM or HKCU,\r\n"
+    L"             a key only as an uninstall entry, a value in a vendor's key\r\n"
+    L"             or an uninstall entry; each is reported\r\n"
     L"  /O file    write the listing (or the comparison) into this file\r\n"
     L"             (UTF-16): status, size and path, separated by tabs\r\n"
     L"  /P file    keep a one-line progress record in this file\r\n"
@@ -46,7 +51,8 @@ const wchar_t kUsage[] =
     L"blank; plus 10 times the failed cabinet's position in the plan (from 0).\r\n"
     L"/R: 0 when every entry is gone or kept as a folder that holds something\r\n"
     L"or is a link, 3 when one could not be deleted, 4 for a list that names\r\n"
-    L"a path outside the folder, 5 when a link is on the way.\r\n"
+    L"a path outside the folder (or a registry item not allowed), 5 when a\r\n"
+    L"link is on the way, 6 when every file went but a registry item stayed.\r\n"
     L"Every cabinet is checked before the first file is written. A file is\r\n"
     L"written under a temporary name and takes its own name only when\r\n"
     L"complete: a file that fails never replaces an existing one.\r\n";
@@ -117,6 +123,8 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             if (!value(&i, L"a file", &o.listing)) return false;
         } else if (IsSwitch(a, L'P')) {
             if (!value(&i, L"a file", &o.progress)) return false;
+        } else if (IsSwitch(a, L'K')) {
+            if (!value(&i, L"a file", &o.registry)) return false;
         } else if (!a.empty() && (a[0] == L'/' || (a[0] == L'-' && a.size() > 1))) {
             *error = L"unknown option " + a;
             return false;
@@ -136,8 +144,8 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         return false;
     }
     if (o.mode == Mode::kTree) {
-        if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite) {
-            *error = L"/T lists a folder: it takes no cabinet, /P or /Y";
+        if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite || !o.registry.empty()) {
+            *error = L"/T lists a folder: it takes no cabinet, /P, /K or /Y";
             return false;
         }
     } else if (o.mode == Mode::kRemove) {
@@ -145,6 +153,9 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             *error = L"/R takes one removal list and no /Y or /S";
             return false;
         }
+    } else if (!o.registry.empty()) {
+        *error = L"/K goes with /R";
+        return false;
     } else if (o.shallow) {
         *error = L"/S goes with /T";
         return false;

@@ -26,6 +26,7 @@ struct Options {
     std::vector<std::wstring> cabinets;
     std::wstring listing;     // /O <file>: the listing or comparison report
     std::wstring progress;    // /P <file>: the progress record
+    std::wstring registry;    // /K <file> with /R: the registry keys and values to delete after the files
     bool shallow = false;     // /S with /T: the folder's own entries only
     bool help = false;        // /? or no arguments
 };

@@ -817,6 +817,48 @@ int RunTree(const Options& options) {
     return Finish(kOk, 0, std::wstring());
 }
 
+// The access flag that reaches the registry view the list names: only a
+// program of the other width needs one (a 32-bit one only on 64-bit Windows).
+REGSAM RegistryView(int wanted) {
+    const bool wide = sizeof(void*) == 8;
+    if (wanted == 32 && wide) return KEY_WOW64_32KEY;
+    if (wanted != 64 || wide) return 0;
+    typedef BOOL(WINAPI * IsWow64Fn)(HANDLE, PBOOL);
+    auto isWow64 = reinterpret_cast<IsWow64Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    BOOL wow = FALSE;
+    return isWow64 && isWow64(::GetCurrentProcess(), &wow) && wow ? KEY_WOW64_64KEY : 0;
+}
+
+// Deletes one registry value, or one key (an uninstall entry: values only;
+// a key with subkeys stays and is reported).
+vellum::extract::RegistryOutcome RemoveRegistryItem(const vellum::extract::RegistryItem& item, REGSAM view,
+                                                    std::wstring* why) {
+    using vellum::extract::RegistryOutcome;
+    HKEY hive = item.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const size_t cut = item.key.rfind(L'\\');
+    const std::wstring parentPath = item.isValue ? item.key : item.key.substr(0, cut);
+    HKEY parent = nullptr;
+    LONG rc = ::RegOpenKeyExW(hive, parentPath.c_str(), 0, (item.isValue ? KEY_SET_VALUE : KEY_READ) | view, &parent);
+    if (rc == ERROR_SUCCESS) {
+        if (item.isValue) {
+            rc = ::RegDeleteValueW(parent, item.value.c_str());
+        } else {
+            // RegDeleteKeyEx reaches the other view; systems without it have one view.
+            typedef LONG(WINAPI * DeleteKeyExFn)(HKEY, LPCWSTR, REGSAM, DWORD);
+            auto deleteKeyEx = reinterpret_cast<DeleteKeyExFn>(
+                reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+            const std::wstring name = item.key.substr(cut + 1);
+            rc = view && deleteKeyEx ? deleteKeyEx(parent, name.c_str(), view, 0) : ::RegDeleteKeyW(parent, name.c_str());
+        }
+        ::RegCloseKey(parent);
+    }
+    if (rc == ERROR_SUCCESS) return RegistryOutcome::kRemoved;
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return RegistryOutcome::kMissing;
+    *why = ErrorText(static_cast<DWORD>(rc));
+    return RegistryOutcome::kFailed;
+}
+
 // /R: deletes the listed files and empty folders below the folder, never
 // through a link (see RemoveListed).
 int RunRemove(const Options& options) {
@@ -839,6 +881,14 @@ int RunRemove(const Options& options) {
         return Finish(kUsage, 0, L"the removal list " + listPath + L" " + error);
     if (!vellum::extract::DecodeRemovalList(std::string(bytes.begin(), bytes.end()), &entries, &error))
         return Finish(kUnsafeName, 0, listPath + L": " + error);
+    // The registry list is read whole before anything goes: one it refuses stops the run.
+    vellum::extract::RegistryList registry;
+    if (!options.registry.empty()) {
+        if (!ReadWholeFile(options.registry, &bytes, &error))
+            return Finish(kUsage, 0, L"the registry list " + options.registry + L" " + error);
+        if (!vellum::extract::DecodeRegistryList(std::string(bytes.begin(), bytes.end()), &registry, &error))
+            return Finish(kUnsafeName, 0, options.registry + L": " + error);
+    }
     if (!options.progress.empty()) {
         session.progressPath = FullPath(options.progress);
         session.progressTemp = FolderOf(session.progressPath) + vellum::Format(L"~vx%lxp.tmp", ::GetCurrentProcessId());
@@ -893,8 +943,13 @@ int RunRemove(const Options& options) {
     const vellum::extract::RemovalResult r =
         vellum::extract::RemoveListed(entries, fs, &session.listing, progress, [] { StopForTest(L"deleting"); });
     session.progress.done = entries.size();
-    const int reason = r.code == vellum::extract::kRemovalDone ? kOk : r.code;
-    return Finish(reason, 0, r.failure);
+    if (r.code != vellum::extract::kRemovalDone) return Finish(r.code, 0, r.failure);
+    const REGSAM view = RegistryView(registry.view);
+    const vellum::extract::RemovalResult k = vellum::extract::RemoveRegistryItems(
+        registry.items, [&](const vellum::extract::RegistryItem& item, std::wstring* why) {
+            return RemoveRegistryItem(item, view, why);
+        }, &session.listing);
+    return Finish(k.code == vellum::extract::kRemovalDone ? kOk : k.code, 0, k.failure);
 }
 
 int Run(const Options& options) {

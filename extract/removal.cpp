@@ -131,4 +131,122 @@ RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const Remov
     return r;
 }
 
+namespace {
+
+std::vector<std::wstring> SplitKey(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t cut = path.find(L'\\', start);
+        parts.push_back(path.substr(start, cut == std::wstring::npos ? std::wstring::npos : cut - start));
+        if (cut == std::wstring::npos) return parts;
+        start = cut + 1;
+    }
+}
+
+const wchar_t* const kUninstallKey[] = {L"software", L"microsoft", L"windows", L"currentversion", L"uninstall"};
+
+// Within an uninstall entry: the key path has at least the entry's own name.
+bool InUninstallEntry(const std::vector<std::wstring>& lower) {
+    if (lower.size() < 6) return false;
+    for (size_t i = 0; i < 5; ++i)
+        if (lower[i] != kUninstallKey[i]) return false;
+    return true;
+}
+
+// A vendor's own key: Software\<vendor>\<product>..., where the vendor is
+// not one of the keys the system and every program share.
+bool InVendorKey(const std::vector<std::wstring>& lower) {
+    if (lower.size() < 3 || lower[0] != L"software") return false;
+    for (const wchar_t* shared : {L"microsoft", L"classes", L"policies", L"wow6432node"})
+        if (lower[1] == shared) return false;
+    return true;
+}
+
+bool DecodeRegistryItem(const std::wstring& kind, const std::wstring& given, RegistryItem* item) {
+    std::vector<std::wstring> parts = SplitKey(given);
+    if (parts.size() < 2) return false;
+    const std::wstring hive = ToLowerInvariant(parts[0]);
+    if (hive == L"hklm" || hive == L"hkey_local_machine") {
+        item->machine = true;
+    } else if (hive == L"hkcu" || hive == L"hkey_current_user") {
+        item->machine = false;
+    } else {
+        return false;
+    }
+    parts.erase(parts.begin());
+    item->isValue = kind == L"value";
+    if (item->isValue) {
+        item->value = parts.back();
+        parts.pop_back();
+        if (item->value.empty()) return false;  // the default value is not one the product keeps
+    }
+    std::vector<std::wstring> lower;
+    for (const std::wstring& part : parts) {
+        if (part.empty() || part.find_first_not_of(L". ") == std::wstring::npos) return false;
+        for (wchar_t c : part)
+            if (c < 32) return false;
+        lower.push_back(ToLowerInvariant(part));
+    }
+    for (wchar_t c : item->value)
+        if (c < 32) return false;
+    // A key goes whole only as an uninstall entry; a value also in a vendor's key.
+    if (!item->isValue && !(lower.size() == 6 && InUninstallEntry(lower))) return false;
+    if (item->isValue && !InUninstallEntry(lower) && !InVendorKey(lower)) return false;
+    item->key.clear();
+    for (const std::wstring& part : parts) item->key += (item->key.empty() ? L"" : L"\\") + part;
+    item->given = given;
+    return true;
+}
+
+}  // namespace
+
+bool DecodeRegistryList(const std::string& bytes, RegistryList* list, std::wstring* error) {
+    std::vector<std::wstring> lines;
+    if (!DecodePlanFile(bytes, &lines, error)) return false;
+    RegistryList out;
+    bool viewGiven = false;
+    for (const std::wstring& line : lines) {
+        size_t tab = line.find(L'\t');
+        const std::wstring kind = line.substr(0, tab);
+        const std::wstring rest = tab == std::wstring::npos ? std::wstring() : line.substr(tab + 1);
+        if (kind == L"view" && !viewGiven && (rest == L"32" || rest == L"64")) {
+            out.view = rest == L"32" ? 32 : 64;
+            viewGiven = true;
+            continue;
+        }
+        RegistryItem item;
+        if (tab == std::wstring::npos || (kind != L"key" && kind != L"value")) {
+            *error = L"the registry list has a line of another form: " + line;
+            return false;
+        }
+        if (!DecodeRegistryItem(kind, rest, &item)) {
+            *error = L"the registry list names a " + kind + L" that is not the product's own: " + rest;
+            return false;
+        }
+        out.items.push_back(item);
+    }
+    *list = out;
+    return true;
+}
+
+RemovalResult RemoveRegistryItems(const std::vector<RegistryItem>& items,
+                                  const std::function<RegistryOutcome(const RegistryItem&, std::wstring*)>& remove,
+                                  std::wstring* report) {
+    RemovalResult r;
+    for (const RegistryItem& item : items) {
+        std::wstring why;
+        const RegistryOutcome outcome = remove(item, &why);
+        *report += ListingLine(outcome == RegistryOutcome::kRemoved ? L"regremoved"
+                               : outcome == RegistryOutcome::kMissing ? L"regmissing" : L"regfailed",
+                               0, item.given);
+        if (outcome == RegistryOutcome::kRemoved) ++r.removed;
+        if (outcome == RegistryOutcome::kFailed && r.code == kRemovalDone) {
+            r.code = kRemovalRegistry;
+            r.failure = item.given + L": " + why;
+        }
+    }
+    return r;
+}
+
 }  // namespace vellum::extract

@@ -38,6 +38,7 @@ enum RemovalCode : int {
     kRemovalDone = 0,       // every entry removed, missing, or a folder kept (it holds something or is a link)
     kRemovalFailed = 3,     // an entry could not be deleted: the run stopped there
     kRemovalLink = 5,       // a link on the way: nothing was removed (or, met later, the run stopped there)
+    kRemovalRegistry = 6,   // every file went, but a registry key or value could not be deleted
 };
 
 struct RemovalResult {
@@ -59,5 +60,45 @@ struct RemovalResult {
 RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const RemovalFileSystem& fs,
                            std::wstring* report, const std::function<void(size_t, size_t)>& progress,
                            const std::function<void()>& halfway);
+
+// ---- the registry part of a removal (/K) ----
+//
+// The uninstall entry and the values kept for an installation go in the same
+// run, after every file has gone (while a file stays, the entry must still
+// work to uninstall again). The list's lines (a file as DecodePlanFile reads
+// it):
+//   view<TAB>32 or view<TAB>64  the registry view of the program that wrote
+//                               them (optional; default: this program's own)
+//   key<TAB><hive>\<path>       a key to delete: only an uninstall entry
+//                               (Software\Microsoft\Windows\CurrentVersion\Uninstall\<name>)
+//   value<TAB><hive>\<path>\<name>  a value to delete, in a vendor's key
+//                               (Software\<vendor>\<product>..., not the
+//                               system's own) or in an uninstall entry
+// The hive is HKLM or HKCU (or their long names). Anything else refuses
+// the whole list: nothing of it is acted on.
+struct RegistryItem {
+    bool machine = true;   // HKLM, else HKCU
+    std::wstring key;      // below the hive, no empty component
+    bool isValue = false;
+    std::wstring value;    // the value's name when isValue
+    std::wstring given;    // as the list names it, for the report
+};
+
+struct RegistryList {
+    int view = 0;  // 0: this program's own; 32 or 64
+    std::vector<RegistryItem> items;
+};
+
+bool DecodeRegistryList(const std::string& bytes, RegistryList* list, std::wstring* error);
+
+enum class RegistryOutcome { kRemoved, kMissing, kFailed };
+
+// Deletes the items in order, each whatever became of the others, and
+// reports each into *report: regremoved, regmissing or regfailed with the
+// item as given. remove(item, &why) does one. The code is kRemovalRegistry
+// when one failed (failure: the first), else kRemovalDone.
+RemovalResult RemoveRegistryItems(const std::vector<RegistryItem>& items,
+                                  const std::function<RegistryOutcome(const RegistryItem&, std::wstring*)>& remove,
+                                  std::wstring* report);
 
 }  // namespace vellum::extract

@@ -9,9 +9,12 @@ function runFromCopy() {
     var copy = temp + "\\VellumMaintenance." + token;
     // Recorded before it exists: a run killed from here on leaves its token.
     writeCopies(temp, removeStaleCopies(temp).concat([token]));
+    // An unattended run shows nothing: its copy needs no VellumSetup and no texts.
     var sources = [[WScript.ScriptFullName, "VellumSetup.jse"],
-                   [here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"],
                    [here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"]];
+    if (!quiet) {
+        sources.push([here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"]);
+    }
     try {
         fso.CreateFolder(copy);
         for (var i = 0; i < sources.length; i++) {
@@ -26,7 +29,9 @@ function runFromCopy() {
             }
             copyChecked(sources[i][0], copy + "\\" + sources[i][1]);
         }
-        copyMaintenanceTexts(copy);
+        if (!quiet) {
+            copyMaintenanceTexts(copy);
+        }
     } catch (e) {
         try {
             deleteFolder(copy);
@@ -48,12 +53,14 @@ function runFromCopy() {
         (logPath != "" ? " " + quote("/log:" + logPath) : "");
     log(mode, "continues from " + copy);
     var rc = shell.Run(command, 1, true);
-    // The copy's VellumSetup ends a moment after its script; then the copy goes.
-    for (var attempt = 0; attempt < 40 && fso.FolderExists(copy); attempt++) {
+    // The copy's VellumSetup ends a moment after its script; then the copy
+    // goes. Tried in short steps (up to 10 s): where this host's Sleep does
+    // nothing, each pause keeps a processor busy that VellumSetup needs to end.
+    for (var attempt = 0; attempt < 200 && fso.FolderExists(copy); attempt++) {
         try {
             fso.DeleteFolder(copy, true);
         } catch (e3) {
-            pause(250);
+            pause(50);
         }
     }
     if (fso.FolderExists(copy)) {
@@ -157,19 +164,17 @@ var RUN_AGAIN = ["VellumSetup.jse", "uninstallUI\\VellumSetup.exe", MAINTENANCE 
 // The order an uninstall deletes the files of m in: the content, then the
 // rest of the maintenance folder, then what it needs to run again.
 function removalOrder(m) {
-    var content = [], maintenance = [], again = [], i, k;
+    var content = [], maintenance = [], again = [], ranks = {}, prefix = MAINTENANCE.toLowerCase() + "\\", i, k;
+    for (k = 0; k < RUN_AGAIN.length; k++) {
+        ranks["|" + RUN_AGAIN[k].toLowerCase()] = k;
+    }
     for (i = 0; i < m.files.length; i++) {
         var name = safeRelative(m.files[i].name);
         var lower = name.toLowerCase();
-        var rank = -1;
-        for (k = 0; k < RUN_AGAIN.length; k++) {
-            if (lower == RUN_AGAIN[k].toLowerCase()) {
-                rank = k;
-            }
-        }
-        if (rank >= 0) {
+        var rank = ranks["|" + lower];
+        if (rank !== undefined) {
             again[rank] = name;
-        } else if (lower.indexOf(MAINTENANCE.toLowerCase() + "\\") == 0) {
+        } else if (lower.indexOf(prefix) == 0) {
             maintenance.push(name);
         } else {
             content.push(name);
@@ -201,18 +206,30 @@ function removalList(m) {
 // each only when empty, in one EXTRACT run that stops at the first file that
 // cannot go: what the entry needs to run again is still there. Nothing goes
 // when a link is on the way to any of them (its target is not ours), nor
-// through one that appears meanwhile. Returns "" when every file is gone,
-// else the failure.
-function removeInstalled(m) {
-    var list = scratchFile(".plan");
+// through one that appears meanwhile. The registry items named (keys end
+// in a backslash) go in the same run once every file has gone. Returns ""
+// when every file is gone, else the failure.
+function removeInstalled(m, registry) {
+    var list = scratchFile(".plan"), keys = scratchFile(".keys");
     writePlan(list, removalList(m));
+    if (registry.length > 0) {
+        writePlan(keys, registryList(registry));
+    }
     // Its progress record is followed only where a progress window shows it.
-    var r = runExtract("/R " + quote(targetFolder) + " " + quote("@" + list), controller == null ? null :
+    var r = runExtract("/R " + quote(targetFolder) + (registry.length > 0 ? " /K " + quote(keys) : "") + " " +
+                       quote("@" + list), controller == null ? null :
         function (rec) {
             if (rec.phase == "remove") {
                 setMaintenanceProgress(rec.done, rec.total);
             }
         });
+    if (registry.length > 0) {
+        try {
+            deleteScratch(keys);
+        } catch (e4) {
+            log("cleanup", keys + " could not be removed (" + errorText(e4) + ")");
+        }
+    }
     var removed = 0, link = null, failed = null, i;
     for (i = 0; i < r.entries.length; i++) {
         var e = r.entries[i];
@@ -227,7 +244,10 @@ function removeInstalled(m) {
     if (r.code == 5 && removed == 0 && link != null) {
         untrustedLink(link.path == "" ? targetFolder : inside(targetFolder, link.path));
     }
-    if (r.code != 0) {
+    if (r.code == 6) {
+        // Every file went; what stayed in the registry is tried again the script's own way.
+        log("registry", r.failure);
+    } else if (r.code != 0) {
         var what = failed || link;
         var path = what ? inside(targetFolder, what.path) : targetFolder;
         var why = what && r.failure.indexOf(what.path + ": ") == 0 ? r.failure.substring(what.path.length + 2) :
@@ -247,22 +267,53 @@ function untrustedLink(link) {
          ICON_STOP, EXIT_UNTRUSTED);
 }
 
-// The uninstall entry (when it is this installation's) and the kept digest
-// go together. Where the script host cannot delete registry values or keys
-// (its RegDelete is not implemented), one reg.exe import deletes both:
-// every process costs more than the work. deleteEntry and forgetDigest
-// then check that both are gone (and try once more their own way).
-function removeEntryAndDigest(entryToo) {
-    var left = [], i;
+// What of the installation is in the registry: the uninstall entry (when
+// it is this installation's) and the kept digests; the earlier
+// installation's too, which a reinstall empties where it cannot delete it.
+// Keys end in a backslash.
+function registryItems(entryToo) {
     var items = entryToo && entryExists() ? [UNINSTALL_KEY] : [];
-    // The earlier installation's digest, which a reinstall empties where it
-    // cannot delete it, goes as well: nothing of the installation stays.
     var digests = [digestValue(targetFolder), digestValue(targetFolder, PREVIOUS_DIGEST)];
-    for (i = 0; i < digests.length; i++) {
+    for (var i = 0; i < digests.length; i++) {
         if (regValue(digests[i]) != null) {
             items.push(digests[i]);
         }
     }
+    return items;
+}
+
+// Whether this script host deletes registry keys and values itself: a
+// value that cannot exist is deleted, and only "not implemented" says no.
+function regDeleteWorks() {
+    try {
+        shell.RegDelete(DIGESTS_KEY + "VellumProbe." + makeToken());
+    } catch (e) {
+        return e.number != -2147467263; // E_NOTIMPL
+    }
+    return true;
+}
+
+// The lines of EXTRACT's registry list for items: in the view of this
+// script host (a 32-bit one on 64-bit Windows writes to the 32-bit view).
+function registryList(items) {
+    var arch = shell.ExpandEnvironmentStrings("%PROCESSOR_ARCHITECTURE%").replace(/\u0000/g, "").toLowerCase();
+    var lines = arch == "x86" ? ["view\t32"] : /^(amd64|ia64|arm64)$/.test(arch) ? ["view\t64"] : [];
+    for (var i = 0; i < items.length; i++) {
+        var key = items[i].charAt(items[i].length - 1) == "\\";
+        lines.push((key ? "key\t" + items[i].substring(0, items[i].length - 1) : "value\t" + items[i]));
+    }
+    return lines;
+}
+
+// The uninstall entry (when it is this installation's) and the kept digest
+// go together, after the files. Where the script host cannot delete
+// registry values or keys, the removal run deleted them already; what is
+// left goes here, and where RegDelete does not work one reg.exe import
+// deletes it all. deleteEntry and forgetDigest then check that both are
+// gone (and try once more their own way).
+function removeEntryAndDigest(entryToo) {
+    var left = [], i;
+    var items = registryItems(entryToo);
     for (i = 0; i < items.length; i++) {
         try {
             shell.RegDelete(items[i]);
@@ -386,14 +437,18 @@ function uninstall(setupExe) {
     log("uninstall", targetFolder + ": " + m.files.length + " files");
     journalOpen(targetFolder);
     stepReached("uninstall");
-    var failed = removeInstalled(m);
+    // Where this host cannot delete them, the removal run deletes the
+    // entry and the digests once every file has gone (reg.exe would be a
+    // process of its own).
+    var entryToo = entryIsOurs();
+    var failed = removeInstalled(m, regDeleteWorks() ? [] : registryItems(entryToo));
     if (failed != "") {
         fail(maintenanceText("loc_UI_Uninstall_Error_Files", "Quillfeather could not be removed completely: %1 " +
                              "could not be deleted. Close the programs that use it and uninstall again; the entry " +
                              "in Add or Remove Programs still works.", failed));
     }
     setMaintenanceProgress(1, 1);
-    removeEntryAndDigest(entryIsOurs());
+    removeEntryAndDigest(entryToo);
     journalClose(targetFolder);
     releaseTargetLock();
     removeParents(m);

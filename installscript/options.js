@@ -185,9 +185,16 @@ var catalogue = null;
 function localized(locale, key, fallback) {
     try {
         if (catalogue == null) {
+            // Only the installer's working folder has it: a maintenance run
+            // does not load the parser (a module load that costs more than
+            // the lookup) for nothing.
+            var path = here + "\\InstallerUIText_" + locale + ".xml";
+            if (!fso.FileExists(path)) {
+                return fallback;
+            }
             catalogue = new ActiveXObject("Microsoft.XMLDOM");
             catalogue.async = false;
-            if (!catalogue.load(here + "\\InstallerUIText_" + locale + ".xml")) {
+            if (!catalogue.load(path)) {
                 return fallback;
             }
         }

@@ -110,6 +110,12 @@ TEST(ParseCommandLine, PlanForms) {
     EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"a.txt", L"b.txt"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"/Y", L"a.txt"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"/U", L"a.txt"}, &o, &error));
+    // Its registry list goes with /R only.
+    ASSERT_TRUE(ParseCommandLine({L"/R", L"C:\\Q", L"/k", L"keys.txt", L"@gone.txt"}, &o, &error)) << error;
+    EXPECT_EQ(o.registry, L"keys.txt");
+    EXPECT_FALSE(ParseCommandLine({L"/K", L"keys.txt", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/T", L"C:\\Q", L"/K", L"keys.txt"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"@gone.txt", L"/K"}, &o, &error));
 }
 
 namespace {

@@ -172,3 +172,78 @@ TEST(RemoveListed, StopsAtTheFirstEntryThatCannotGoOrAtALinkMadeMeanwhile) {
     EXPECT_EQ(report, L"removed\t0\ta\\1.htm\r\nremoved\t0\ta\\2.htm\r\nlink\t0\ta\\b\\3.htm\r\n");
     EXPECT_TRUE(e.at.count(L"m\\manifest.txt"));
 }
+
+namespace {
+
+const wchar_t kEntry[] = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather";
+
+bool Decodes(const std::wstring& text, RegistryList* list) {
+    std::wstring error;
+    const bool ok = DecodeRegistryList(Utf16(text), list, &error);
+    EXPECT_EQ(ok, error.empty());
+    return ok;
+}
+
+}  // namespace
+
+TEST(RegistryList, TakesTheUninstallEntryAndVendorValuesOnly) {
+    RegistryList list;
+    ASSERT_TRUE(Decodes(L"view\t32\r\nkey\t" + std::wstring(kEntry) + L"\r\n"
+                        L"value\tHKEY_CURRENT_USER\\Software\\Vellum\\Quillfeather\\Manifests\\c:/q|previous\r\n"
+                        L"value\thklm\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Q\\DisplayName\r\n",
+                        &list));
+    EXPECT_EQ(list.view, 32);
+    ASSERT_EQ(list.items.size(), 3u);
+    EXPECT_TRUE(list.items[0].machine);
+    EXPECT_FALSE(list.items[0].isValue);
+    EXPECT_EQ(list.items[0].key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillfeather");
+    EXPECT_EQ(list.items[0].given, kEntry);
+    EXPECT_FALSE(list.items[1].machine);
+    EXPECT_EQ(list.items[1].key, L"Software\\Vellum\\Quillfeather\\Manifests");
+    EXPECT_EQ(list.items[1].value, L"c:/q|previous");
+    EXPECT_TRUE(list.items[2].isValue);
+    ASSERT_TRUE(Decodes(L"key\t" + std::wstring(kEntry) + L"\r\n", &list));
+    EXPECT_EQ(list.view, 0);
+
+    // Roots, other hives, shared keys, whole vendor keys, empty parts: the whole list is refused.
+    for (const wchar_t* bad :
+         {L"key\tHKLM", L"key\tHKLM\\Software", L"key\tHKLM\\Software\\Vellum\\Quillfeather",
+          L"key\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+          L"key\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Q\\Sub",
+          L"key\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\\\",
+          L"key\tHKCR\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Q",
+          L"key\tHKU\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Q",
+          L"value\tHKLM\\Software\\Vellum\\x", L"value\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\x",
+          L"value\tHKLM\\Software\\Classes\\.htm\\x", L"value\tHKLM\\System\\CurrentControlSet\\Services\\x",
+          L"value\tHKLM\\Software\\Vellum\\Quillfeather\\", L"value\tHKLM\\Software\\Vellum\\..\\x\\y",
+          L"view\t48", L"delete\tHKLM\\Software\\Vellum\\Quillfeather\\x", L"key"}) {
+        RegistryList out;
+        out.view = 7;
+        EXPECT_FALSE(Decodes(L"key\t" + std::wstring(kEntry) + L"\r\n" + bad + L"\r\n", &out))
+            << std::string(bad, bad + wcslen(bad));
+        EXPECT_EQ(out.view, 7);
+    }
+}
+
+TEST(RemoveRegistryItems, DeletesEachAndReportsWhatStayed) {
+    RegistryList list;
+    ASSERT_TRUE(Decodes(L"key\t" + std::wstring(kEntry) + L"\r\nvalue\tHKLM\\Software\\V\\Q\\a\r\n"
+                        L"value\tHKLM\\Software\\V\\Q\\b\r\n", &list));
+    std::vector<std::wstring> asked;
+    auto remove = [&](const RegistryItem& item, std::wstring* why) {
+        asked.push_back(item.isValue ? item.value : item.key);
+        if (item.isValue && item.value == L"a") {
+            *why = L"access denied";
+            return RegistryOutcome::kFailed;
+        }
+        return item.isValue ? RegistryOutcome::kMissing : RegistryOutcome::kRemoved;
+    };
+    std::wstring report;
+    auto r = RemoveRegistryItems(list.items, remove, &report);
+    EXPECT_EQ(r.code, kRemovalRegistry);
+    EXPECT_EQ(r.removed, 1u);
+    EXPECT_EQ(r.failure, L"HKLM\\Software\\V\\Q\\a: access denied");
+    EXPECT_EQ(asked.size(), 3u);  // a failure does not stop the others
+    EXPECT_EQ(report, L"regremoved\t0\t" + std::wstring(kEntry) + L"\r\nregfailed\t0\tHKLM\\Software\\V\\Q\\a\r\n"
+                      L"regmissing\t0\tHKLM\\Software\\V\\Q\\b\r\n");
+}

@@ -476,6 +476,79 @@ class RemovalTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.root, "VellumMaintenance", "manifest.txt")))
 
 
+class RemovalRegistryTest(unittest.TestCase):
+    """/R with /K: the uninstall entry and the product's values go in the
+    same run, only once every file has gone; a list naming anything else is
+    refused whole."""
+
+    ENTRY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VellumKTest"
+    VENDOR = "HKCU\\Software\\VellumKTest\\Quillfeather\\Manifests"
+
+    FILES, FOLDERS = RemovalTest.FILES, RemovalTest.FOLDERS
+    setUpClass = RemovalTest.setUpClass
+    remove, entries, left = RemovalTest.remove, RemovalTest.entries, RemovalTest.left
+
+    def setUp(self):
+        RemovalTest.setUp(self)
+        for key in (self.ENTRY, "HKCU\\Software\\VellumKTest"):
+            self.addCleanup(winetest.inspector, "regdel", "--key", key, check=False)
+        winetest.reg_set(self.ENTRY, "DisplayName", data="Quillfeather")
+        winetest.reg_set(self.VENDOR, "c:/q", data="digest")
+        winetest.reg_set(self.VENDOR, "c:/q|previous", data="")
+        winetest.reg_set(self.VENDOR, "c:/other", data="another installation's")
+        self.keys = os.path.join(self.tmp, "keys.txt")
+
+    def registry(self):
+        return {name: winetest.inspector_answer(["regget", "--key", key, "--name", name] if name else
+                                                ["regtree", "--key", key], 60)["code"] == 0
+                for key, name in ((self.ENTRY, None), (self.VENDOR, "c:/q"), (self.VENDOR, "c:/q|previous"),
+                                  (self.VENDOR, "c:/other"))}
+
+    def remove_with_keys(self, lines, keys):
+        with open(self.keys, "wb") as f:
+            f.write(b"\xff\xfe" + "".join(l + "\r\n" for l in keys).encode("utf-16-le"))
+        return self.remove(lines, "/K", winetest.to_windows(self.keys))
+
+    KEYS = ["view\t64", "key\t" + ENTRY, "value\t" + VENDOR + "\\c:/q", "value\t" + VENDOR + "\\c:/q|previous"]
+
+    def test_the_entry_and_values_go_after_the_files_and_are_reported(self):
+        res = self.remove_with_keys(self.entries(), self.KEYS[1:] + ["value\t" + self.VENDOR + "\\c:/gone"])
+        self.assertEqual((res.code, res.stderr), (0, ""))
+        self.assertEqual(self.left(), [])
+        self.assertEqual(read_listing(self.report)[-5:], [
+            ("regremoved", "0", self.ENTRY), ("regremoved", "0", self.VENDOR + "\\c:/q"),
+            ("regremoved", "0", self.VENDOR + "\\c:/q|previous"), ("regmissing", "0", self.VENDOR + "\\c:/gone"),
+            ("end", "0", "")])
+        self.assertEqual(self.registry(), {None: False, "c:/q": False, "c:/q|previous": False, "c:/other": True})
+
+    def test_nothing_goes_from_the_registry_while_a_file_stays_or_for_a_list_it_refuses(self):
+        # A file that cannot be deleted: the run stops there and the registry stays.
+        held = os.path.join(self.root, self.FILES[1])
+        holder = winetest.start(winetest.program("holdfile"), [winetest.to_windows(held), "60"])
+        self.addCleanup(holder.kill)
+        for _ in range(600):
+            if os.path.exists(held + ".held"):
+                break
+            self.assertIsNone(holder.poll(), "holdfile ended before it held the file")
+            time.sleep(0.05)
+        res = self.remove_with_keys(self.entries(), self.KEYS)
+        holder.kill()
+        self.assertEqual(res.code, 3, res.stderr)
+        self.assertFalse([e for e in read_listing(self.report) if e[0].startswith("reg")])
+        self.assertEqual(self.registry(), {None: True, "c:/q": True, "c:/q|previous": True, "c:/other": True})
+
+        # Keys that are not the product's own: nothing at all is removed.
+        before = self.left()
+        for bad in ("key\tHKLM\\Software\\VellumKTest",
+                    "key\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                    "value\tHKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\x", "key\tHKLM"):
+            res = self.remove_with_keys(self.entries(), self.KEYS[:2] + [bad])
+            self.assertEqual(res.code, 4, res.stderr)
+            self.assertEqual(read_listing(self.report)[-1][:2], ("end", "4"))
+            self.assertEqual(self.left(), before)
+            self.assertEqual(self.registry()[None], True)
+
+
 @contextlib.contextmanager
 def small_disk(test, options):
     """A tmpfs of its own for one case; unmounted whatever happens."""

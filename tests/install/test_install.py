@@ -349,5 +349,37 @@ class LauncherToFinishTest(InstallationCase):
         self.assert_unregistered()
 
 
+class UnattendedUninstallTest(InstallationCase):
+    """An unattended uninstall under this host, whose script host cannot
+    delete registry values: the one removal run deletes the entry and the
+    kept digest after the files, and no reg.exe is started."""
+
+    programs_started = InstallationTest.programs_started
+
+    def registered(self, key, name=None):
+        args = ["regget", "--key", key, "--name", name] if name else ["regtree", "--key", key]
+        return wt.inspector_answer(args, 60)["code"] == 0
+
+    def test_the_removal_run_deletes_the_entry_and_digest(self):
+        script = wt.to_windows(os.path.join(self.work, "Vellumsetup.jse "))
+        code, _ = self.programs_started([script, "VellumInstall", "/target:" + self.wtarget, "/q", "/acceptlicense"])
+        self.assertEqual(code, 0)
+        digest = self.wtarget.lower().replace("\\", "/")
+        self.assertTrue(self.registered(product.UNINSTALL_KEY))
+        self.assertTrue(self.registered(product.MANIFESTS_KEY, digest))
+        with open(os.path.join(self.target, "mine.txt"), "wb") as f:
+            f.write(b"the user's")
+        kept = wt.to_windows(os.path.join(self.target, "VellumSetup.jse"))
+        code, programs = self.programs_started([kept, "/uninstall", "/q"])
+        self.assertEqual(code, 0, programs)
+        self.assertEqual(os.listdir(self.target), ["mine.txt"])
+        self.assertFalse(self.registered(product.UNINSTALL_KEY))
+        self.assertFalse(self.registered(product.MANIFESTS_KEY, digest))
+        # The kept script, its copy, one EXTRACT and its console.
+        self.assertNotIn("reg.exe", programs)
+        self.assertEqual(programs.count("extract.exe"), 1, programs)
+        self.assertLessEqual(len(programs), 5, programs)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -170,6 +170,12 @@ check("removal list: the files, then the folders innermost first",
           .join("|"), ["file\tb\\c.htm", "file\t" + MANIFEST, "folder\t" + MAINTENANCE, "folder\tb\\d",
                        "folder\tb"].join("|"));
 
+// ---- the registry items the removal run deletes: keys without their last backslash, in this host's view ----
+var regLines = registryList([UNINSTALL_KEY, DIGESTS_KEY + "c:/q|previous"]);
+check("registry view", /^view\t(32|64)$/.test(regLines[0]), true);
+check("registry list", regLines.slice(1).join("|"), "key\t" + UNINSTALL_KEY.substring(0, UNINSTALL_KEY.length - 1) +
+      "|value\t" + DIGESTS_KEY + "c:/q|previous");
+
 // ---- EXTRACT's listing and exit codes ----
 var listed = parseListing("cabinet\t0\tC:\\w\\a.cab\r\nfile\t5000000000\tx\\tab\there.htm\r\n" +
                           "end\t0\t\r\n");
