@@ -232,6 +232,7 @@ class Monkey:
         self.page = None
         self.ended_servers = {}     # pid -> exit code
         self.seen = set()           # pages and returned calls: what a run covered
+        self.rest = None            # the windows as the last check left them, nothing done since
 
     # ---- running ----
     def run(self):
@@ -310,6 +311,8 @@ class Monkey:
     def do(self, action):
         kind, _, rest = action.partition(":")
         s = self.session
+        # The user acts on the windows as the last check saw them at rest.
+        seen, self.rest = self.rest, None
         if kind == "script":
             op, _, arg = rest.partition(":")
             if op == "step":
@@ -324,7 +327,7 @@ class Monkey:
             if op == "Confirm":
                 return self.call(s, "Confirm", "Robot question", "Go on?")
             return self.call(s, op)
-        snap = self.snapshot()
+        snap = seen or self.snapshot()
         pid = s.server if s else None
         if pid is None or not self.alive(snap, pid):
             return
@@ -623,6 +626,7 @@ class Monkey:
             # A call that waits for nobody must return.
             self.await_call(s)
             snap = self.settle()
+        waited = False
         for s in self.sessions:
             self.check_stderr(s)
             if s.server is None:
@@ -635,6 +639,7 @@ class Monkey:
                 s.client_gone = True
                 s.ending = s.ending or "its client is gone"
                 self.await_server_end(s)
+                waited = True
                 alive = False
             if not alive:
                 leftovers = self.windows(snap, s.server)
@@ -650,6 +655,7 @@ class Monkey:
                 self.fail("the wizard window is gone while the script still uses it")
             if wiz is not None:
                 self.check_wizard(s, wiz)
+        self.rest = None if waited else snap
         return snap
 
     def check_stderr(self, s):

@@ -24,40 +24,53 @@ from wizard.wizardtest import LBL_DESC, NEXT, OPT_AGREE, Host, control  # noqa: 
 
 FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 
-# Shows the progress window in each mode for one locale and waits, at each
-# mode, for the test to measure it ("shown<mode>" written, "ack<mode>" read).
+# Shows the progress window in each mode for each locale, one server after
+# another from one script host: at each mode it waits for the test to measure
+# it ("shown<mode>-<locale>" written, "ack<mode>-<locale>" read), then for
+# the test to end that server ("done-<locale>" written, "gone-<locale>"
+# read). The maintenance build has no wizard: its locale comes from the
+# registry, read at its first text, so the driver sets it before each server.
 PROGRESS_DRIVER = r"""
 var code = 3;
 try {
     var fso = new ActiveXObject("Scripting.FileSystemObject");
-    var dir = WScript.Arguments(0), locale = WScript.Arguments(1);
-    var c = new ActiveXObject("VellumSetup.controller");
-    c.showWizard(locale);
-    c.setMaxValue(100);
-    var modes = [1, 0, 2];
-    for (var i = 0; i < modes.length; i++) {
-        c.showProgress(modes[i]);
-        c.setProgress(50, false);
-        fso.CreateTextFile(dir + "\\shown" + modes[i], true).Close();
+    var shell = new ActiveXObject("WScript.Shell");
+    var dir = WScript.Arguments(0), locales = WScript.Arguments(1).split(",");
+    var registryLocale = WScript.Arguments(2) == "-" ? "" : WScript.Arguments(2);
+    var modes = WScript.Arguments(3).split(",");
+    var awaitFile = function (name) {
         var end = new Date().getTime() + 60000;
-        while (!fso.FileExists(dir + "\\ack" + modes[i])) {
-            if (new Date().getTime() > end) { throw new Error("no ack"); }
-            var pause = new Date().getTime() + 50;
+        while (!fso.FileExists(dir + "\\" + name)) {
+            if (new Date().getTime() > end) { throw new Error("no " + name); }
+            // This host's WScript.Sleep is not implemented: a short spin.
+            var pause = new Date().getTime() + 20;
             while (new Date().getTime() < pause) { }
         }
+    };
+    var signal = function (name) { fso.CreateTextFile(dir + "\\" + name, true).Close(); };
+    for (var i = 0; i < locales.length; i++) {
+        if (registryLocale) { shell.RegWrite(registryLocale, locales[i], "REG_SZ"); }
+        var c = new ActiveXObject("VellumSetup.controller");
+        if (!registryLocale) { c.showWizard(locales[i]); }
+        c.setMaxValue(100);
+        for (var m = 0; m < modes.length; m++) {
+            c.showProgress(+modes[m]);
+            c.setProgress(50, false);
+            signal("shown" + modes[m] + "-" + locales[i]);
+            awaitFile("ack" + modes[m] + "-" + locales[i]);
+        }
+        // No closeAll: with the wizard still open it would ask the exit
+        // question. The test ends the server by its process id.
+        signal("done-" + locales[i]);
+        awaitFile("gone-" + locales[i]);
+        c = null;
     }
-    // No closeAll: with the wizard still open it would ask the exit
-    // question. The test ends the server by its process id.
     code = 0;
-} catch (e) { code = 2; }
+} catch (e) { WScript.Echo("driver: " + e.message + " (" + (e.number >>> 0).toString(16) + ")"); code = 2; }
 WScript.Quit(code);
 """
 PROGRESS_KEYS = {1: "loc_UI_Install_Progress", 0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing"}
 
-# The same for the maintenance build, which has no wizard: its locale comes
-# from the registry as the installation's does.
-MAINTENANCE_DRIVER = PROGRESS_DRIVER.replace("c.showWizard(locale);", "").replace(
-    "var modes = [1, 0, 2];", "var modes = [0, 2, 3];")
 MAINTENANCE_KEYS = {0: "loc_UI_Info_Checking", 2: "loc_UI_Info_Fixing", 3: "loc_UI_Uninstall_Progress"}
 # The texts of the progress window; every other maintenance text is shown
 # in a box: each line of the driver's file is a title, a tab, a text.
@@ -87,14 +100,21 @@ class ClippingTest(winetest.WineTestCase):
         return answer
 
     def test_all_locales_fit(self):
-        for loc in locales.LOCALES:
+        # The next locale's host starts while this one is measured.
+        def start_host(loc):
+            files = {}
+            for name in (locales.catalogue_name(loc), locales.license_name(loc)):
+                with open(os.path.join(FILES, name), "rb") as f:
+                    files[name] = f.read()
+            return Host(self, files=files, locale=loc, wait=False)
+
+        following = start_host(locales.LOCALES[0])
+        for n, loc in enumerate(locales.LOCALES):
             with self.subTest(locale=loc):
-                files = {}
-                for name in (locales.catalogue_name(loc), locales.license_name(loc)):
-                    with open(os.path.join(FILES, name), "rb") as f:
-                        files[name] = f.read()
-                host = Host(self, files=files, locale=loc)
+                host = following
+                following = start_host(locales.LOCALES[n + 1]) if n + 1 < len(locales.LOCALES) else None
                 try:
+                    host.ready()
                     welcome = self.measure(host, "welcome", loc)
                     # The catalogue really was read: no English fallback caption.
                     if not loc.startswith("en-"):
@@ -118,14 +138,13 @@ class ClippingTest(winetest.WineTestCase):
                 finally:
                     host.quit()
 
-
     def test_progress_window_fits_in_all_locales(self):
         folder = os.path.join(self.tmp, "setup")
         os.makedirs(folder)
         shutil.copy(os.path.join(FILES, "VellumSetup.exe"), folder)
         for loc in locales.LOCALES:
             shutil.copy(os.path.join(FILES, locales.catalogue_name(loc)), folder)
-        self.check_progress_window(folder, PROGRESS_DRIVER, PROGRESS_KEYS, ui_texts)
+        self.check_progress_window(folder, PROGRESS_KEYS, ui_texts)
 
     def test_maintenance_progress_window_fits_in_all_locales(self):
         cab = os.path.join(self.tmp, "common")
@@ -133,9 +152,8 @@ class ClippingTest(winetest.WineTestCase):
         subprocess.run(["gcab", "-x", "-C", cab, os.path.join(FILES, "common.cab")], check=True,
                        stdout=subprocess.DEVNULL)
         self.addCleanup(winetest.inspector, "regdel", "--key", LOCALE_KEY, "--name", "localeId", check=False)
-        self.check_progress_window(os.path.join(cab, "uninstallUI"), MAINTENANCE_DRIVER, MAINTENANCE_KEYS,
-                                   maintenance_texts,
-                                   lambda loc: winetest.reg_set(LOCALE_KEY, "localeId", "sz", loc))
+        self.check_progress_window(os.path.join(cab, "uninstallUI"), MAINTENANCE_KEYS, maintenance_texts,
+                                   registry_locale=LOCALE_KEY + "\\localeId")
 
     def test_maintenance_boxes_fit_in_all_locales(self):
         # The boxes of uninstall and repair size themselves; a text they cannot
@@ -164,39 +182,51 @@ class ClippingTest(winetest.WineTestCase):
                 winetest.inspector("answer", "--button", "ok", "--title", title, "--timeout", "10000")
         self.assertEqual(proc.wait(60), 0, proc.output())
 
-    def check_progress_window(self, folder, driver_text, keys, table, choose_locale=None):
+    def check_progress_window(self, folder, keys, table, registry_locale="-"):
         driver = os.path.join(folder, "driver.js")
         with open(driver, "w", newline="\r\n") as f:
-            f.write(driver_text)
+            f.write(PROGRESS_DRIVER)
         setup = os.path.join(folder, "VellumSetup.exe")
         self.assertIn(winetest.run(setup, ["/RegServer"]).code, (0, 1))
         self.addCleanup(winetest.run, setup, ["/UnregServer"])
-        winetest.wineserver_wait(30)
+        signals = os.path.join(self.tmp, "signals-" + table.__name__)
+        os.makedirs(signals)
+        proc = self.start("cscript.exe", ["//nologo", winetest.to_windows(driver), winetest.to_windows(signals),
+                                          ",".join(locales.LOCALES), registry_locale,
+                                          ",".join(str(m) for m in keys)])
+
+        def await_signal(name):
+            deadline = time.monotonic() + 60
+            while not os.path.exists(os.path.join(signals, name)):
+                self.assertIsNone(proc.poll(), proc.output())
+                self.assertLess(time.monotonic(), deadline, "%s never came" % name)
+                time.sleep(0.02)
+
+        def signal(name):
+            open(os.path.join(signals, name), "w").close()
+
         for loc in locales.LOCALES:
             with self.subTest(locale=loc):
-                if choose_locale:
-                    choose_locale(loc)
-                signals = os.path.join(self.tmp, "signals-%s-%s" % (loc, table.__name__))
-                os.makedirs(signals)
-                proc = self.start("cscript.exe", ["//nologo", winetest.to_windows(driver),
-                                                  winetest.to_windows(signals), loc])
+                server = None
                 for mode, key in keys.items():
-                    deadline = time.time() + 60
-                    while not os.path.exists(os.path.join(signals, "shown%d" % mode)):
-                        self.assertIsNone(proc.poll(), proc.output())
-                        self.assertLess(time.time(), deadline, "%s: mode %d never shown" % (loc, mode))
-                        time.sleep(0.1)
-                    answer = winetest.inspector("measure", "--class", product.PROGRESS_CLASS, "--visible")
+                    await_signal("shown%d-%s" % (mode, loc))
+                    if server is None:
+                        new = [p["pid"] for p in winetest.processes() if p["exe"].lower() == "vellumsetup.exe"
+                               and p["pid"] not in self._baseline]
+                        self.assertEqual(len(new), 1, "%s: one server expected, found %r" % (loc, new))
+                        server = new[0]
+                    answer = winetest.inspector("measure", "--class", product.PROGRESS_CLASS, "--pid", server,
+                                                "--visible")
                     want = table.TEXTS[loc][table.KEYS.index(key)]
                     self.assertIn(want, [c["text"] for c in answer["controls"]], (loc, mode))
                     clipped = [c for c in answer["controls"] if not c["fits"]]
                     self.assertEqual(clipped, [], (loc, mode))
-                    open(os.path.join(signals, "ack%d" % mode), "w").close()
-                self.assertEqual(proc.wait(60), 0, proc.output())
-                for p in winetest.processes():
-                    if p["exe"].lower() == "vellumsetup.exe" and p["pid"] not in self._baseline:
-                        winetest.inspector("kill", "--pid", p["pid"])
-
+                    signal("ack%d-%s" % (mode, loc))
+                await_signal("done-" + loc)
+                winetest.inspector("kill", "--pid", server)
+                winetest.wait_exit(server, 30)
+                signal("gone-" + loc)
+        self.assertEqual(proc.wait(60), 0, proc.output())
 
 if __name__ == "__main__":
     unittest.main()
