@@ -7,7 +7,8 @@ namespace vellum::extract {
 const wchar_t kUsage[] =
     L"EXTRACT: extracts the files of cabinets.\r\n"
     L"\r\n"
-    L"EXTRACT [/Y] [/E] [/L folder] [/O listing] [/P progress] cabinet...\r\n"
+    L"EXTRACT [/Y] [/E] [/L folder] [/O listing] [/P progress] [/W folder file]\r\n"
+    L"        cabinet...\r\n"
     L"EXTRACT /D [/O listing] cabinet...\r\n"
     L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
@@ -29,6 +30,9 @@ const wchar_t kUsage[] =
     L"  /T folder  list the files and folders below the folder (links are\r\n"
     L"             reported, never entered), no cabinet\r\n"
     L"  /S         with /T: the folder's own entries only, no subfolder's\r\n"
+    L"  /W folder file\r\n"
+    L"             once every file is extracted, write the listing of the\r\n"
+    L"             folder (as /T /O would) into the file\r\n"
     L"  /R folder  remove what the list names below the folder, in its order\r\n"
     L"             (UTF-16 lines \"file<TAB>path\" and \"folder<TAB>path\",\r\n"
     L"             paths relative to the folder): a folder only when empty,\r\n"
@@ -111,6 +115,10 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'S')) {
             o.shallow = true;
+        } else if (IsSwitch(a, L'W')) {
+            if (!value(&i, L"a folder and a file", &o.treeFolder) ||
+                !value(&i, L"a folder and a file", &o.treeListing))
+                return false;
         } else if (IsSwitch(a, L'L')) {
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'O')) {
@@ -133,6 +141,11 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
     }
     if (!o.listing.empty() && SameText(o.listing, o.progress)) {
         *error = L"the listing and the progress record need two files";
+        return false;
+    }
+    if (!o.treeListing.empty() &&
+        (o.mode != Mode::kExtract || SameText(o.treeListing, o.listing) || SameText(o.treeListing, o.progress))) {
+        *error = L"/W goes with an extraction and needs a file of its own";
         return false;
     }
     if (o.mode == Mode::kTree) {

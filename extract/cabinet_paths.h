@@ -27,6 +27,10 @@ struct Options {
     std::wstring listing;     // /O <file>: the listing or comparison report
     std::wstring progress;    // /P <file>: the progress record
     bool shallow = false;     // /S with /T: the folder's own entries only
+    // /W <folder> <file>: after a whole extraction, the folder listing of
+    // another folder (as /T /O writes it) into this file.
+    std::wstring treeFolder;
+    std::wstring treeListing;
     bool help = false;        // /? or no arguments
 };
 
