@@ -524,7 +524,9 @@ function earlierInstallation() {
         fail("The install folder " + targetFolder + " is a link to another place; " + PRODUCT +
              " was not installed. Choose another folder.", ICON_EXCLAMATION, EXIT_FOREIGN);
     }
-    if (isEmptyFolder(targetFolder)) {
+    // A manifest means something is in it: the folder's contents need no
+    // counting then (the host enumerates them for it).
+    if (!fso.FileExists(joinPath(targetFolder, MANIFEST)) && isEmptyFolder(targetFolder)) {
         return null;
     }
     var r = loadManifest(targetFolder, targetFolder, keptDigest(targetFolder));
