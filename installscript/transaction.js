@@ -285,6 +285,16 @@ function entryFromManifest(folder) {
     }
 }
 
+// While the earlier installation is set aside, an empty folder in its
+// place is none of ours (a swapped-in installation holds its files):
+// another program made it meanwhile. It goes. True when the place is free.
+function placeIsFree() {
+    if (fso.FolderExists(targetFolder) && !isReparsePoint(targetFolder) && isEmptyFolder(targetFolder)) {
+        fso.DeleteFolder(targetFolder, true);
+    }
+    return !fso.FolderExists(targetFolder);
+}
+
 // Puts right what a run that was killed left beside the install folder,
 // from what it left: an interrupted swap is undone (the earlier folder is
 // back, with its digest and entry) or completed; staging and repair work
@@ -295,7 +305,7 @@ function entryFromManifest(folder) {
 function recoverLeftovers(journaled) {
     var hadPrevious = keptDigest(targetFolder, PREVIOUS_DIGEST) != "";
     if (fso.FolderExists(tx.previous)) {
-        if (fso.FolderExists(targetFolder)) {
+        if (!placeIsFree()) {
             var problem = finishSwap();
             if (problem != "") {
                 setAside(tx.previous, problem);
@@ -659,14 +669,9 @@ function install(locale, content, extractExe, version) {
     // The swap: until the rename the earlier installation is whole beside
     // the install folder.
     stepReached("swap");
-    if (fso.FolderExists(targetFolder)) {
-        // Another program made the folder anew meanwhile: an empty one goes,
-        // one with something in it is set aside and reported.
-        if (!isReparsePoint(targetFolder) && isEmptyFolder(targetFolder)) {
-            fso.DeleteFolder(targetFolder, true);
-        } else {
-            setAside(targetFolder, "made anew while the installation was being replaced");
-        }
+    if (!placeIsFree()) {
+        // Another program made it anew, and put something in it: set aside and reported.
+        setAside(targetFolder, "made anew while the installation was being replaced");
     }
     try {
         moveFolder(tx.staging, targetFolder);
@@ -720,14 +725,8 @@ function rollBack() {
     }
     tx.oldEntry = null;
     try {
-        if (tx.previous != "" && fso.FolderExists(tx.previous)) {
-            // An empty folder another program made in its place meanwhile is no installation.
-            if (fso.FolderExists(targetFolder) && !isReparsePoint(targetFolder) && isEmptyFolder(targetFolder)) {
-                fso.DeleteFolder(targetFolder, true);
-            }
-            if (!fso.FolderExists(targetFolder)) {
-                moveFolder(tx.previous, targetFolder);
-            }
+        if (tx.previous != "" && fso.FolderExists(tx.previous) && placeIsFree()) {
+            moveFolder(tx.previous, targetFolder);
         }
     } catch (e) {
         problems.push("the earlier installation is still in " + tx.previous + " (" +

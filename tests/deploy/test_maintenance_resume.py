@@ -242,6 +242,30 @@ class KilledWhileExtractingTest(tms.MaintenanceSafetyCase):
                     self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
                 self.assertEqual(self.beside(), [])
 
+    def test_folder_made_anew_while_extracting(self):
+        """Another program makes the install folder while it is set aside:
+        an empty one gives way to the new installation; one with a file in
+        it is set aside and reported (exit 10), its file kept."""
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        for made, expected in ((None, 0), (b"made meanwhile", 10)):
+            with self.subTest(made=made):
+                proc, stop = self.stopped_at("extracting", lambda env: self.install_into(self.target, env=env))
+                os.makedirs(self.target)
+                if made:
+                    self.write(os.path.join(self.target, "new.txt"), made)
+                os.remove(stop)
+                self.assertEqual(proc.wait(300), expected, self.explain(self.log))
+                self.assert_user_files()
+                self.assert_entry("3.0.6")
+                self.assertTrue(os.path.isfile(os.path.join(self.target, "locales", "en-us", "index.htm")))
+                if made:
+                    self.assertEqual(self.beside(), ["Quillfeather.1"])
+                    self.assertEqual(self.read(os.path.join(self.target + ".1", "new.txt")), made)
+                    self.assert_logged(self.log_lines(), "failed", "Quillfeather.1")
+                else:
+                    self.assertEqual(self.beside(), [])
+
 
 if __name__ == "__main__":
     unittest.main()
