@@ -29,6 +29,9 @@ const wchar_t kUsage[] =
     L"  /T folder  list the files and folders below the folder (links are\r\n"
     L"             reported, never entered), no cabinet\r\n"
     L"  /S         with /T: the folder's own entries only, no subfolder's\r\n"
+    L"  /W folder file\r\n"
+    L"             with an extraction: once every file is extracted, write\r\n"
+    L"             the listing of the folder (as /T /O would) into the file\r\n"
     L"  /R folder  remove what the list names below the folder, in its order\r\n"
     L"             (UTF-16 lines \"file<TAB>path\" and \"folder<TAB>path\",\r\n"
     L"             paths relative to the folder): a folder only when empty,\r\n"
@@ -117,6 +120,10 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'S')) {
             o.shallow = true;
+        } else if (IsSwitch(a, L'W')) {
+            if (!value(&i, L"a folder and a file", &o.treeFolder) ||
+                !value(&i, L"a folder and a file", &o.treeListing))
+                return false;
         } else if (IsSwitch(a, L'L')) {
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'O')) {
@@ -141,6 +148,11 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
     }
     if (!o.listing.empty() && SameText(o.listing, o.progress)) {
         *error = L"the listing and the progress record need two files";
+        return false;
+    }
+    if (!o.treeListing.empty() &&
+        (o.mode != Mode::kExtract || SameText(o.treeListing, o.listing) || SameText(o.treeListing, o.progress))) {
+        *error = L"/W goes with an extraction and needs a file of its own";
         return false;
     }
     if (o.mode == Mode::kTree) {

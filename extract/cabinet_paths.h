@@ -28,6 +28,10 @@ struct Options {
     std::wstring progress;    // /P <file>: the progress record
     std::wstring registry;    // /K <file> with /R: the registry keys and values to delete after the files
     bool shallow = false;     // /S with /T: the folder's own entries only
+    // /W <folder> <file>: after a whole extraction, the folder listing of
+    // another folder (as /T /O writes it) into this file.
+    std::wstring treeFolder;
+    std::wstring treeListing;
     bool help = false;        // /? or no arguments
 };
 

@@ -193,11 +193,12 @@ void HoldForTest() {
     for (int i = 0; i < 6000 && ::GetFileAttributesW(hold) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(50);
 }
 
-// For tests of a removal killed half-way: with VELLUM_TEST_STOP_AT=deleting
-// the removal creates the file VELLUM_TEST_STOP_FILE names once half the
-// files are gone and waits while it exists (at most five minutes). When the
-// script that started it is killed meanwhile, this run ends there as well,
-// as a killed uninstall would.
+// For tests of a removal or an extraction killed half-way: with
+// VELLUM_TEST_STOP_AT=deleting (once half the files are gone) or =extracting
+// (once the first cabinet is written) this run creates the file
+// VELLUM_TEST_STOP_FILE names and waits while it exists (at most five
+// minutes). When the script that started it is killed meanwhile, this run
+// ends there as well, as it would have with the script.
 void StopForTest(const wchar_t* step) {
     wchar_t at[64], file[MAX_PATH];
     DWORD n = ::GetEnvironmentVariableW(L"VELLUM_TEST_STOP_AT", at, 64);
@@ -765,28 +766,30 @@ bool OpenListing(const Options& options, Session* session) {
     return false;
 }
 
-// /T: what a folder tree holds, into the listing (or onto the output).
-int RunTree(const Options& options) {
-    Session session;
-    session.options = options;
-    g_session = &session;
-    if (!OpenListing(options, &session)) return kWriteFailed;
-    std::wstring root = FullPath(options.destination);
+// The listing lines of what the folder tree holds (see ListTree); false
+// with *error set when the folder is none, is a link, or cannot be read.
+bool ListFolder(const std::wstring& folder, bool shallow, std::wstring* lines, std::wstring* error) {
+    std::wstring root = FullPath(folder);
     while (root.size() > 3 && root.back() == L'\\') root.pop_back();
     const DWORD attrs = ::GetFileAttributesW(root.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
-        return Finish(kWriteFailed, 0, root + L" is not a folder");
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        *error = root + L" is not a folder";
+        return false;
+    }
     // A link given as the folder itself is not entered either.
-    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return Finish(kWriteFailed, 0, root + L" is a link to another place");
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        *error = root + L" is a link to another place";
+        return false;
+    }
     const std::wstring base = root.back() == L'\\' ? root : root + L"\\";
     auto enumerate = [&](const std::wstring& relative, std::vector<vellum::extract::TreeEntry>* entries,
-                         std::wstring* error) {
+                         std::wstring* why) {
         WIN32_FIND_DATAW found;
         HANDLE h = ::FindFirstFileW((base + relative + (relative.empty() ? L"*" : L"\\*")).c_str(), &found);
         if (h == INVALID_HANDLE_VALUE) {
             DWORD err = ::GetLastError();
             if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return true;  // nothing in it
-            *error = ErrorText(err);
+            *why = ErrorText(err);
             return false;
         }
         do {
@@ -800,14 +803,27 @@ int RunTree(const Options& options) {
         DWORD err = ::GetLastError();
         ::FindClose(h);
         if (err != ERROR_NO_MORE_FILES) {
-            *error = ErrorText(err);
+            *why = ErrorText(err);
             return false;
         }
         return true;
     };
+    std::wstring why;
+    if (!vellum::extract::ListTree(enumerate, lines, &why, shallow)) {
+        *error = L"cannot list " + root + L": " + why;
+        return false;
+    }
+    return true;
+}
+
+// /T: what a folder tree holds, into the listing (or onto the output).
+int RunTree(const Options& options) {
+    Session session;
+    session.options = options;
+    g_session = &session;
+    if (!OpenListing(options, &session)) return kWriteFailed;
     std::wstring lines, error;
-    if (!vellum::extract::ListTree(enumerate, &lines, &error, options.shallow))
-        return Finish(kWriteFailed, 0, L"cannot list " + root + L": " + error);
+    if (!ListFolder(options.destination, options.shallow, &lines, &error)) return Finish(kWriteFailed, 0, error);
     if (options.listing.empty()) {
         if (!Print(STD_OUTPUT_HANDLE, lines))
             return Finish(kWriteFailed, 0, L"the listing could not be written: " + ErrorText(::GetLastError()));
@@ -857,6 +873,33 @@ vellum::extract::RegistryOutcome RemoveRegistryItem(const vellum::extract::Regis
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return RegistryOutcome::kMissing;
     *why = ErrorText(static_cast<DWORD>(rc));
     return RegistryOutcome::kFailed;
+}
+
+// /W: the listing of another folder once the extraction is done, in the
+// form /T /O gives it, its own end line saying whether it could be listed.
+// Written before the run's own listing ends, so it is whole by then. False
+// when the file could not be written.
+bool WriteTreeListing(const Options& options, std::wstring* error) {
+    std::wstring lines, why;
+    const bool listed = ListFolder(options.treeFolder, false, &lines, &why);
+    if (!listed) lines.clear();
+    lines += vellum::extract::ListingLine(L"end", listed ? kOk : kWriteFailed, OneLine(why));
+    const std::wstring text = L"\xFEFF" + lines;
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    HANDLE h = ::CreateFileW(options.treeListing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD put = 0;
+    bool ok = h != INVALID_HANDLE_VALUE &&
+              ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+    const DWORD err = ::GetLastError();
+    if (h != INVALID_HANDLE_VALUE) ok = ::CloseHandle(h) && ok;
+    if (!ok) *error = L"the listing " + options.treeListing + L" could not be written: " + ErrorText(err);
+    return ok;
 }
 
 // /R: deletes the listed files and empty folders below the folder, never
@@ -1105,6 +1148,15 @@ int Run(const Options& options) {
         if (any && (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr))) return stop(c);
         CabinetDone();
         HoldForTest();
+        if (c == 0) StopForTest(L"extracting");
+    }
+    if (!options.treeListing.empty()) {
+        std::wstring error;
+        if (!WriteTreeListing(options, &error)) {
+            session.current = 0;
+            Fail(kWriteFailed, error);
+            return stop(session.cabinets.size());
+        }
     }
     return stop(0);
 }

@@ -198,6 +198,16 @@ function treeEntries(folder) {
     return r.entries;
 }
 
+// The same, from the file an extraction wrote it into (/W) once it ended.
+function listingOf(path, folder) {
+    var r = parseListing(fso.FileExists(path) ? readText(path, -1) : "");
+    if (r == null || !r.ended || r.code != 0) {
+        fail("The contents of " + folder + " could not be listed (" +
+             (r != null && r.ended ? r.failure : "the extraction tool left no whole listing") + ").");
+    }
+    return r.entries;
+}
+
 // Every path under a folder (files only, or files and folders), parents
 // before their contents, from EXTRACT's folder listing: links (reparse
 // points) are listed, as files would be, but never entered.

@@ -215,7 +215,7 @@ function run() {
         closeController();
         unregister(setupExe);
         rollBack();
-        var scratch = [".list", ".progress", ".plan"];
+        var scratch = [".list", ".progress", ".plan", ".tree"];
         for (var i = 0; i < scratch.length; i++) {
             try {
                 deleteScratch(scratchFile(scratch[i]));

@@ -176,16 +176,17 @@ function besideTarget(suffix) {
 // Completes a swap: the earlier installation's own files go, what the user
 // added moves over, the emptied folder goes. Returns "" when done, else
 // why not: then the earlier folder stays where it is, with what is left.
-// One listing decides; it never enters a link, so nothing it lists lies
+// One listing decides (listed: the one taken since the folder was renamed,
+// else one taken now); it never enters a link, so nothing it lists lies
 // behind one. Without a trusted manifest nothing is deleted.
-function finishSwap() {
+function finishSwap(listed) {
     var problem = "";
     try {
         var r = loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
         if (r.m == null && r.problem != "") {
             log("upgrade", "the earlier list of installed files is not used: " + r.problem);
         }
-        var sorted = sortEarlier(tx.previous, r.m, treeEntries(tx.previous));
+        var sorted = sortEarlier(tx.previous, r.m, listed || treeEntries(tx.previous));
         // With a link in the tree its own files go one by one, first.
         var whole = r.m != null && !sorted.linked;
         if (r.m != null && sorted.linked) {
@@ -284,6 +285,16 @@ function entryFromManifest(folder) {
     }
 }
 
+// While the earlier installation is set aside, an empty folder in its
+// place is none of ours (a swapped-in installation holds its files):
+// another program made it meanwhile. It goes. True when the place is free.
+function placeIsFree() {
+    if (fso.FolderExists(targetFolder) && !isReparsePoint(targetFolder) && isEmptyFolder(targetFolder)) {
+        fso.DeleteFolder(targetFolder, true);
+    }
+    return !fso.FolderExists(targetFolder);
+}
+
 // Puts right what a run that was killed left beside the install folder,
 // from what it left: an interrupted swap is undone (the earlier folder is
 // back, with its digest and entry) or completed; staging and repair work
@@ -294,7 +305,7 @@ function entryFromManifest(folder) {
 function recoverLeftovers(journaled) {
     var hadPrevious = keptDigest(targetFolder, PREVIOUS_DIGEST) != "";
     if (fso.FolderExists(tx.previous)) {
-        if (fso.FolderExists(targetFolder)) {
+        if (!placeIsFree()) {
             var problem = finishSwap();
             if (problem != "") {
                 setAside(tx.previous, problem);
@@ -523,7 +534,9 @@ function earlierInstallation() {
         fail("The install folder " + targetFolder + " is a link to another place; " + PRODUCT +
              " was not installed. Choose another folder.", ICON_EXCLAMATION, EXIT_FOREIGN);
     }
-    if (isEmptyFolder(targetFolder)) {
+    // A manifest means something is in it: the folder's contents need no
+    // counting then (the host enumerates them for it).
+    if (!fso.FileExists(joinPath(targetFolder, MANIFEST)) && isEmptyFolder(targetFolder)) {
         return null;
     }
     var r = loadManifest(targetFolder, targetFolder, keptDigest(targetFolder));
@@ -566,6 +579,22 @@ function install(locale, content, extractExe, version) {
     recoverLeftovers();
     tx.earlier = earlierInstallation();
     journalOpen(targetFolder);
+    // The earlier folder steps aside before the extraction, so that the run
+    // that extracts can list it once it is done: under that name no program
+    // adds a file to it unseen, and what the listing shows as the
+    // installation's own can go at the end in one deletion. A failure or a
+    // kill from here on puts it back.
+    var earlierTree = "";
+    if (fso.FolderExists(targetFolder)) {
+        try {
+            moveFolder(targetFolder, tx.previous);
+        } catch (e3) {
+            fail("The earlier installation in " + targetFolder + " cannot be replaced; is a file in it open? (" +
+                 (e3.vellumMessage || errorText(e3)) + "). It was left as it was.");
+        }
+        earlierTree = scratchFile(".tree");
+        deleteScratch(earlierTree);
+    }
     stepReached("staging");
     try {
         fso.CreateFolder(tx.staging);
@@ -587,7 +616,9 @@ function install(locale, content, extractExe, version) {
     writePlan(plan, paths);
     // The maintenance folder's copies are made while EXTRACT works.
     var kept = keptFiles(cabinets, extractExe);
-    var r = runExtract("/Y /E /L " + quote(tx.staging) + " " + quote("@" + plan),
+    var r = runExtract("/Y /E /L " + quote(tx.staging) +
+                       (earlierTree != "" ? " /W " + quote(tx.previous) + " " + quote(earlierTree) : "") +
+                       " " + quote("@" + plan),
                        followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)), kept.next);
     if (r.code != 0) {
         var why = planFailure(r.code);
@@ -605,6 +636,7 @@ function install(locale, content, extractExe, version) {
              tx.staging + ": " + extractReason(why.reason) + " (EXTRACT.EXE exit code " + r.code + ").",
              why.reason == 3 ? ICON_STOP : ICON_EXCLAMATION);
     }
+    var earlierEntries = earlierTree != "" ? listingOf(earlierTree, tx.previous) : null;
     var files = listedFiles(r.entries, {}, "the cabinets");
     checkLengths(files);
     for (var c = 0; c < r.entries.length; c++) {
@@ -634,16 +666,13 @@ function install(locale, content, extractExe, version) {
     writeEntry(targetFolder, version, totalKB(manifest));
     stepReached("entry");
 
-    // The swap: until the second rename the earlier installation is whole.
-    if (fso.FolderExists(targetFolder)) {
-        try {
-            moveFolder(targetFolder, tx.previous);
-        } catch (e3) {
-            fail("The earlier installation in " + targetFolder + " cannot be replaced; is a file in it open? (" +
-                 (e3.vellumMessage || errorText(e3)) + "). It was left as it was.");
-        }
-    }
+    // The swap: until the rename the earlier installation is whole beside
+    // the install folder.
     stepReached("swap");
+    if (!placeIsFree()) {
+        // Another program made it anew, and put something in it: set aside and reported.
+        setAside(targetFolder, "made anew while the installation was being replaced");
+    }
     try {
         moveFolder(tx.staging, targetFolder);
     } catch (e4) {
@@ -656,7 +685,7 @@ function install(locale, content, extractExe, version) {
     tx.digestWritten = "";
     stepReached("swapped");
     if (fso.FolderExists(tx.previous)) {
-        var problem = finishSwap();
+        var problem = finishSwap(earlierEntries);
         if (problem != "") {
             var to = setAside(tx.previous, problem);
             forgetDigest(targetFolder, PREVIOUS_DIGEST);
@@ -696,7 +725,7 @@ function rollBack() {
     }
     tx.oldEntry = null;
     try {
-        if (tx.previous != "" && fso.FolderExists(tx.previous) && !fso.FolderExists(targetFolder)) {
+        if (tx.previous != "" && fso.FolderExists(tx.previous) && placeIsFree()) {
             moveFolder(tx.previous, targetFolder);
         }
     } catch (e) {

@@ -83,15 +83,18 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.assertEqual(self.uninstall_quietly(other), 0, self.explain(self.log))
         shutil.rmtree(self.target)
 
-        # Before the swap, the entry already written: a repair puts it back.
+        # Before the swap, the entry already written and the earlier folder
+        # set aside: a repair (the installer's, the kept script being aside
+        # with it) puts it back.
         self.install_quietly("3.0.5")
         self.add_user_files()
         old = tis.snapshot(self.target)
         self.kill_at("entry")
         self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
+        self.assertFalse(os.path.exists(self.target))
         if os.path.exists(self.log):
             os.remove(self.log)
-        code, seen = self.quiet("/repair", "/q", "/log:" + self.wlog, script=self.kept_script())
+        code, seen = self.quiet("/repair", "/q", "/target:" + self.wtarget, "/log:" + self.wlog)
         self.assertEqual((code, seen), (0, []), self.explain(self.log))
         self.assert_logged(self.log_lines(), "repair", "nothing needed fixing")
         self.assertEqual(tis.snapshot(self.target), old)
@@ -196,6 +199,72 @@ class MaintenanceResumeTest(tms.MaintenanceSafetyCase):
         self.assertEqual(first.wait(300), 0, self.read_text(first_log))
         self.assert_put_right("uninstall", whole)
         self.assertEqual(self.temp_copies(), [])
+
+
+
+@tms.td.ti.needs_payload
+class KilledWhileExtractingTest(tms.MaintenanceSafetyCase):
+    """A reinstall sets the earlier folder aside before its one EXTRACT run,
+    which lists it there once every file is written: killed meanwhile, the
+    next run puts it back whole."""
+
+    def test_killed_during_the_extraction_is_put_back(self):
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        for step, kind, version in (("extracting", "install", "3.0.5"), ("staging", "uninstall", "3.0.6")):
+            with self.subTest(step=step):
+                old = tis.snapshot(self.target)
+                self.kill_at(step)
+                previous = self.target + ".VellumPrevious"
+                self.assertFalse(os.path.exists(self.target))
+                self.assertEqual(tis.snapshot(previous), old)
+                self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), version)
+                # Stopped after its first cabinet, or before it started.
+                staging = self.target + ".VellumStaging"
+                if step == "extracting":
+                    self.assertTrue(os.listdir(staging))
+                else:
+                    self.assertFalse(os.path.exists(staging))
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                if kind == "install":
+                    # Put back first, then upgraded: the user's files move over.
+                    self.assertEqual(self.install_into(self.target).wait(300), 0, self.explain(self.log))
+                    self.assert_logged(self.log_lines(), "recovery", "is back in")
+                    self.assert_user_files()
+                    self.assert_entry("3.0.6")
+                else:
+                    # The installer's uninstall finds the folder by the entry.
+                    code, seen = self.quiet("/uninstall", "/q", "/log:" + self.wlog)
+                    self.assertEqual((code, seen), (0, []), self.explain(self.log))
+                    self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+                    self.assert_user_files()
+                    self.assertIsNone(tis.reg_text(KEY, "DisplayName"))
+                self.assertEqual(self.beside(), [])
+
+    def test_folder_made_anew_while_extracting(self):
+        """Another program makes the install folder while it is set aside:
+        an empty one gives way to the new installation; one with a file in
+        it is set aside and reported (exit 10), its file kept."""
+        self.install_quietly("3.0.5")
+        self.add_user_files()
+        for made, expected in ((None, 0), (b"made meanwhile", 10)):
+            with self.subTest(made=made):
+                proc, stop = self.stopped_at("extracting", lambda env: self.install_into(self.target, env=env))
+                os.makedirs(self.target)
+                if made:
+                    self.write(os.path.join(self.target, "new.txt"), made)
+                os.remove(stop)
+                self.assertEqual(proc.wait(300), expected, self.explain(self.log))
+                self.assert_user_files()
+                self.assert_entry("3.0.6")
+                self.assertTrue(os.path.isfile(os.path.join(self.target, "locales", "en-us", "index.htm")))
+                if made:
+                    self.assertEqual(self.beside(), ["Quillfeather.1"])
+                    self.assertEqual(self.read(os.path.join(self.target + ".1", "new.txt")), made)
+                    self.assert_logged(self.log_lines(), "failed", "Quillfeather.1")
+                else:
+                    self.assertEqual(self.beside(), [])
 
 
 if __name__ == "__main__":

@@ -100,6 +100,18 @@ TEST(ParseCommandLine, PlanForms) {
     ASSERT_TRUE(ParseCommandLine({L"/T", L"C:\\Q", L"/s"}, &o, &error)) << error;
     EXPECT_TRUE(o.shallow);
     EXPECT_FALSE(ParseCommandLine({L"/S", L"a.cab"}, &o, &error));  // only with /T
+    // An extraction may list another folder once it is done, into a file of its own.
+    ASSERT_TRUE(ParseCommandLine({L"/L", L"C:\\S", L"/O", L"l.txt", L"/w", L"C:\\Q P", L"t.txt", L"@p"}, &o, &error))
+        << error;
+    EXPECT_EQ(o.treeFolder, L"C:\\Q P");
+    EXPECT_EQ(o.treeListing, L"t.txt");
+    EXPECT_EQ(o.cabinets, std::vector<std::wstring>{L"@p"});
+    EXPECT_FALSE(ParseCommandLine({L"/W", L"C:\\Q", L"a.cab"}, &o, &error));                     // no file
+    EXPECT_FALSE(ParseCommandLine({L"/O", L"T.txt", L"/W", L"C:\\Q", L"t.TXT", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/P", L"t.txt", L"/W", L"C:\\Q", L"t.txt", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/D", L"/W", L"C:\\Q", L"t.txt", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/U", L"/W", L"C:\\Q", L"t.txt", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/T", L"C:\\Q", L"/W", L"C:\\R", L"t.txt"}, &o, &error));
     // The removal takes a folder and exactly one list.
     ASSERT_TRUE(ParseCommandLine({L"/r", L"C:\\Q", L"/O", L"r.txt", L"/P", L"p.txt", L"@gone.txt"}, &o, &error))
         << error;

@@ -275,9 +275,12 @@ class ScriptIntegrityTest(ScriptIntegrityCase):
             time.sleep(0.2)
         self.kill_script()
         assert_other_copy_only()
-        self.assertEqual(snapshot(self.target), old)
+        # The earlier installation was set aside, whole, before EXTRACT started.
+        self.assertFalse(os.path.exists(self.target))
+        self.assertEqual(snapshot(self.target + ".VellumPrevious"), old)
 
-        # At the welcome page: the killed run's staging goes at this start.
+        # At the welcome page: the earlier installation is back and the killed
+        # run's staging gone, at this start.
         proc = self.start_script()
         wt.wait_window(TITLE, timeout=60)
         self.wait_for_button(text("en-us", "loc_UI_NextButton") + " >", 30)
