@@ -50,10 +50,10 @@ for p in "${pids[@]}"; do wait "$p"; done
 # ctest runs a Wine test only while a slot is free (the tests' RESOURCE_GROUPS
 # "wineslot:1" against this file's units), so its other jobs run host tests
 # meanwhile instead of waiting for a slot's lock.
-spec=$VELLUM_BUILD/wineslots.json
+slot_units=$VELLUM_BUILD/wineslots.json
 units=
 for ((n = 0; n < slots; n++)); do units="$units${units:+, }{\"id\": \"$n\", \"slots\": 1}"; done
-printf '{"version": {"major": 1, "minor": 0}, "local": [{"wineslot": [%s]}]}\n' "$units" >"$spec"
+printf '{"version": {"major": 1, "minor": 0}, "local": [{"wineslot": [%s]}]}\n' "$units" >"$slot_units"
 
 cd "$VELLUM_BIN"
 # The quick tier's copies of single cases (label excerpt) repeat what the
@@ -62,4 +62,4 @@ select=(-LE excerpt)
 for a in "$@"; do
     case $a in -L|-LE|-R|-E|--label-regex|--label-exclude|--tests-regex|--exclude-regex|-L*|-R*) select=() ;; esac
 done
-ctest --output-on-failure --timeout 900 -j2 --resource-spec-file "$spec" "${select[@]}" "$@"
+ctest --output-on-failure --timeout 900 -j2 --resource-spec-file "$slot_units" "${select[@]}" "$@"

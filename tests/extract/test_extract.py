@@ -379,6 +379,18 @@ class TreeTest(unittest.TestCase):
 
 
 @unittest.skipUnless(EXTRACT and os.path.isfile(EXTRACT), "EXTRACT.EXE missing")
+def holding(test, path):
+    """Another program that holds path open (for at most 60 s), once it does."""
+    holder = winetest.start(winetest.program("holdfile"), [winetest.to_windows(path), "60"])
+    test.addCleanup(holder.kill)
+    for _ in range(600):
+        if os.path.exists(path + ".held"):
+            return holder
+        test.assertIsNone(holder.poll(), "holdfile ended before it held the file")
+        time.sleep(0.05)
+    test.fail("holdfile did not hold " + path + " within 30 s")
+
+
 class RemovalTest(unittest.TestCase):
     """/R: the uninstall's deletion of an installation's files and empty
     folders in one run, never through a link, the user's files kept."""
@@ -458,13 +470,7 @@ class RemovalTest(unittest.TestCase):
 
     def test_stops_at_the_first_file_that_cannot_be_deleted(self):
         held = os.path.join(self.root, "locales", "en-us", "index.htm")
-        holder = winetest.start(winetest.program("holdfile"), [winetest.to_windows(held), "60"])
-        self.addCleanup(holder.kill)
-        for _ in range(600):
-            if os.path.exists(held + ".held"):
-                break
-            self.assertIsNone(holder.poll(), "holdfile ended before it held the file")
-            time.sleep(0.05)
+        holder = holding(self, held)
         res = self.remove(self.entries())
         holder.kill()
         self.assertEqual(res.code, 3, res.stderr)
@@ -524,13 +530,7 @@ class RemovalRegistryTest(unittest.TestCase):
     def test_nothing_goes_from_the_registry_while_a_file_stays_or_for_a_list_it_refuses(self):
         # A file that cannot be deleted: the run stops there and the registry stays.
         held = os.path.join(self.root, self.FILES[1])
-        holder = winetest.start(winetest.program("holdfile"), [winetest.to_windows(held), "60"])
-        self.addCleanup(holder.kill)
-        for _ in range(600):
-            if os.path.exists(held + ".held"):
-                break
-            self.assertIsNone(holder.poll(), "holdfile ended before it held the file")
-            time.sleep(0.05)
+        holder = holding(self, held)
         res = self.remove_with_keys(self.entries(), self.KEYS)
         holder.kill()
         self.assertEqual(res.code, 3, res.stderr)
