@@ -261,11 +261,11 @@ class InstallationTest(InstallationCase):
         self.assertEqual(self.installed_locales(), ["all", "en-us"])
         self.assertEqual(wt.heap_faults(proc.output()[1]), [])
 
-    def programs_started(self, args):
+    def programs_started(self, args, cwd=None):
         """Runs the script unattended with Wine's DLL-load trace and returns
         (exit code, the programs of the processes it started, itself
         included): each process loads kernel32 once, just after its .exe."""
-        proc = self.start("wscript.exe", args, env={"WINEDEBUG": "-all,+loaddll"})
+        proc = self.start("wscript.exe", args, env={"WINEDEBUG": "-all,+loaddll"}, cwd=cwd)
         code = proc.wait(300)
         programs, last = [], "?"
         for m in re.finditer(r'Loaded L"([^"]+)"', proc.output()[1]):
@@ -370,8 +370,14 @@ class UnattendedUninstallTest(InstallationCase):
         with open(os.path.join(self.target, "mine.txt"), "wb") as f:
             f.write(b"the user's")
         kept = wt.to_windows(os.path.join(self.target, "VellumSetup.jse"))
-        code, programs = self.programs_started([kept, "/uninstall", "/q"])
+        # A log named relative to the current folder stays that file although
+        # the run moves its current folder out of the install folder.
+        code, programs = self.programs_started([kept, "/uninstall", "/q", "/log:uninstall.log"], cwd=self.tmp)
         self.assertEqual(code, 0, programs)
+        with open(os.path.join(self.tmp, "uninstall.log"), encoding="ascii") as f:
+            lines = f.read().splitlines()
+        self.assertIn("\tstart\tuninstall, quiet", lines[0])
+        self.assertTrue(lines[-1].endswith("\toutcome\texit code 0"), lines)
         self.assertEqual(os.listdir(self.target), ["mine.txt"])
         self.assertFalse(self.registered(product.UNINSTALL_KEY))
         self.assertFalse(self.registered(product.MANIFESTS_KEY, digest))
