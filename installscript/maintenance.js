@@ -268,28 +268,48 @@ function removalList(m) {
 // cannot go: what the entry needs to run again is still there. Nothing goes
 // when a link is on the way to any of them (its target is not ours), nor
 // through one that appears meanwhile. The registry items named (keys end
-// in a backslash) go in the same run once every file has gone. Returns ""
+// in a backslash) go in the same run once every file has gone. With
+// trusted.digest, the run first checks that trusted.text, the manifest m
+// was read from, has that digest (nothing goes otherwise). Returns ""
 // when every file is gone, else the failure.
-function removeInstalled(m, registry) {
-    var list = scratchFile(".plan"), keys = scratchFile(".keys");
+function removeInstalled(m, registry, trusted) {
+    var list = scratchFile(".plan"), keys = scratchFile(".keys"), text = scratchFile(".text");
     writePlan(list, removalList(m));
     if (registry.length > 0) {
         writePlan(keys, registryList(registry));
     }
+    if (trusted.digest != "") {
+        try {
+            var f = fso.CreateTextFile(text, true, true);
+            try {
+                f.Write(trusted.text);
+            } finally {
+                f.Close();
+            }
+        } catch (e5) {
+            fail("The list of installed files could not be written to " + text + " (" + errorText(e5) + "). " +
+                 "Is the disk full?", ICON_STOP);
+        }
+    }
     // Its progress record is followed only where a progress window shows it.
-    var r = runExtract("/R " + quote(targetFolder) + (registry.length > 0 ? " /K " + quote(keys) : "") + " " +
+    var r = runExtract("/R " + quote(targetFolder) + (registry.length > 0 ? " /K " + quote(keys) : "") +
+                       (trusted.digest != "" ? " /V " + quote(text) + " " + trusted.digest : "") + " " +
                        quote("@" + list), controller == null ? null :
         function (rec) {
             if (rec.phase == "remove") {
                 setMaintenanceProgress(rec.done, rec.total);
             }
         });
-    if (registry.length > 0) {
+    var scratch = [keys, text];
+    for (var s = 0; s < scratch.length; s++) {
         try {
-            deleteScratch(keys);
+            deleteScratch(scratch[s]);
         } catch (e4) {
-            log("cleanup", keys + " could not be removed (" + errorText(e4) + ")");
+            log("cleanup", scratch[s] + " could not be removed (" + errorText(e4) + ")");
         }
+    }
+    if (r.code == 7) {
+        untrustedManifest(targetFolder, "it was changed after the installation wrote it");
     }
     var removed = 0, link = null, failed = null, i;
     for (i = 0; i < r.entries.length; i++) {
@@ -469,9 +489,35 @@ function startMaintenanceUI(setupExe) {
     controller.Caption = title;
 }
 
+// The manifest of the installation an unattended uninstall removes:
+// {m, text, digest}. It asks nothing before it removes, so the kept digest
+// is checked by the removal run itself, on the very text read here (the
+// script host takes longer over it than the whole removal). digest is ""
+// where readManifest checked it, or where there is none to check.
+function manifestForRemoval(folder) {
+    var digest = quiet ? keptDigest(folder) : "";
+    var path = folder + "\\" + MANIFEST;
+    if (digest == "" || !fso.FileExists(path)) {
+        return { m: readManifest(folder), text: "", digest: "" };
+    }
+    var text;
+    try {
+        text = readText(path, -1);
+    } catch (e) {
+        untrustedManifest(folder, "it cannot be read (" + errorText(e) + ")");
+    }
+    var m = parseManifest(text);
+    var problem = checkManifest(m, folder);
+    if (problem != "") {
+        untrustedManifest(folder, problem);
+    }
+    return { m: m, text: text, digest: /^[0-9a-f]{64}$/.test(digest) ? digest : "0" };
+}
+
 function uninstall(setupExe) {
     lockTargetForMaintenance();
-    var m = readManifest(targetFolder);
+    var trusted = manifestForRemoval(targetFolder);
+    var m = trusted.m;
     if (m == null) {
         var loc = regString(UNINSTALL_KEY + "InstallLocation");
         if (loc != "" && samePath(loc, targetFolder) && !fso.FolderExists(targetFolder)) {
@@ -502,7 +548,7 @@ function uninstall(setupExe) {
     // entry and the digests once every file has gone (reg.exe would be a
     // process of its own).
     var entryToo = entryIsOurs();
-    var failed = removeInstalled(m, regDeleteWorks() ? [] : registryItems(entryToo));
+    var failed = removeInstalled(m, regDeleteWorks() ? [] : registryItems(entryToo), trusted);
     if (failed != "") {
         fail(maintenanceText("loc_UI_Uninstall_Error_Files", "Quillfeather could not be removed completely: %1 " +
                              "could not be deleted. Close the programs that use it and uninstall again; the entry " +
