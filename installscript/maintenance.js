@@ -287,8 +287,8 @@ function removeInstalled(m, registry, trusted) {
                 f.Close();
             }
         } catch (e5) {
-            fail("The list of installed files could not be written to " + text + " (" + errorText(e5) + "). " +
-                 "Is the disk full?", ICON_STOP);
+            fail(maintenanceText("loc_UI_Uninstall_Error_Copy", "The uninstall cannot start: %1 could not be " +
+                                 "written (%2).", text, errorText(e5)), ICON_STOP);
         }
     }
     // Its progress record is followed only where a progress window shows it.
