@@ -12,7 +12,7 @@ const wchar_t kUsage[] =
     L"EXTRACT /C [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /U [/L folder] [/O report] [/P progress] cabinet...\r\n"
     L"EXTRACT /T folder [/S] [/O listing]\r\n"
-    L"EXTRACT /R folder [/O report] [/P progress] [/K registry] list\r\n"
+    L"EXTRACT /R folder [/O report] [/P progress] [/K registry] [/V text digest] list\r\n"
     L"\r\n"
     L"  cabinet    a cabinet file, or @file: a plan file naming one cabinet a\r\n"
     L"             line; later cabinets' files replace earlier ones' of the\r\n"
@@ -43,6 +43,9 @@ const wchar_t kUsage[] =
     L"             \"value<TAB>name\", and \"view<TAB>32\" or \"64\"): HKLM or HKCU,\r\n"
     L"             a key only as an uninstall entry, a value in a vendor's key\r\n"
     L"             or an uninstall entry; each is reported\r\n"
+    L"  /V file digest\r\n"
+    L"             with /R: the text file the list was made from must have\r\n"
+    L"             this SHA-256 (of its UTF-16LE text) before anything goes\r\n"
     L"  /O file    write the listing (or the comparison) into this file\r\n"
     L"             (UTF-16): status, size and path, separated by tabs\r\n"
     L"  /P file    keep a one-line progress record in this file\r\n"
@@ -55,7 +58,8 @@ const wchar_t kUsage[] =
     L"/R: 0 when every entry is gone or kept as a folder that holds something\r\n"
     L"or is a link, 3 when one could not be deleted, 4 for a list that names\r\n"
     L"a path outside the folder (or a registry item not allowed), 5 when a\r\n"
-    L"link is on the way, 6 when every file went but a registry item stayed.\r\n"
+    L"link is on the way, 6 when every file went but a registry item stayed,\r\n"
+    L"7 when the /V text is not the one its digest names (nothing removed).\r\n"
     L"Every cabinet is checked before the first file is written. A file is\r\n"
     L"written under a temporary name and takes its own name only when\r\n"
     L"complete: a file that fails never replaces an existing one.\r\n";
@@ -132,6 +136,10 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             if (!value(&i, L"a file", &o.progress)) return false;
         } else if (IsSwitch(a, L'K')) {
             if (!value(&i, L"a file", &o.registry)) return false;
+        } else if (IsSwitch(a, L'V')) {
+            if (!value(&i, L"a file and a digest", &o.trustedText) ||
+                !value(&i, L"a file and a digest", &o.trustedDigest))
+                return false;
         } else if (!a.empty() && (a[0] == L'/' || (a[0] == L'-' && a.size() > 1))) {
             *error = L"unknown option " + a;
             return false;
@@ -156,8 +164,9 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         return false;
     }
     if (o.mode == Mode::kTree) {
-        if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite || !o.registry.empty()) {
-            *error = L"/T lists a folder: it takes no cabinet, /P, /K or /Y";
+        if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite || !o.registry.empty() ||
+            !o.trustedText.empty()) {
+            *error = L"/T lists a folder: it takes no cabinet, /P, /K, /V or /Y";
             return false;
         }
     } else if (o.mode == Mode::kRemove) {
@@ -165,8 +174,8 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             *error = L"/R takes one removal list and no /Y or /S";
             return false;
         }
-    } else if (!o.registry.empty()) {
-        *error = L"/K goes with /R";
+    } else if (!o.registry.empty() || !o.trustedText.empty()) {
+        *error = L"/K and /V go with /R";
         return false;
     } else if (o.shallow) {
         *error = L"/S goes with /T";

@@ -27,6 +27,9 @@ struct Options {
     std::wstring listing;     // /O <file>: the listing or comparison report
     std::wstring progress;    // /P <file>: the progress record
     std::wstring registry;    // /K <file> with /R: the registry keys and values to delete after the files
+    // /V <file> <digest> with /R: the text the list was made from, and its kept digest (TextDigest)
+    std::wstring trustedText;
+    std::wstring trustedDigest;
     bool shallow = false;     // /S with /T: the folder's own entries only
     // /W <folder> <file>: after a whole extraction, the folder listing of
     // another folder (as /T /O writes it) into this file.

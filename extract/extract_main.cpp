@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -924,6 +925,17 @@ int RunRemove(const Options& options) {
         return Finish(kUsage, 0, L"the removal list " + listPath + L" " + error);
     if (!vellum::extract::DecodeRemovalList(std::string(bytes.begin(), bytes.end()), &entries, &error))
         return Finish(kUnsafeName, 0, listPath + L": " + error);
+    // The text the list was made from must be the one its kept digest names.
+    if (!options.trustedText.empty()) {
+        if (!ReadWholeFile(options.trustedText, &bytes, &error))
+            return Finish(kUsage, 0, L"the text " + options.trustedText + L" " + error);
+        std::wstring digest = options.trustedDigest;
+        for (wchar_t& c : digest) c = static_cast<wchar_t>(std::towlower(c));
+        const std::string actual = vellum::extract::TextDigest(std::string(bytes.begin(), bytes.end()));
+        if (digest != std::wstring(actual.begin(), actual.end()))
+            return Finish(vellum::extract::kRemovalUntrusted, 0,
+                          options.trustedText + L": it is not the text its digest names");
+    }
     // The registry list is read whole before anything goes: one it refuses stops the run.
     vellum::extract::RegistryList registry;
     if (!options.registry.empty()) {

@@ -39,6 +39,7 @@ enum RemovalCode : int {
     kRemovalFailed = 3,     // an entry could not be deleted: the run stopped there
     kRemovalLink = 5,       // a link on the way: nothing was removed (or, met later, the run stopped there)
     kRemovalRegistry = 6,   // every file went, but a registry key or value could not be deleted
+    kRemovalUntrusted = 7,  // the text the list was made from is not the one its digest names: nothing was removed
 };
 
 struct RemovalResult {
@@ -60,6 +61,12 @@ struct RemovalResult {
 RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const RemovalFileSystem& fs,
                            std::wstring* report, const std::function<void(size_t, size_t)>& progress,
                            const std::function<void()>& halfway);
+
+// The SHA-256 of a text file's UTF-16LE bytes, its byte order mark (FF FE)
+// not counted, as 64 lower-case hex digits: the digest an installation keeps
+// of the list of its files. A removal made from that list (/V) checks it
+// before anything goes.
+std::string TextDigest(const std::string& bytes);
 
 // ---- the registry part of a removal (/K) ----
 //

@@ -93,7 +93,7 @@ function installMain(locale, setupExe, extractExe) {
 
 // Uninstall and repair work on the installation the entry names (or the
 // /target: folder). Run from inside the install folder, they go on from a
-// copy elsewhere.
+// copy elsewhere (unattended: only EXTRACT.EXE runs from it).
 function maintenanceMain(setupExe, extractExe) {
     if (!targetGiven && fso.FileExists(here + "\\" + MANIFEST)) {
         targetFolder = here; // the copy kept in the installation
@@ -117,7 +117,7 @@ function maintenanceMain(setupExe, extractExe) {
     log("target", targetFolder);
     var inFolder = (here + "\\").toLowerCase().indexOf(targetFolder.toLowerCase() + "\\") == 0;
     if (inFolder && !maintenanceCopy) {
-        return runFromCopy();
+        return quiet ? maintainFromHere(setupExe) : runFromCopy();
     }
     recoverJournal();
     // EXTRACT does the removal and the repair.
@@ -223,6 +223,7 @@ function run() {
                 log("cleanup", scratchFile(scratch[i]) + " could not be removed (" + errorText(e2) + ")");
             }
         }
+        removeOwnCopy();
     }
 }
 

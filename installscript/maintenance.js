@@ -1,20 +1,23 @@
 // ---- uninstall and repair ------------------------------------------------------
 
-// Both run from a copy outside the install folder, so that they can remove
-// or replace every file in it (the script and the VellumSetup they run
-// included). Returns the copy's exit code.
-function runFromCopy() {
+// Run from the install folder, an uninstall or repair works from a copy
+// outside it, so that it can remove or replace every file in it. A run with
+// a person at the screen copies the script and the VellumSetup it shows its
+// windows with, and runs that copy. An unattended run shows nothing: nothing
+// of the install folder runs but this script, which the host has read whole
+// and does not hold, so it goes on itself; only EXTRACT.EXE, which cannot
+// delete or replace its own running file, runs from the copy.
+var ownCopy = null; // this run's own copy {temp, token, path} while it stands
+
+// Records and makes a copy folder in %TEMP% holding sources (pairs of
+// [from, name]); returns {temp, token, path}. A failure fails the run and
+// leaves nothing.
+function makeCopy(sources) {
     var temp = shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "");
     var token = makeToken();
     var copy = temp + "\\VellumMaintenance." + token;
     // Recorded before it exists: a run killed from here on leaves its token.
     writeCopies(temp, removeStaleCopies(temp).concat([token]));
-    // An unattended run shows nothing: its copy needs no VellumSetup and no texts.
-    var sources = [[WScript.ScriptFullName, "VellumSetup.jse"],
-                   [here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"]];
-    if (!quiet) {
-        sources.push([here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"]);
-    }
     try {
         fso.CreateFolder(copy);
         for (var i = 0; i < sources.length; i++) {
@@ -48,27 +51,85 @@ function runFromCopy() {
              maintenanceText("loc_UI_Repair_Error_Copy", "The repair cannot start: %1 could not be " +
                              "written (%2).", copy, errorText(e)));
     }
-    var command = quote(WScript.FullName) + " //nologo " + quote(copy + "\\VellumSetup.jse") + " /" + mode +
-        " /maintenancecopy " + quote("/target:" + here) + (quiet ? " /q" : "") +
-        (logPath != "" ? " " + quote("/log:" + logPath) : "");
-    log(mode, "continues from " + copy);
-    var rc = shell.Run(command, 1, true);
-    // The copy's VellumSetup ends a moment after its script; then the copy
-    // goes. Tried in short steps (up to 10 s): where this host's Sleep does
-    // nothing, each pause keeps a processor busy that VellumSetup needs to end.
-    for (var attempt = 0; attempt < 200 && fso.FolderExists(copy); attempt++) {
+    return { temp: temp, token: token, path: copy };
+}
+
+// Removes a copy folder in short steps (up to attempts times 50 ms) and
+// forgets its token; one that stays is logged and stays recorded for the
+// next run. Where this host's Sleep does nothing, each pause keeps a
+// processor busy, so the steps are few.
+function removeCopy(copy, attempts) {
+    for (var attempt = 0; attempt < attempts && fso.FolderExists(copy.path); attempt++) {
         try {
-            fso.DeleteFolder(copy, true);
-        } catch (e3) {
+            fso.DeleteFolder(copy.path, true);
+        } catch (e) {
             pause(50);
         }
     }
-    if (fso.FolderExists(copy)) {
-        log("cleanup", copy + " could not be removed");
+    if (fso.FolderExists(copy.path)) {
+        log("cleanup", copy.path + " could not be removed");
     } else {
-        forgetCopy(temp, token);
+        forgetCopy(copy.temp, copy.token);
     }
+}
+
+// With a person at the screen: runs the copy of the script and returns its
+// exit code.
+function runFromCopy() {
+    var copy = makeCopy([[WScript.ScriptFullName, "VellumSetup.jse"],
+                         [here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"],
+                         [here + "\\uninstallUI\\VellumSetup.exe", "VellumSetup.exe"]]);
+    var command = quote(WScript.FullName) + " //nologo " + quote(copy.path + "\\VellumSetup.jse") + " /" + mode +
+        " /maintenancecopy " + quote("/target:" + here) +
+        (logPath != "" ? " " + quote("/log:" + logPath) : "");
+    log(mode, "continues from " + copy.path);
+    var rc = shell.Run(command, 1, true);
+    // The copy's VellumSetup ends a moment after its script (up to 10 s).
+    removeCopy(copy, 200);
     return rc;
+}
+
+// Unattended: this run goes on with EXTRACT.EXE from its copy, which holds
+// the copy's lock as a copy of the script would (the next run removes it
+// once it is no longer held), and with its current folder out of the
+// install folder (a process's current folder cannot be removed). The copy
+// goes when the run ends (removeOwnCopy).
+function maintainFromHere(setupExe) {
+    if (logPath != "" && logPath != "?") {
+        logPath = fso.GetAbsolutePathName(logPath); // before the current folder moves
+    }
+    ownCopy = makeCopy([[here + "\\" + MAINTENANCE + "\\EXTRACT.EXE", "EXTRACT.EXE"]]);
+    lockStream = takeLock(ownCopy.path + "\\VellumSetup.lock");
+    if (lockStream == null) {
+        fail(maintenanceText("loc_UI_Error_Lock", "The lock file %1 cannot be created (%2).",
+                             ownCopy.path + "\\VellumSetup.lock", "another program holds it"), ICON_STOP);
+    }
+    try {
+        shell.CurrentDirectory = ownCopy.temp;
+    } catch (e) {
+        log("cleanup", "the current folder could not be moved to " + ownCopy.temp + " (" + errorText(e) +
+            "); the install folder may stay");
+    }
+    extractTool = ownCopy.path + "\\EXTRACT.EXE";
+    log(mode, "EXTRACT.EXE runs from " + ownCopy.path);
+    recoverJournal();
+    return mode == "uninstall" ? uninstall(setupExe) : repair(setupExe, extractTool);
+}
+
+// At the end of a run that made its own copy: the copy's lock is let go
+// and the copy removed (EXTRACT has ended: each of its runs is waited for).
+function removeOwnCopy() {
+    if (ownCopy == null) {
+        return;
+    }
+    try {
+        lockStream.Close();
+    } catch (e) {
+        // Closed when this process ends; the next run removes the copy then.
+    }
+    lockStream = null;
+    removeCopy(ownCopy, 20);
+    ownCopy = null;
 }
 
 // The copies this user's runs made are recorded by their tokens in a small
@@ -207,28 +268,48 @@ function removalList(m) {
 // cannot go: what the entry needs to run again is still there. Nothing goes
 // when a link is on the way to any of them (its target is not ours), nor
 // through one that appears meanwhile. The registry items named (keys end
-// in a backslash) go in the same run once every file has gone. Returns ""
+// in a backslash) go in the same run once every file has gone. With
+// trusted.digest, the run first checks that trusted.text, the manifest m
+// was read from, has that digest (nothing goes otherwise). Returns ""
 // when every file is gone, else the failure.
-function removeInstalled(m, registry) {
-    var list = scratchFile(".plan"), keys = scratchFile(".keys");
+function removeInstalled(m, registry, trusted) {
+    var list = scratchFile(".plan"), keys = scratchFile(".keys"), text = scratchFile(".text");
     writePlan(list, removalList(m));
     if (registry.length > 0) {
         writePlan(keys, registryList(registry));
     }
+    if (trusted.digest != "") {
+        try {
+            var f = fso.CreateTextFile(text, true, true);
+            try {
+                f.Write(trusted.text);
+            } finally {
+                f.Close();
+            }
+        } catch (e5) {
+            fail(maintenanceText("loc_UI_Uninstall_Error_Copy", "The uninstall cannot start: %1 could not be " +
+                                 "written (%2).", text, errorText(e5)), ICON_STOP);
+        }
+    }
     // Its progress record is followed only where a progress window shows it.
-    var r = runExtract("/R " + quote(targetFolder) + (registry.length > 0 ? " /K " + quote(keys) : "") + " " +
+    var r = runExtract("/R " + quote(targetFolder) + (registry.length > 0 ? " /K " + quote(keys) : "") +
+                       (trusted.digest != "" ? " /V " + quote(text) + " " + trusted.digest : "") + " " +
                        quote("@" + list), controller == null ? null :
         function (rec) {
             if (rec.phase == "remove") {
                 setMaintenanceProgress(rec.done, rec.total);
             }
         });
-    if (registry.length > 0) {
+    var scratch = [keys, text];
+    for (var s = 0; s < scratch.length; s++) {
         try {
-            deleteScratch(keys);
+            deleteScratch(scratch[s]);
         } catch (e4) {
-            log("cleanup", keys + " could not be removed (" + errorText(e4) + ")");
+            log("cleanup", scratch[s] + " could not be removed (" + errorText(e4) + ")");
         }
+    }
+    if (r.code == 7) {
+        untrustedManifest(targetFolder, "it was changed after the installation wrote it");
     }
     var removed = 0, link = null, failed = null, i;
     for (i = 0; i < r.entries.length; i++) {
@@ -408,9 +489,35 @@ function startMaintenanceUI(setupExe) {
     controller.Caption = title;
 }
 
+// The manifest of the installation an unattended uninstall removes:
+// {m, text, digest}. It asks nothing before it removes, so the kept digest
+// is checked by the removal run itself, on the very text read here (the
+// script host takes longer over it than the whole removal). digest is ""
+// where readManifest checked it, or where there is none to check.
+function manifestForRemoval(folder) {
+    var digest = quiet ? keptDigest(folder) : "";
+    var path = folder + "\\" + MANIFEST;
+    if (digest == "" || !fso.FileExists(path)) {
+        return { m: readManifest(folder), text: "", digest: "" };
+    }
+    var text;
+    try {
+        text = readText(path, -1);
+    } catch (e) {
+        untrustedManifest(folder, "it cannot be read (" + errorText(e) + ")");
+    }
+    var m = parseManifest(text);
+    var problem = checkManifest(m, folder);
+    if (problem != "") {
+        untrustedManifest(folder, problem);
+    }
+    return { m: m, text: text, digest: /^[0-9a-f]{64}$/.test(digest) ? digest : "0" };
+}
+
 function uninstall(setupExe) {
     lockTargetForMaintenance();
-    var m = readManifest(targetFolder);
+    var trusted = manifestForRemoval(targetFolder);
+    var m = trusted.m;
     if (m == null) {
         var loc = regString(UNINSTALL_KEY + "InstallLocation");
         if (loc != "" && samePath(loc, targetFolder) && !fso.FolderExists(targetFolder)) {
@@ -441,7 +548,7 @@ function uninstall(setupExe) {
     // entry and the digests once every file has gone (reg.exe would be a
     // process of its own).
     var entryToo = entryIsOurs();
-    var failed = removeInstalled(m, regDeleteWorks() ? [] : registryItems(entryToo));
+    var failed = removeInstalled(m, regDeleteWorks() ? [] : registryItems(entryToo), trusted);
     if (failed != "") {
         fail(maintenanceText("loc_UI_Uninstall_Error_Files", "Quillfeather could not be removed completely: %1 " +
                              "could not be deleted. Close the programs that use it and uninstall again; the entry " +
@@ -465,8 +572,8 @@ function uninstall(setupExe) {
 function repairSources(name) {
     var temp = shell.ExpandEnvironmentStrings("%TEMP%").replace(/\u0000/g, "");
     var list = [inside(targetFolder, KEPT_CABINETS + "\\" + name), temp + "\\_hsc_Vellum\\" + name];
-    if (!maintenanceCopy) {
-        list.push(here + "\\" + name);
+    if (!maintenanceCopy && ownCopy == null) {
+        list.push(here + "\\" + name); // the installer's working folder
     }
     return list;
 }

@@ -234,9 +234,9 @@ class DeployCase(tis.ScriptIntegrityCase):
         with open(os.path.join(self.work, "filesList.txt"), "wb") as f:
             f.write(b"\r\n".join(n for n in names if b"_desktops_" not in n))
 
-    def run_entry(self, name, wait=None):
+    def run_entry(self, name, wait=None, cwd=None):
         """Runs the uninstall entry's command name with this case's log."""
-        return self.run_windows(tis.reg_text(KEY, name) + ' "/log:%s"' % self.wlog, wait=wait)
+        return self.run_windows(tis.reg_text(KEY, name) + ' "/log:%s"' % self.wlog, wait=wait, cwd=cwd)
 
     def hold(self, path):
         """Has another program hold path open; returns its Windows pid."""
@@ -367,11 +367,12 @@ class DeployTest(DeployCase):
         wt.reg_set(KEY, "DisplayVersion", "sz", "3.0.6")
 
         # The quiet uninstall command of the entry, as a deployment tool runs
-        # it; without files of the user's, every folder it created goes.
+        # it, started in the install folder (which it must leave to remove
+        # it); without files of the user's, every folder it created goes.
         os.remove(self.log)
         os.remove(os.path.join(self.target, "mine.txt"))
         started = time.time()
-        answer = self.run_entry("QuietUninstallString", wait=300)
+        answer = self.run_entry("QuietUninstallString", wait=300, cwd=self.target)
         print("unattended uninstall: %.1f s" % (time.time() - started))
         self.assertEqual(answer["exit_code"], 0)
         self.assert_logged(self.log_lines(), "registry", "uninstall entry removed")

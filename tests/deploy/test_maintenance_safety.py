@@ -315,5 +315,33 @@ class ReinstallOverLinksTest(MaintenanceSafetyCase):
             self.assertEqual(self.read(os.path.join(outside, name)), data, name)
         self.assertEqual(sorted(os.listdir(outside)), sorted(behind))
 
+
+@td.ti.needs_payload
+class ChangedManifestTest(MaintenanceSafetyCase):
+    """The removal run checks the kept digest itself on the text the
+    unattended uninstall read: a manifest changed within the path rule
+    (naming the user's own file in the folder) removes nothing."""
+
+    def test_the_users_file_named_in_a_changed_manifest_stays(self):
+        self.install_quietly("3.0.6")
+        self.add_user_files()
+        manifest = os.path.join(self.target, MAINTENANCE, "manifest.txt")
+        original = self.read(manifest)
+        before = tis.snapshot(self.target)
+        self.write(manifest, original + "file\t20\tnotes\\mine.txt\r\n".encode("utf-16-le"))
+        self.assertEqual(self.uninstall_quietly(), 9, self.explain(self.log))
+        self.assert_logged(self.log_lines(), "failed", "cannot be trusted", "changed after the installation")
+        now = tis.snapshot(self.target)
+        now.pop(MAINTENANCE + "/manifest.txt")
+        self.assertEqual(now, {k: v for k, v in before.items() if k != MAINTENANCE + "/manifest.txt"})
+        self.assert_entry("3.0.6")
+        self.assertEqual(self.temp_copies(), [])
+        # The one the installation wrote: removed, the user's files kept.
+        self.write(manifest, original)
+        self.assertEqual(self.uninstall_quietly(), 0, self.explain(self.log))
+        self.assertEqual(sorted(os.listdir(self.target)), ["README", "notes"])
+        self.assert_user_files()
+
+
 if __name__ == "__main__":
     unittest.main()

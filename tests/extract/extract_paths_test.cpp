@@ -128,6 +128,13 @@ TEST(ParseCommandLine, PlanForms) {
     EXPECT_FALSE(ParseCommandLine({L"/K", L"keys.txt", L"a.cab"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/T", L"C:\\Q", L"/K", L"keys.txt"}, &o, &error));
     EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"@gone.txt", L"/K"}, &o, &error));
+    // So does the text it was made from, with its digest.
+    ASSERT_TRUE(ParseCommandLine({L"/R", L"C:\\Q", L"/v", L"m.txt", L"ab12", L"@gone.txt"}, &o, &error)) << error;
+    EXPECT_EQ(o.trustedText, L"m.txt");
+    EXPECT_EQ(o.trustedDigest, L"ab12");
+    EXPECT_EQ(o.cabinets, std::vector<std::wstring>{L"@gone.txt"});
+    EXPECT_FALSE(ParseCommandLine({L"/V", L"m.txt", L"ab12", L"a.cab"}, &o, &error));
+    EXPECT_FALSE(ParseCommandLine({L"/R", L"C:\\Q", L"@gone.txt", L"/V", L"m.txt"}, &o, &error));
 }
 
 namespace {

@@ -247,3 +247,14 @@ TEST(RemoveRegistryItems, DeletesEachAndReportsWhatStayed) {
     EXPECT_EQ(report, L"regremoved\t0\t" + std::wstring(kEntry) + L"\r\nregfailed\t0\tHKLM\\Software\\V\\Q\\a\r\n"
                       L"regmissing\t0\tHKLM\\Software\\V\\Q\\b\r\n");
 }
+
+TEST(TextDigest, IsTheSha256OfTheUtf16TextWithoutItsByteOrderMark) {
+    EXPECT_EQ(TextDigest("\xFF\xFE"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(TextDigest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // A list of installed files as the installation writes it (two blocks).
+    const std::string text = Utf16(L"version\t3.0.6\r\nfile\t12\tlocales\\en-us\\index.htm\r\n");
+    EXPECT_EQ(TextDigest(text), "ef57d43f16601f3ad13184fb188f875e1707bb7fe96af8f78702803e02602b8c");
+    EXPECT_EQ(TextDigest(text.substr(2)), TextDigest(text));
+    EXPECT_NE(TextDigest(text + std::string(2, '\0')), TextDigest(text));
+}

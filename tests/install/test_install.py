@@ -261,11 +261,11 @@ class InstallationTest(InstallationCase):
         self.assertEqual(self.installed_locales(), ["all", "en-us"])
         self.assertEqual(wt.heap_faults(proc.output()[1]), [])
 
-    def programs_started(self, args):
+    def programs_started(self, args, cwd=None):
         """Runs the script unattended with Wine's DLL-load trace and returns
         (exit code, the programs of the processes it started, itself
         included): each process loads kernel32 once, just after its .exe."""
-        proc = self.start("wscript.exe", args, env={"WINEDEBUG": "-all,+loaddll"})
+        proc = self.start("wscript.exe", args, env={"WINEDEBUG": "-all,+loaddll"}, cwd=cwd)
         code = proc.wait(300)
         programs, last = [], "?"
         for m in re.finditer(r'Loaded L"([^"]+)"', proc.output()[1]):
@@ -370,15 +370,25 @@ class UnattendedUninstallTest(InstallationCase):
         with open(os.path.join(self.target, "mine.txt"), "wb") as f:
             f.write(b"the user's")
         kept = wt.to_windows(os.path.join(self.target, "VellumSetup.jse"))
-        code, programs = self.programs_started([kept, "/uninstall", "/q"])
+        # A log named relative to the current folder stays that file although
+        # the run moves its current folder out of the install folder.
+        code, programs = self.programs_started([kept, "/uninstall", "/q", "/log:uninstall.log"], cwd=self.tmp)
         self.assertEqual(code, 0, programs)
+        with open(os.path.join(self.tmp, "uninstall.log"), encoding="ascii") as f:
+            lines = f.read().splitlines()
+        self.assertIn("\tstart\tuninstall, quiet", lines[0])
+        self.assertTrue(lines[-1].endswith("\toutcome\texit code 0"), lines)
         self.assertEqual(os.listdir(self.target), ["mine.txt"])
         self.assertFalse(self.registered(product.UNINSTALL_KEY))
         self.assertFalse(self.registered(product.MANIFESTS_KEY, digest))
-        # The kept script, its copy, one EXTRACT and its console.
+        # The kept script goes on itself: one script host, one EXTRACT (run
+        # from its copy in %TEMP%, which goes too) and its console, besides
+        # the start.exe that Wine starts a program from this side with.
         self.assertNotIn("reg.exe", programs)
         self.assertEqual(programs.count("extract.exe"), 1, programs)
-        self.assertLessEqual(len(programs), 5, programs)
+        self.assertEqual(programs.count("wscript.exe"), 1, programs)
+        self.assertLessEqual(len([p for p in programs if p != "start.exe"]), 3, programs)
+        self.assertEqual([n for n in os.listdir(wt.windows_temp()) if n.startswith("VellumMaintenance")], [])
 
 
 if __name__ == "__main__":
