@@ -31,6 +31,7 @@
 #include "cabinet_paths.h"
 #include "plan.h"
 #include "removal.h"
+#include "text_digest.h"
 #include "tree_listing.h"
 #include "dll_hardening.h"
 #include "strings.h"

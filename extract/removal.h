@@ -62,12 +62,6 @@ RemovalResult RemoveListed(const std::vector<RemovalEntry>& entries, const Remov
                            std::wstring* report, const std::function<void(size_t, size_t)>& progress,
                            const std::function<void()>& halfway);
 
-// The SHA-256 of a text file's UTF-16LE bytes, its byte order mark (FF FE)
-// not counted, as 64 lower-case hex digits: the digest an installation keeps
-// of the list of its files. A removal made from that list (/V) checks it
-// before anything goes.
-std::string TextDigest(const std::string& bytes);
-
 // ---- the registry part of a removal (/K) ----
 //
 // The uninstall entry and the values kept for an installation go in the same

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "removal.h"
+#include "text_digest.h"
 
 using namespace vellum::extract;
 
