@@ -32,6 +32,10 @@ struct Options {
     // another folder (as /T /O writes it) into this file.
     std::wstring treeFolder;
     std::wstring treeListing;
+    // /M <file> <copy>: after a whole extraction, a copy of the file and the
+    // digest of the very bytes copied (see TextFileDigest) in the listing.
+    std::wstring digestFile;
+    std::wstring digestCopy;
     bool help = false;        // /? or no arguments
 };
 

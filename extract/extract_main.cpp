@@ -902,6 +902,32 @@ bool WriteTreeListing(const Options& options, std::wstring* error) {
     return ok;
 }
 
+// /M: a copy of the file and, in the listing, the digest of the very bytes
+// copied, so that the caller trusts what it reads from the copy, never a file
+// that may have changed since it was hashed. A file that cannot be read gets
+// no digest line (the caller then has nothing to trust); false when the copy
+// could not be written whole.
+bool WriteDigestCopy(const Options& options, std::wstring* error) {
+    std::vector<unsigned char> bytes;
+    std::wstring why;
+    if (!ReadWholeFile(options.digestFile, &bytes, &why)) return true;
+    HANDLE h = ::CreateFileW(options.digestCopy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD put = 0;
+    bool ok = h != INVALID_HANDLE_VALUE &&
+              (bytes.empty() || ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr)) &&
+              put == bytes.size();
+    const DWORD err = ::GetLastError();
+    if (h != INVALID_HANDLE_VALUE) ok = ::CloseHandle(h) && ok;
+    if (!ok) {
+        *error = L"the copy " + options.digestCopy + L" could not be written: " + ErrorText(err);
+        return false;
+    }
+    const std::string digest = vellum::extract::TextFileDigest(std::string(bytes.begin(), bytes.end()));
+    g_session->listing += vellum::extract::ListingLine(L"digest", bytes.size(), std::wstring(digest.begin(), digest.end()));
+    return true;
+}
+
 // /R: deletes the listed files and empty folders below the folder, never
 // through a link (see RemoveListed).
 int RunRemove(const Options& options) {
@@ -1149,6 +1175,14 @@ int Run(const Options& options) {
         CabinetDone();
         HoldForTest();
         if (c == 0) StopForTest(L"extracting");
+    }
+    if (!options.digestCopy.empty()) {
+        std::wstring error;
+        if (!WriteDigestCopy(options, &error)) {
+            session.current = 0;
+            Fail(kWriteFailed, error);
+            return stop(session.cabinets.size());
+        }
     }
     if (!options.treeListing.empty()) {
         std::wstring error;

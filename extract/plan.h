@@ -66,4 +66,12 @@ private:
 // must be the one that was checked.
 unsigned long long Fingerprint(const unsigned char* data, size_t size);
 
+// The SHA-256 of bytes, as 64 lower-case hex digits.
+std::string Sha256Hex(const unsigned char* data, size_t size);
+
+// The digest the installation keeps for its list of installed files: the
+// SHA-256 of the file's UTF-16LE text, a leading byte-order mark left out
+// (the script host writes one and hashes the text after it).
+std::string TextFileDigest(const std::string& bytes);
+
 }  // namespace vellum::extract

@@ -180,6 +180,12 @@ function loadManifest(manifestFolder, installFolder, digest) {
     if (textDigest(text) != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
     }
+    return trustText(text, digest, installFolder);
+}
+
+// A manifest's text whose digest is known to be the kept one: parsed,
+// checked against the path rule, and remembered.
+function trustText(text, digest, installFolder) {
     var m = parseManifest(text);
     var problem = checkManifest(m, installFolder);
     if (problem != "") {
@@ -187,6 +193,32 @@ function loadManifest(manifestFolder, installFolder, digest) {
     }
     trustedManifest = { text: text, digest: digest, folder: installFolder, m: m };
     return { m: m };
+}
+
+// The manifest an extraction copied (EXTRACT /M) into copy, with the digest
+// it listed of the very bytes it copied: the same check as loadManifest's,
+// without hashing the text here (the script host takes a noticeable part
+// of a second for it; EXTRACT, which runs anyway, a moment).
+function copiedManifest(entries, copy, digest, installFolder) {
+    var listed = null;
+    for (var i = 0; i < entries.length; i++) {
+        if (entries[i].status == "digest") {
+            listed = entries[i].path;
+        }
+    }
+    if (listed == null || !fso.FileExists(copy)) {
+        return { m: null, problem: "it cannot be read" };
+    }
+    if (listed != digest) {
+        return { m: null, problem: "it was changed after the installation wrote it" };
+    }
+    var text;
+    try {
+        text = readText(copy, -1);
+    } catch (e) {
+        return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
+    }
+    return trustText(text, digest, installFolder);
 }
 
 // The last manifest loadManifest found trustworthy, with what it checked.

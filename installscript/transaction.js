@@ -536,17 +536,38 @@ function earlierInstallation() {
     }
     // A manifest means something is in it: the folder's contents need no
     // counting then (the host enumerates them for it).
-    if (!fso.FileExists(joinPath(targetFolder, MANIFEST)) && isEmptyFolder(targetFolder)) {
+    var listed = fso.FileExists(joinPath(targetFolder, MANIFEST));
+    if (!listed && isEmptyFolder(targetFolder)) {
         return null;
     }
-    var r = loadManifest(targetFolder, targetFolder, keptDigest(targetFolder));
+    var digest = keptDigest(targetFolder);
+    if (listed && digest != "") {
+        // Checked against its digest once the folder is set aside, by the
+        // extraction (earlierChecked): a refusal then puts the folder back.
+        return { m: null, digest: digest };
+    }
+    var r = loadManifest(targetFolder, targetFolder, digest);
     if (r.m == null) {
-        fail("The folder " + targetFolder + " already holds files that are not part of an installation of " +
-             PRODUCT + (r.problem != "" ? " (its list of installed files cannot be trusted: " + r.problem + ")" : "") +
-             ". Nothing was installed and nothing in it was changed. Choose an empty or new folder.",
-             ICON_EXCLAMATION, EXIT_FOREIGN);
+        notAnInstallation(r.problem);
+    }
+    return r;
+}
+
+// The earlier installation's manifest as the extraction copied and hashed
+// it; a refusal leaves the folder as it was (the run rolls back).
+function earlierChecked(earlier, entries, copy) {
+    var r = copiedManifest(entries, copy, earlier.digest, targetFolder);
+    if (r.m == null) {
+        notAnInstallation(r.problem);
     }
     return r.m;
+}
+
+function notAnInstallation(problem) {
+    fail("The folder " + targetFolder + " already holds files that are not part of an installation of " +
+         PRODUCT + (problem != "" ? " (its list of installed files cannot be trusted: " + problem + ")" : "") +
+         ". Nothing was installed and nothing in it was changed. Choose an empty or new folder.",
+         ICON_EXCLAMATION, EXIT_FOREIGN);
 }
 
 // Extracts into the staging folder, checks it, and swaps it into place.
@@ -577,7 +598,9 @@ function install(locale, content, extractExe, version) {
     tx.staging = besideTarget(".VellumStaging");
     tx.previous = besideTarget(".VellumPrevious");
     recoverLeftovers();
-    tx.earlier = earlierInstallation();
+    // Its manifest, once trusted; until then (see earlierChecked) none.
+    var earlier = earlierInstallation();
+    tx.earlier = earlier != null ? earlier.m : null;
     journalOpen(targetFolder);
     // The earlier folder steps aside before the extraction, so that the run
     // that extracts can list it once it is done: under that name no program
@@ -594,6 +617,10 @@ function install(locale, content, extractExe, version) {
         }
         earlierTree = scratchFile(".tree");
         deleteScratch(earlierTree);
+    }
+    var earlierCopy = earlier != null && earlier.m == null ? scratchFile(".manifest") : "";
+    if (earlierCopy != "") {
+        deleteScratch(earlierCopy);
     }
     stepReached("staging");
     try {
@@ -618,6 +645,8 @@ function install(locale, content, extractExe, version) {
     var kept = keptFiles(cabinets, extractExe);
     var r = runExtract("/Y /E /L " + quote(tx.staging) +
                        (earlierTree != "" ? " /W " + quote(tx.previous) + " " + quote(earlierTree) : "") +
+                       (earlierCopy != "" ? " /M " + quote(joinPath(tx.previous, MANIFEST)) + " " +
+                        quote(earlierCopy) : "") +
                        " " + quote("@" + plan),
                        followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)), kept.next);
     if (r.code != 0) {
@@ -635,6 +664,9 @@ function install(locale, content, extractExe, version) {
         fail("The help content could not be installed: " + cabinet + " could not be extracted into " +
              tx.staging + ": " + extractReason(why.reason) + " (EXTRACT.EXE exit code " + r.code + ").",
              why.reason == 3 ? ICON_STOP : ICON_EXCLAMATION);
+    }
+    if (earlierCopy != "") {
+        tx.earlier = earlierChecked(earlier, r.entries, earlierCopy);
     }
     var earlierEntries = earlierTree != "" ? listingOf(earlierTree, tx.previous) : null;
     var files = listedFiles(r.entries, {}, "the cabinets");
