@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,9 @@ struct Session {
     std::wstring progressPath, progressTemp;
     std::wstring listing;
     HANDLE listingFile = INVALID_HANDLE_VALUE;
+    // Folders below the destination known to exist (lower case): each is
+    // made or checked once a run, not once for every file it holds.
+    std::set<std::wstring> folders;
 };
 
 Session* g_session = nullptr;
@@ -312,6 +317,9 @@ std::wstring MemberName(const FDINOTIFICATION* n) {
 
 bool CreateFolders(const std::wstring& relative) {
     for (const std::wstring& folder : vellum::extract::ParentFolders(relative)) {
+        std::wstring key = folder;
+        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+        if (!g_session->folders.insert(key).second) continue;
         std::wstring full = g_session->destination + folder;
         if (!::CreateDirectoryW(full.c_str(), nullptr)) {
             DWORD err = ::GetLastError();
@@ -491,7 +499,9 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
     DiscardOpenFile();
     DWORD keep = n->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (keep) ::SetFileAttributesW(s.finalPath.c_str(), keep);
+    // A new file has the archive attribute already: setting it alone would
+    // only open the file once more (under Wine a costly server call).
+    if (keep & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) ::SetFileAttributesW(s.finalPath.c_str(), keep);
     const Member& member = cab.members[s.outputMember];
     if (s.options.mode == Mode::kExtract) s.listing += vellum::extract::ListingLine(L"file", member.size, member.path);
     s.finalPath.clear();
