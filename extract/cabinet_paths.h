@@ -36,6 +36,9 @@ struct Options {
     // digest of the very bytes copied (see TextFileDigest) in the listing.
     std::wstring digestFile;
     std::wstring digestCopy;
+    // /A <folder below the destination>: a copy of every cabinet of the
+    // plan, under its own name, as each is extracted.
+    std::wstring copies;
     bool help = false;        // /? or no arguments
 };
 

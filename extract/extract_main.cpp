@@ -437,6 +437,57 @@ INT_PTR WriteNotification(const Member& member) {
     return reinterpret_cast<INT_PTR>(s.output);
 }
 
+// /A: a copy of the current cabinet's checked image, under the cabinet's
+// own name in the folder below the destination, written under a temporary
+// name and put in place only when every byte is written and the file
+// closed; listed as "copy".
+bool KeepCopy(size_t index) {
+    Session& s = *g_session;
+    const Cabinet& cab = s.cabinets[index];
+    const std::wstring name = cab.path.substr(cab.path.find_last_of(L"\\/") + 1);
+    std::wstring relative;
+    if (!vellum::extract::SafeRelativePath(s.options.copies + L"\\" + name, &relative)) {
+        Fail(kUnsafeName, L"the cabinet's name cannot be used for its copy: " + name);
+        return false;
+    }
+    if (!CreateFolders(relative)) return false;
+    const std::wstring path = s.destination + relative;
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && ((attrs & FILE_ATTRIBUTE_DIRECTORY) || !s.options.overwrite)) {
+        Fail(kWriteFailed, path + ((attrs & FILE_ATTRIBUTE_DIRECTORY) ? L" is a folder"
+                                                                      : L" exists already (use /Y to replace it)"));
+        return false;
+    }
+    static unsigned counter = 0;
+    const std::wstring temp = path.substr(0, path.find_last_of(L'\\') + 1) +
+                              vellum::Format(L"~vx%lxc%x.tmp", ::GetCurrentProcessId(), ++counter);
+    HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Fail(kWriteFailed, L"cannot create " + path + L": " + ErrorText(::GetLastError()));
+        return false;
+    }
+    DWORD put = 0;
+    bool ok = s.image.empty() ||
+              (::WriteFile(h, s.image.data(), static_cast<DWORD>(s.image.size()), &put, nullptr) &&
+               put == s.image.size());
+    DWORD err = ok ? 0 : ::GetLastError();
+    if (!::CloseHandle(h) && ok) {
+        ok = false;
+        err = ::GetLastError();
+    }
+    if (ok && !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ok = false;
+        err = ::GetLastError();
+    }
+    if (!ok) {
+        ::DeleteFileW(temp.c_str());
+        Fail(kWriteFailed, L"cannot write the copy " + path + L": " + ErrorText(err));
+        return false;
+    }
+    s.listing += vellum::extract::ListingLine(L"copy", s.image.size(), relative);
+    return true;
+}
+
 INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
     Session& s = *g_session;
     // After a failure no further file is begun (the cabinet functions may
@@ -1182,6 +1233,7 @@ int Run(const Options& options) {
             any = any || (cab.final[m] && (options.mode != Mode::kUpdate || cab.findings[m] != Finding::kSame));
         if (options.mode == Mode::kExtract) header(c);
         if (any && (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr))) return stop(c);
+        if (!options.copies.empty() && (!LoadCabinet(c, false) || !KeepCopy(c))) return stop(c);
         CabinetDone();
         HoldForTest();
         if (c == 0) StopForTest(L"extracting");

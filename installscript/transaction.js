@@ -178,11 +178,13 @@ function besideTarget(suffix) {
 // why not: then the earlier folder stays where it is, with what is left.
 // One listing decides (listed: the one taken since the folder was renamed,
 // else one taken now); it never enters a link, so nothing it lists lies
-// behind one. Without a trusted manifest nothing is deleted.
-function finishSwap(listed) {
+// behind one. Without a trusted manifest nothing is deleted. trusted: the
+// earlier manifest as this run checked it, when it did (not read again).
+function finishSwap(listed, trusted) {
     var problem = "";
     try {
-        var r = loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
+        var r = trusted ? { m: trusted } :
+            loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
         if (r.m == null && r.problem != "") {
             log("upgrade", "the earlier list of installed files is not used: " + r.problem);
         }
@@ -643,7 +645,7 @@ function install(locale, content, extractExe, version) {
     writePlan(plan, paths);
     // The maintenance folder's copies are made while EXTRACT works.
     var kept = keptFiles(cabinets, extractExe);
-    var r = runExtract("/Y /E /L " + quote(tx.staging) +
+    var r = runExtract("/Y /E /L " + quote(tx.staging) + " /A " + quote(KEPT_CABINETS) +
                        (earlierTree != "" ? " /W " + quote(tx.previous) + " " + quote(earlierTree) : "") +
                        (earlierCopy != "" ? " /M " + quote(joinPath(tx.previous, MANIFEST)) + " " +
                         quote(earlierCopy) : "") +
@@ -671,11 +673,13 @@ function install(locale, content, extractExe, version) {
     var earlierEntries = earlierTree != "" ? listingOf(earlierTree, tx.previous) : null;
     var files = listedFiles(r.entries, {}, "the cabinets");
     checkLengths(files);
+    var extracted = [];
     for (var c = 0; c < r.entries.length; c++) {
         if (r.entries[c].status == "cabinet" && r.entries[c].size < cabinets.length) {
-            log("cabinet", cabinets[r.entries[c].size] + ": extracted");
+            extracted.push(cabinets[r.entries[c].size] + ": extracted");
         }
     }
+    logEach("cabinet", extracted);
     // EXTRACT lists a file only once it is whole and in place (every byte
     // written and counted against the cabinet, closed without error, then
     // renamed), and a listing that lacks its end line fails above: the
@@ -686,7 +690,7 @@ function install(locale, content, extractExe, version) {
         fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
     }
 
-    var manifest = addMaintenance(files, kept, cabinets, version);
+    var manifest = addMaintenance(files, kept, cabinets, version, r.entries);
     // The digests first: a run killed from here on is put right from them.
     tx.oldDigest = keptDigest(targetFolder);
     if (tx.earlier != null) {
@@ -717,7 +721,7 @@ function install(locale, content, extractExe, version) {
     tx.digestWritten = "";
     stepReached("swapped");
     if (fso.FolderExists(tx.previous)) {
-        var problem = finishSwap(earlierEntries);
+        var problem = finishSwap(earlierEntries, tx.earlier);
         if (problem != "") {
             var to = setAside(tx.previous, problem);
             forgetDigest(targetFolder, PREVIOUS_DIGEST);
