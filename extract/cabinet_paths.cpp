@@ -32,6 +32,16 @@ const wchar_t kUsage[] =
     L"  /W folder file\r\n"
     L"             with an extraction: once every file is extracted, write\r\n"
     L"             the listing of the folder (as /T /O would) into the file\r\n"
+    L"  /A folder  with an extraction: a copy of every cabinet, under its own\r\n"
+    L"             name, in this folder below the destination, listed as\r\n"
+    L"             \"copy<TAB>size<TAB>path\" (written whole before it is\r\n"
+    L"             renamed into place, like every file)\r\n"
+    L"  /M file copy\r\n"
+    L"             with an extraction and /O: once every file is extracted,\r\n"
+    L"             copy the file and list the SHA-256 of the bytes copied\r\n"
+    L"             (a UTF-16 byte-order mark left out) in the listing as\r\n"
+    L"             \"digest<TAB>size<TAB>hex\"; a file that cannot be read\r\n"
+    L"             gets no such line\r\n"
     L"  /R folder  remove what the list names below the folder, in its order\r\n"
     L"             (UTF-16 lines \"file<TAB>path\" and \"folder<TAB>path\",\r\n"
     L"             paths relative to the folder): a folder only when empty,\r\n"
@@ -128,6 +138,11 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
             if (!value(&i, L"a folder and a file", &o.treeFolder) ||
                 !value(&i, L"a folder and a file", &o.treeListing))
                 return false;
+        } else if (IsSwitch(a, L'A')) {
+            if (!value(&i, L"a folder", &o.copies)) return false;
+        } else if (IsSwitch(a, L'M')) {
+            if (!value(&i, L"a file and a copy", &o.digestFile) || !value(&i, L"a file and a copy", &o.digestCopy))
+                return false;
         } else if (IsSwitch(a, L'L')) {
             if (!value(&i, L"a folder", &o.destination)) return false;
         } else if (IsSwitch(a, L'O')) {
@@ -163,6 +178,19 @@ bool ParseCommandLine(const std::vector<std::wstring>& args, Options* options,
         *error = L"/W goes with an extraction and needs a file of its own";
         return false;
     }
+    if (!o.digestCopy.empty() &&
+        (o.mode != Mode::kExtract || o.listing.empty() || SameText(o.digestCopy, o.listing) ||
+         SameText(o.digestCopy, o.progress) || SameText(o.digestCopy, o.treeListing) ||
+         SameText(o.digestCopy, o.digestFile))) {
+        *error = L"/M goes with an extraction and /O, and needs a copy of its own";
+        return false;
+    }
+    std::wstring copies;
+    if (!o.copies.empty() && (o.mode != Mode::kExtract || !SafeRelativePath(o.copies, &copies))) {
+        *error = L"/A goes with an extraction and names a folder inside the destination";
+        return false;
+    }
+    if (!copies.empty()) o.copies = copies;
     if (o.mode == Mode::kTree) {
         if (!o.cabinets.empty() || !o.progress.empty() || o.overwrite || !o.registry.empty() ||
             !o.trustedText.empty()) {

@@ -35,6 +35,13 @@ struct Options {
     // another folder (as /T /O writes it) into this file.
     std::wstring treeFolder;
     std::wstring treeListing;
+    // /M <file> <copy>: after a whole extraction, a copy of the file and the
+    // digest of the very bytes copied (see TextDigest) in the listing.
+    std::wstring digestFile;
+    std::wstring digestCopy;
+    // /A <folder below the destination>: a copy of every cabinet of the
+    // plan, under its own name, as each is extracted.
+    std::wstring copies;
     bool help = false;        // /? or no arguments
 };
 

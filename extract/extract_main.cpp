@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwctype>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,9 @@ struct Session {
     std::wstring progressPath, progressTemp;
     std::wstring listing;
     HANDLE listingFile = INVALID_HANDLE_VALUE;
+    // Folders below the destination known to exist (lower case): each is
+    // made or checked once a run, not once for every file it holds.
+    std::set<std::wstring> folders;
 };
 
 Session* g_session = nullptr;
@@ -314,6 +318,9 @@ std::wstring MemberName(const FDINOTIFICATION* n) {
 
 bool CreateFolders(const std::wstring& relative) {
     for (const std::wstring& folder : vellum::extract::ParentFolders(relative)) {
+        std::wstring key = folder;
+        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+        if (!g_session->folders.insert(key).second) continue;
         std::wstring full = g_session->destination + folder;
         if (!::CreateDirectoryW(full.c_str(), nullptr)) {
             DWORD err = ::GetLastError();
@@ -431,6 +438,57 @@ INT_PTR WriteNotification(const Member& member) {
     return reinterpret_cast<INT_PTR>(s.output);
 }
 
+// /A: a copy of the current cabinet's checked image, under the cabinet's
+// own name in the folder below the destination, written under a temporary
+// name and put in place only when every byte is written and the file
+// closed; listed as "copy".
+bool KeepCopy(size_t index) {
+    Session& s = *g_session;
+    const Cabinet& cab = s.cabinets[index];
+    const std::wstring name = cab.path.substr(cab.path.find_last_of(L"\\/") + 1);
+    std::wstring relative;
+    if (!vellum::extract::SafeRelativePath(s.options.copies + L"\\" + name, &relative)) {
+        Fail(kUnsafeName, L"the cabinet's name cannot be used for its copy: " + name);
+        return false;
+    }
+    if (!CreateFolders(relative)) return false;
+    const std::wstring path = s.destination + relative;
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && ((attrs & FILE_ATTRIBUTE_DIRECTORY) || !s.options.overwrite)) {
+        Fail(kWriteFailed, path + ((attrs & FILE_ATTRIBUTE_DIRECTORY) ? L" is a folder"
+                                                                      : L" exists already (use /Y to replace it)"));
+        return false;
+    }
+    static unsigned counter = 0;
+    const std::wstring temp = path.substr(0, path.find_last_of(L'\\') + 1) +
+                              vellum::Format(L"~vx%lxc%x.tmp", ::GetCurrentProcessId(), ++counter);
+    HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Fail(kWriteFailed, L"cannot create " + path + L": " + ErrorText(::GetLastError()));
+        return false;
+    }
+    DWORD put = 0;
+    bool ok = s.image.empty() ||
+              (::WriteFile(h, s.image.data(), static_cast<DWORD>(s.image.size()), &put, nullptr) &&
+               put == s.image.size());
+    DWORD err = ok ? 0 : ::GetLastError();
+    if (!::CloseHandle(h) && ok) {
+        ok = false;
+        err = ::GetLastError();
+    }
+    if (ok && !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ok = false;
+        err = ::GetLastError();
+    }
+    if (!ok) {
+        ::DeleteFileW(temp.c_str());
+        Fail(kWriteFailed, L"cannot write the copy " + path + L": " + ErrorText(err));
+        return false;
+    }
+    s.listing += vellum::extract::ListingLine(L"copy", s.image.size(), relative);
+    return true;
+}
+
 INT_PTR CopyFileNotification(FDINOTIFICATION* n) {
     Session& s = *g_session;
     // After a failure no further file is begun (the cabinet functions may
@@ -493,7 +551,9 @@ INT_PTR CloseFileNotification(FDINOTIFICATION* n) {
     DiscardOpenFile();
     DWORD keep = n->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (keep) ::SetFileAttributesW(s.finalPath.c_str(), keep);
+    // A new file has the archive attribute already: setting it alone would
+    // only open the file once more (under Wine a costly server call).
+    if (keep & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE)) ::SetFileAttributesW(s.finalPath.c_str(), keep);
     const Member& member = cab.members[s.outputMember];
     if (s.options.mode == Mode::kExtract) s.listing += vellum::extract::ListingLine(L"file", member.size, member.path);
     s.finalPath.clear();
@@ -904,6 +964,32 @@ bool WriteTreeListing(const Options& options, std::wstring* error) {
     return ok;
 }
 
+// /M: a copy of the file and, in the listing, the digest of the very bytes
+// copied, so that the caller trusts what it reads from the copy, never a file
+// that may have changed since it was hashed. A file that cannot be read gets
+// no digest line (the caller then has nothing to trust); false when the copy
+// could not be written whole.
+bool WriteDigestCopy(const Options& options, std::wstring* error) {
+    std::vector<unsigned char> bytes;
+    std::wstring why;
+    if (!ReadWholeFile(options.digestFile, &bytes, &why)) return true;
+    HANDLE h = ::CreateFileW(options.digestCopy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD put = 0;
+    bool ok = h != INVALID_HANDLE_VALUE &&
+              (bytes.empty() || ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr)) &&
+              put == bytes.size();
+    const DWORD err = ::GetLastError();
+    if (h != INVALID_HANDLE_VALUE) ok = ::CloseHandle(h) && ok;
+    if (!ok) {
+        *error = L"the copy " + options.digestCopy + L" could not be written: " + ErrorText(err);
+        return false;
+    }
+    const std::string digest = vellum::extract::TextDigest(std::string(bytes.begin(), bytes.end()));
+    g_session->listing += vellum::extract::ListingLine(L"digest", bytes.size(), std::wstring(digest.begin(), digest.end()));
+    return true;
+}
+
 // /R: deletes the listed files and empty folders below the folder, never
 // through a link (see RemoveListed).
 int RunRemove(const Options& options) {
@@ -1159,9 +1245,18 @@ int Run(const Options& options) {
             any = any || (cab.final[m] && (options.mode != Mode::kUpdate || cab.findings[m] != Finding::kSame));
         if (options.mode == Mode::kExtract) header(c);
         if (any && (!LoadCabinet(c, false) || !CopyCabinet(fdi, nullptr))) return stop(c);
+        if (!options.copies.empty() && (!LoadCabinet(c, false) || !KeepCopy(c))) return stop(c);
         CabinetDone();
         HoldForTest();
         if (c == 0) StopForTest(L"extracting");
+    }
+    if (!options.digestCopy.empty()) {
+        std::wstring error;
+        if (!WriteDigestCopy(options, &error)) {
+            session.current = 0;
+            Fail(kWriteFailed, error);
+            return stop(session.cabinets.size());
+        }
     }
     if (!options.treeListing.empty()) {
         std::wstring error;

@@ -12,7 +12,7 @@ var EXTRACT_POLL_MS = 25;
 var EXTRACT_START_MS = 60000;  // until EXTRACT has created its listing
 var EXTRACT_STALL_MS = 600000; // without a new progress record, while it still runs
 var extractTool = "";          // EXTRACT.EXE of this run (set by run())
-var scratchBase = "";          // its scratch files: <scratchBase>.list, .progress, .plan, .tree
+var scratchBase = "";          // its scratch files: <scratchBase>.list, .progress, .plan, .tree, .manifest
 
 function scratchFile(suffix) {
     return scratchBase + suffix;

@@ -39,6 +39,26 @@ function log(what, result) {
     }
 }
 
+// Several lines of one step with one opening of the file (each opening
+// costs the host a few milliseconds); false when they could not be written.
+function logEach(what, results) {
+    if (logPath == "" || results.length == 0) {
+        return true;
+    }
+    var lines = [], stamp = timestamp();
+    for (var i = 0; i < results.length; i++) {
+        lines.push(stamp + "\t" + logSafe(what) + "\t" + logSafe(results[i]));
+    }
+    try {
+        var stream = fso.OpenTextFile(logPath, 8, true, 0);
+        stream.WriteLine(lines.join("\r\n"));
+        stream.Close();
+        return true;
+    } catch (e) {
+        return false;
+    }
+}
+
 // ---- failures ------------------------------------------------------------
 
 function fail(message, icon, exitCode) {

@@ -215,7 +215,7 @@ function run() {
         closeController();
         unregister(setupExe);
         rollBack();
-        var scratch = [".list", ".progress", ".plan", ".tree"];
+        var scratch = [".list", ".progress", ".plan", ".tree", ".manifest"];
         for (var i = 0; i < scratch.length; i++) {
             try {
                 deleteScratch(scratchFile(scratch[i]));

@@ -180,6 +180,12 @@ function loadManifest(manifestFolder, installFolder, digest) {
     if (textDigest(text) != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
     }
+    return trustText(text, digest, installFolder);
+}
+
+// A manifest's text whose digest is known to be the kept one: parsed,
+// checked against the path rule, and remembered.
+function trustText(text, digest, installFolder) {
     var m = parseManifest(text);
     var problem = checkManifest(m, installFolder);
     if (problem != "") {
@@ -187,6 +193,32 @@ function loadManifest(manifestFolder, installFolder, digest) {
     }
     trustedManifest = { text: text, digest: digest, folder: installFolder, m: m };
     return { m: m };
+}
+
+// The manifest an extraction copied (EXTRACT /M) into copy, with the digest
+// it listed of the very bytes it copied: the same check as loadManifest's,
+// without hashing the text here (the script host takes a noticeable part
+// of a second for it; EXTRACT, which runs anyway, a moment).
+function copiedManifest(entries, copy, digest, installFolder) {
+    var listed = null;
+    for (var i = 0; i < entries.length; i++) {
+        if (entries[i].status == "digest") {
+            listed = entries[i].path;
+        }
+    }
+    if (listed == null || !fso.FileExists(copy)) {
+        return { m: null, problem: "it cannot be read" };
+    }
+    if (listed != digest) {
+        return { m: null, problem: "it was changed after the installation wrote it" };
+    }
+    var text;
+    try {
+        text = readText(copy, -1);
+    } catch (e) {
+        return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
+    }
+    return trustText(text, digest, installFolder);
 }
 
 // The last manifest loadManifest found trustworthy, with what it checked.
@@ -285,30 +317,57 @@ function copyChecked(from, to) {
 }
 
 // The files the maintenance folder keeps (EXTRACT.EXE, the version file
-// and the cabinets, so that a repair needs no installer), copied into the
-// staging folder: next() copies one (while EXTRACT runs: the script host
-// would only wait) and says whether there is more; finish(files) copies
-// the rest and returns the manifest's entries for them. A failure in next()
-// waits for finish(), since EXTRACT may still be writing.
+// and the cabinets, so that a repair needs no installer) in the staging
+// folder. The cabinets' copies are EXTRACT's (/A KEPT_CABINETS: written from
+// the image it checked, as it extracts); the two others are copied here:
+// next() copies one (while EXTRACT runs: the script host would only wait)
+// and says whether there is more; finish(files, entries) copies the rest and
+// returns the manifest's entries for all of them, from EXTRACT's listing
+// (entries) for the cabinets. A failure in next() waits for finish(), since
+// EXTRACT may still be writing.
 function keptFiles(cabinets, extractExe) {
     var list = [[extractExe, MAINTENANCE + "\\EXTRACT.EXE"],
                 [here + "\\vellumVersion.txt", MAINTENANCE + "\\vellumVersion.txt"]];
-    for (var i = 0; i < cabinets.length; i++) {
-        list.push([here + "\\" + cabinets[i], KEPT_CABINETS + "\\" + cabinets[i]]);
-    }
     var done = [], error = null;
     function copyNext() {
-        if (done.length == 0) {
-            // Inside the staging folder: not among the folders this run created above it.
-            var folders = [tx.staging + "\\" + MAINTENANCE, tx.staging + "\\" + KEPT_CABINETS];
-            for (var f = 0; f < folders.length; f++) {
-                if (!fso.FolderExists(folders[f])) {
-                    fso.CreateFolder(folders[f]);
+        var folder = tx.staging + "\\" + MAINTENANCE;
+        if (done.length == 0 && !fso.FolderExists(folder)) {
+            // Inside the staging folder: not among the folders this run
+            // created above it. EXTRACT may make it at the same moment.
+            try {
+                fso.CreateFolder(folder);
+            } catch (e) {
+                if (!fso.FolderExists(folder)) {
+                    throw e;
                 }
             }
         }
         var k = done.length;
         done.push({ name: list[k][1], size: copyChecked(list[k][0], tx.staging + "\\" + list[k][1]) });
+    }
+    // The cabinets' copies as EXTRACT listed them, in the cabinets' order;
+    // one whose name a cabinet's own file took afterwards is made again
+    // here, as the last word.
+    function cabinetCopies(files, entries) {
+        var copies = {}, out = [], i;
+        for (i = 0; i < entries.length; i++) {
+            var name = entries[i].status == "copy" ? safeRelative(entries[i].path) : null;
+            if (name != null) {
+                copies[name.toLowerCase()] = { name: name, size: entries[i].size };
+            }
+        }
+        for (i = 0; i < cabinets.length; i++) {
+            var key = (KEPT_CABINETS + "\\" + cabinets[i]).toLowerCase();
+            if (!copies.hasOwnProperty(key)) {
+                fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
+                     "EXTRACT.EXE made no copy of " + cabinets[i] + ").", ICON_STOP);
+            }
+            if (files.hasOwnProperty(key)) {
+                copies[key].size = copyChecked(here + "\\" + cabinets[i], tx.staging + "\\" + copies[key].name);
+            }
+            out.push(copies[key]);
+        }
+        return out;
     }
     return {
         next: function () {
@@ -322,9 +381,9 @@ function keptFiles(cabinets, extractExe) {
             }
             return error == null && done.length < list.length;
         },
-        finish: function (files) {
-            // A cabinet's own file of a kept name may have been written over
-            // a copy: the copies are made again, as the last word.
+        finish: function (files, entries) {
+            // A cabinet's own file of a kept name may have been written over a
+            // copy: the copies are made again, as the last word.
             for (var k = 0; k < done.length; k++) {
                 if (files.hasOwnProperty(done[k].name.toLowerCase())) {
                     done = [];
@@ -334,31 +393,31 @@ function keptFiles(cabinets, extractExe) {
                 while (error == null && done.length < list.length) {
                     copyNext();
                 }
+                if (error == null) {
+                    return done.concat(cabinetCopies(files, entries));
+                }
             } catch (e) {
                 error = e;
             }
-            if (error != null) {
-                if (error.vellumMessage) {
-                    throw error;
-                }
-                fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
-                     errorText(error) + ").", ICON_STOP);
+            if (error.vellumMessage) {
+                throw error;
             }
-            return done;
+            fail("The maintenance folder " + targetFolder + "\\" + MAINTENANCE + " could not be written (" +
+                 errorText(error) + ").", ICON_STOP);
         }
     };
 }
 
 // Completes the staged content with the kept files (keptFiles) and the
 // manifest of everything the installation creates.
-function addMaintenance(files, kept, cabinets, version) {
+function addMaintenance(files, kept, cabinets, version, entries) {
     var m = { version: version, cabinets: cabinets.slice(0), files: [], folders: [], parents: [] };
     for (var key in files) {
         if (files.hasOwnProperty(key)) {
             m.files.push({ name: files[key].name, size: files[key].size });
         }
     }
-    m.files = m.files.concat(kept.finish(files));
+    m.files = m.files.concat(kept.finish(files, entries));
     m.files.push({ name: MANIFEST, size: 0 });
     m.folders = foldersOf(m.files);
     // Folders above the install folder that an earlier installation created

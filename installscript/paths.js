@@ -17,8 +17,23 @@ function isDeviceName(part) {
 }
 
 // The path made of plain names joined with "\", or null when name breaks the rule.
+// A reinstall asks about the same few hundred names three times (the new
+// listing, the earlier manifest, its sorting): each is worked out once.
+var safeRelativeSeen = {};
+
 function safeRelative(name) {
-    if (typeof name != "string" || name == "" || /^[\\\/]/.test(name)) {
+    if (typeof name != "string") {
+        return null;
+    }
+    var key = "|" + name;
+    if (safeRelativeSeen.hasOwnProperty(key)) {
+        return safeRelativeSeen[key];
+    }
+    return (safeRelativeSeen[key] = plainRelative(name));
+}
+
+function plainRelative(name) {
+    if (name == "" || /^[\\\/]/.test(name)) {
         return null;
     }
     if (/[\u0000-\u001f:*?"<>|]/.test(name)) {

@@ -178,11 +178,13 @@ function besideTarget(suffix) {
 // why not: then the earlier folder stays where it is, with what is left.
 // One listing decides (listed: the one taken since the folder was renamed,
 // else one taken now); it never enters a link, so nothing it lists lies
-// behind one. Without a trusted manifest nothing is deleted.
-function finishSwap(listed) {
+// behind one. Without a trusted manifest nothing is deleted. trusted: the
+// earlier manifest as this run checked it, when it did (not read again).
+function finishSwap(listed, trusted) {
     var problem = "";
     try {
-        var r = loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
+        var r = trusted ? { m: trusted } :
+            loadManifest(tx.previous, targetFolder, keptDigest(targetFolder, PREVIOUS_DIGEST));
         if (r.m == null && r.problem != "") {
             log("upgrade", "the earlier list of installed files is not used: " + r.problem);
         }
@@ -536,17 +538,38 @@ function earlierInstallation() {
     }
     // A manifest means something is in it: the folder's contents need no
     // counting then (the host enumerates them for it).
-    if (!fso.FileExists(joinPath(targetFolder, MANIFEST)) && isEmptyFolder(targetFolder)) {
+    var listed = fso.FileExists(joinPath(targetFolder, MANIFEST));
+    if (!listed && isEmptyFolder(targetFolder)) {
         return null;
     }
-    var r = loadManifest(targetFolder, targetFolder, keptDigest(targetFolder));
+    var digest = keptDigest(targetFolder);
+    if (listed && digest != "") {
+        // Checked against its digest once the folder is set aside, by the
+        // extraction (earlierChecked): a refusal then puts the folder back.
+        return { m: null, digest: digest };
+    }
+    var r = loadManifest(targetFolder, targetFolder, digest);
     if (r.m == null) {
-        fail("The folder " + targetFolder + " already holds files that are not part of an installation of " +
-             PRODUCT + (r.problem != "" ? " (its list of installed files cannot be trusted: " + r.problem + ")" : "") +
-             ". Nothing was installed and nothing in it was changed. Choose an empty or new folder.",
-             ICON_EXCLAMATION, EXIT_FOREIGN);
+        notAnInstallation(r.problem);
+    }
+    return r;
+}
+
+// The earlier installation's manifest as the extraction copied and hashed
+// it; a refusal leaves the folder as it was (the run rolls back).
+function earlierChecked(earlier, entries, copy) {
+    var r = copiedManifest(entries, copy, earlier.digest, targetFolder);
+    if (r.m == null) {
+        notAnInstallation(r.problem);
     }
     return r.m;
+}
+
+function notAnInstallation(problem) {
+    fail("The folder " + targetFolder + " already holds files that are not part of an installation of " +
+         PRODUCT + (problem != "" ? " (its list of installed files cannot be trusted: " + problem + ")" : "") +
+         ". Nothing was installed and nothing in it was changed. Choose an empty or new folder.",
+         ICON_EXCLAMATION, EXIT_FOREIGN);
 }
 
 // Extracts into the staging folder, checks it, and swaps it into place.
@@ -577,7 +600,9 @@ function install(locale, content, extractExe, version) {
     tx.staging = besideTarget(".VellumStaging");
     tx.previous = besideTarget(".VellumPrevious");
     recoverLeftovers();
-    tx.earlier = earlierInstallation();
+    // Its manifest, once trusted; until then (see earlierChecked) none.
+    var earlier = earlierInstallation();
+    tx.earlier = earlier != null ? earlier.m : null;
     journalOpen(targetFolder);
     // The earlier folder steps aside before the extraction, so that the run
     // that extracts can list it once it is done: under that name no program
@@ -594,6 +619,10 @@ function install(locale, content, extractExe, version) {
         }
         earlierTree = scratchFile(".tree");
         deleteScratch(earlierTree);
+    }
+    var earlierCopy = earlier != null && earlier.m == null ? scratchFile(".manifest") : "";
+    if (earlierCopy != "") {
+        deleteScratch(earlierCopy);
     }
     stepReached("staging");
     try {
@@ -616,8 +645,10 @@ function install(locale, content, extractExe, version) {
     writePlan(plan, paths);
     // The maintenance folder's copies are made while EXTRACT works.
     var kept = keptFiles(cabinets, extractExe);
-    var r = runExtract("/Y /E /L " + quote(tx.staging) +
+    var r = runExtract("/Y /E /L " + quote(tx.staging) + " /A " + quote(KEPT_CABINETS) +
                        (earlierTree != "" ? " /W " + quote(tx.previous) + " " + quote(earlierTree) : "") +
+                       (earlierCopy != "" ? " /M " + quote(joinPath(tx.previous, MANIFEST)) + " " +
+                        quote(earlierCopy) : "") +
                        " " + quote("@" + plan),
                        followExtraction(locale, Math.round(PROGRESS_MAX * 0.9)), kept.next);
     if (r.code != 0) {
@@ -636,14 +667,19 @@ function install(locale, content, extractExe, version) {
              tx.staging + ": " + extractReason(why.reason) + " (EXTRACT.EXE exit code " + r.code + ").",
              why.reason == 3 ? ICON_STOP : ICON_EXCLAMATION);
     }
+    if (earlierCopy != "") {
+        tx.earlier = earlierChecked(earlier, r.entries, earlierCopy);
+    }
     var earlierEntries = earlierTree != "" ? listingOf(earlierTree, tx.previous) : null;
     var files = listedFiles(r.entries, {}, "the cabinets");
     checkLengths(files);
+    var extracted = [];
     for (var c = 0; c < r.entries.length; c++) {
         if (r.entries[c].status == "cabinet" && r.entries[c].size < cabinets.length) {
-            log("cabinet", cabinets[r.entries[c].size] + ": extracted");
+            extracted.push(cabinets[r.entries[c].size] + ": extracted");
         }
     }
+    logEach("cabinet", extracted);
     // EXTRACT lists a file only once it is whole and in place (every byte
     // written and counted against the cabinet, closed without error, then
     // renamed), and a listing that lacks its end line fails above: the
@@ -654,7 +690,7 @@ function install(locale, content, extractExe, version) {
         fail("The help content is incomplete: " + targetFolder + startPage + " is not in the cabinets.");
     }
 
-    var manifest = addMaintenance(files, kept, cabinets, version);
+    var manifest = addMaintenance(files, kept, cabinets, version, r.entries);
     // The digests first: a run killed from here on is put right from them.
     tx.oldDigest = keptDigest(targetFolder);
     if (tx.earlier != null) {
@@ -685,7 +721,7 @@ function install(locale, content, extractExe, version) {
     tx.digestWritten = "";
     stepReached("swapped");
     if (fso.FolderExists(tx.previous)) {
-        var problem = finishSwap(earlierEntries);
+        var problem = finishSwap(earlierEntries, tx.earlier);
         if (problem != "") {
             var to = setAside(tx.previous, problem);
             forgetDigest(targetFolder, PREVIOUS_DIGEST);

@@ -120,12 +120,18 @@ class MaintenanceSafetyTest(MaintenanceSafetyCase):
                     now.pop(MAINTENANCE + "/manifest.txt")
                     self.assertEqual(now, {k: v for k, v in before.items() if k != MAINTENANCE + "/manifest.txt"})
                     self.assertEqual(tis.reg_text(KEY, "DisplayVersion"), "3.0.6")
-                    # A reinstall does not take the folder for ours either.
+                    # A reinstall does not take the folder for ours either;
+                    # it is where it was, as it was.
+                    held = tis.snapshot(self.target)
                     code, _ = self.quiet("VellumInstall", "/q", "/acceptlicense", "/target:" + self.wtarget,
                                          "/log:" + self.wlog)
                     self.assertEqual(code, 8)
+                    self.assert_logged(self.log_lines(), "failed", "already holds files", "cannot be trusted")
+                    self.assertEqual(tis.snapshot(self.target), held)
                     self.assertEqual(self.read(os.path.join(victim, "precious.txt")), b"precious")
                     self.assertEqual(self.beside(), [])
+                    scratch = {"vellumsetup." + s for s in ("manifest", "tree", "plan", "list", "progress")}
+                    self.assertEqual([n for n in os.listdir(self.work) if n.lower() in scratch], [])
 
         # The manifest the installation wrote, with its digest: removed.
         self.write(manifest, original)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plan.h"
+#include "text_digest.h"
 
 using namespace vellum::extract;
 
@@ -78,4 +79,35 @@ TEST(ProgressClock, DueAtEveryStepNotAtEveryWrite) {
     clock.Reset(5500);               // a cabinet's record restarts the step
     EXPECT_FALSE(clock.Due(6499));
     EXPECT_TRUE(clock.Due(6500));
+}
+
+TEST(Sha256Hex, KnownDigestsAcrossTheBlockEdges) {
+    auto of = [](const std::string& s) {
+        return Sha256Hex(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+    };
+    EXPECT_EQ(of(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // 55 bytes end in one block, 56 need a second, 64 are a whole one.
+    EXPECT_EQ(of(std::string(55, 'a')), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318");
+    EXPECT_EQ(of(std::string(56, 'a')), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
+    EXPECT_EQ(of(std::string(64, 'a')), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
+}
+
+TEST(TextDigest, IsTheDigestOfTheTextAfterItsByteOrderMark) {
+    // What the installation script computes for the same text (UTF-16LE, no mark).
+    const std::wstring text = L"version\t3.0.6\r\nfile\t12\tlocales\\en-us\\index.htm\r\n\x00E9";
+    std::string bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    const std::string want = "828d4ce15acbf358a6d40e814186828d0e7b82ca8a6b1c54c588cd3a793f2aef";
+    EXPECT_EQ(TextDigest("\xFF\xFE" + bytes), want);
+    EXPECT_EQ(TextDigest(bytes), want);
+    // A mark inside the text, or a changed byte, is part of what is hashed.
+    EXPECT_NE(TextDigest("\xFF\xFE\xFF\xFE" + bytes), want);
+    bytes[3] ^= 1;
+    EXPECT_NE(TextDigest(bytes), want);
 }

@@ -232,6 +232,82 @@ class PlanTest(unittest.TestCase):
         self.assertEqual((res.code, res.stdout), (0, ""))
         self.assertEqual(len([l for l in read_listing(self.listing) if l[0] == "file"]), 6)
 
+    def test_copies_of_the_cabinets_beside_what_they_hold(self):
+        dest = os.path.join(self.tmp, "staging")
+        kept = "VellumMaintenance\\cabinets"
+        res = self.extract("/Y", "/L", self.w(dest), "/A", kept, "/O", self.w(self.listing),
+                           self.write_plan(self.cabs))
+        self.assertEqual((res.code, res.stderr), (0, ""))
+        got = tree(dest)
+        for cab in self.cabs:
+            with open(cab, "rb") as f:
+                self.assertEqual(got.pop("VellumMaintenance/cabinets/" + os.path.basename(cab)), f.read())
+        self.assertEqual({k.lower(): v for k, v in got.items()}, {k.lower(): v for k, v in self.expected.items()})
+        copies = [l for l in read_listing(self.listing) if l[0] == "copy"]
+        self.assertEqual(copies, [("copy", str(os.path.getsize(c)), kept + "\\" + os.path.basename(c))
+                                  for c in self.cabs])
+        # Without /Y an existing copy stops the run; a folder in a copy's place always does.
+        other = os.path.join(self.tmp, "other", "VellumMaintenance", "cabinets", "common.cab")
+        os.makedirs(os.path.dirname(other))
+        with open(other, "wb") as f:
+            f.write(b"the user's")
+        res = self.extract("/L", self.w(os.path.join(self.tmp, "other")), "/A", kept, "/O", self.w(self.listing),
+                           self.w(self.cabs[0]))
+        self.assertEqual(res.code, 3)
+        self.assertIn("exists already", read_listing(self.listing)[-1][2])
+        with open(other, "rb") as f:
+            self.assertEqual(f.read(), b"the user's")
+        os.remove(os.path.join(dest, kept.replace("\\", "/"), "fix.cab"))
+        os.makedirs(os.path.join(dest, kept.replace("\\", "/"), "fix.cab"))
+        res = self.extract("/Y", "/L", self.w(dest), "/A", kept, "/O", self.w(self.listing),
+                           self.write_plan(self.cabs))
+        self.assertEqual(res.code, 23, res.stderr)  # written: 3, the third cabinet
+        self.assertIn("is a folder", read_listing(self.listing)[-1][2])
+        # Only with an extraction, and only inside the destination.
+        for args in (["/A", "..\\outside"], ["/A", "C:\\kept"], ["/D", "/A", kept]):
+            res = self.extract(*(args + ["/L", self.w(dest), self.w(self.cabs[0])]))
+            self.assertEqual(res.code, 1, args)
+            self.assertIn("/A", res.stdout + res.stderr)
+
+    def test_a_file_copied_with_the_digest_of_the_bytes_copied(self):
+        import hashlib
+        dest = os.path.join(self.tmp, "staging")
+        text = "version\t3.0.6\r\nfile\t5\t\u00e9t\u00e9.htm\r\n".encode("utf-16-le")
+        manifest = os.path.join(self.tmp, "Earlier", "VellumMaintenance", "manifest.txt")
+        os.makedirs(os.path.dirname(manifest))
+        with open(manifest, "wb") as f:
+            f.write(b"\xff\xfe" + text)
+        copy = os.path.join(self.tmp, "setup.manifest")
+        res = self.extract("/Y", "/L", self.w(dest), "/O", self.w(self.listing), "/M", self.w(manifest),
+                           self.w(copy), self.write_plan(self.cabs))
+        self.assertEqual((res.code, res.stderr), (0, ""))
+        with open(copy, "rb") as f:
+            self.assertEqual(f.read(), b"\xff\xfe" + text)
+        listing = read_listing(self.listing)
+        # The digest the script keeps: the text's bytes without the mark.
+        self.assertIn(("digest", str(len(text) + 2), hashlib.sha256(text).hexdigest()), listing)
+        self.assertEqual(listing[-1], ("end", "0", ""))
+        # A file that cannot be read has no digest line and no copy; the extraction stands.
+        os.remove(copy)
+        res = self.extract("/Y", "/L", self.w(dest), "/O", self.w(self.listing), "/M",
+                           self.w(manifest + ".missing"), self.w(copy), self.write_plan(self.cabs))
+        self.assertEqual(res.code, 0, res.stderr)
+        self.assertEqual([l for l in read_listing(self.listing) if l[0] == "digest"], [])
+        self.assertFalse(os.path.exists(copy))
+        # A copy that cannot be written fails the run (a folder in its place).
+        os.makedirs(copy)
+        res = self.extract("/Y", "/L", self.w(dest), "/O", self.w(self.listing), "/M", self.w(manifest),
+                           self.w(copy), self.write_plan(self.cabs))
+        self.assertEqual(res.code % 10, 3, res.stderr)
+        self.assertIn("could not be written", read_listing(self.listing)[-1][2])
+        # Only with an extraction and its listing, and never into the listing itself.
+        for args in (["/O", self.w(self.listing), "/M", self.w(manifest), self.w(self.listing)],
+                     ["/M", self.w(manifest), self.w(copy + "2")],
+                     ["/D", "/O", self.w(self.listing), "/M", self.w(manifest), self.w(copy + "2")]):
+            res = self.extract(*(args + [self.w(self.cabs[0])]))
+            self.assertEqual(res.code, 1, args)
+            self.assertIn("/M", res.stdout + res.stderr)
+
     def test_a_failing_cabinet_is_named_and_nothing_is_written(self):
         # Damaged data in the last cabinet; an unsafe name in the second.
         with open(self.cabs[2], "rb") as f:
