@@ -27,6 +27,7 @@
 #include <cwctype>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cabinet_paths.h"
@@ -1250,17 +1251,14 @@ int Run(const Options& options) {
         HoldForTest();
         if (c == 0) StopForTest(L"extracting");
     }
-    if (!options.digestCopy.empty()) {
+    // What is written once every cabinet is done: a failure there counts
+    // as after the last cabinet.
+    using Step = bool (*)(const Options&, std::wstring*);
+    const std::pair<bool, Step> after[] = {{!options.digestCopy.empty(), WriteDigestCopy},
+                                           {!options.treeListing.empty(), WriteTreeListing}};
+    for (const auto& step : after) {
         std::wstring error;
-        if (!WriteDigestCopy(options, &error)) {
-            session.current = 0;
-            Fail(kWriteFailed, error);
-            return stop(session.cabinets.size());
-        }
-    }
-    if (!options.treeListing.empty()) {
-        std::wstring error;
-        if (!WriteTreeListing(options, &error)) {
+        if (step.first && !step.second(options, &error)) {
             session.current = 0;
             Fail(kWriteFailed, error);
             return stop(session.cabinets.size());
