@@ -51,6 +51,8 @@ Running programs (output always goes to files, never pipes)
     keys(*names, hwnd=None)   real key presses through xdotool ("Return",
                           "Escape", "Tab", "space", "alt+n"), after bringing
                           the window hwnd to the foreground when given
+    XInput()              .key(sequence), .click(x, y): real key and mouse
+                          events without a process start each (many of them)
     processes()           the prefix's Windows processes [{pid,parent,exe}]
     pids_of(exe)          Windows pids of the running processes of that
                           program name ("wscript.exe"), in pid order
@@ -109,6 +111,7 @@ program a chosen, empty ("TEMP": "") or missing TEMP, or non-ASCII values.
 """
 
 import atexit
+import ctypes
 import json
 import os
 import re
@@ -388,8 +391,8 @@ class Resident:
             self.proc.stdin.flush()
         except OSError:
             raise InspectorError([str(a) for a in args], -1, "the resident inspector has ended", None)
-        deadline = time.time() + timeout
-        delay = 0.002
+        asked = time.time()
+        deadline = asked + timeout
         while b"\n" not in self.buffer:
             chunk = self.reader.read()
             if chunk:
@@ -401,8 +404,9 @@ class Resident:
             if time.time() > deadline:
                 self.close(force=True)
                 raise InspectorError([str(a) for a in args], -1, "no answer within %s s" % timeout, None)
-            time.sleep(delay)
-            delay = min(delay * 2, 0.02)
+            # Most answers take a few milliseconds: a coarse poll would add
+            # as much again to each; a long wait (waitpid) is polled gently.
+            time.sleep(0.0005 if time.time() - asked < 1 else 0.02)
         text, self.buffer = self.buffer.split(b"\n", 1)
         return json.loads(text.decode("utf-8"))
 
@@ -600,6 +604,67 @@ def _x_focus_on(e, xid):
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
     except subprocess.TimeoutExpired:
         return False
+
+
+class XInput:
+    """Real key and mouse events on the harness's display through the X test
+    extension, sent from this process by the library xdotool is built on:
+    for a test that sends hundreds, a process start each would cost more
+    than the rest of its step. Each call returns once the X server has
+    handled the events."""
+
+    def __init__(self):
+        display = setup()["DISPLAY"]
+        self._xdo = ctypes.CDLL("libxdo.so.3")
+        self._x11 = ctypes.CDLL("libX11.so.6")
+        x = self._xdo
+        x.xdo_new.restype = ctypes.c_void_p
+        x.xdo_new.argtypes = [ctypes.c_char_p]
+        x.xdo_free.argtypes = [ctypes.c_void_p]
+        x.xdo_send_keysequence_window.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_uint]
+        x.xdo_move_mouse.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
+        x.xdo_click_window.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int]
+        for f in (x.xdo_get_active_modifiers, x.xdo_clear_active_modifiers, x.xdo_set_active_modifiers):
+            f.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p, ctypes.c_int]
+        x.xdo_get_active_modifiers.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p),
+                                               ctypes.POINTER(ctypes.c_int)]
+        self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self._handle = x.xdo_new(display.encode())
+        if not self._handle:
+            raise RuntimeError("cannot open the X display %s" % display)
+        # xdo_t begins with its Display pointer.
+        self._display = ctypes.c_void_p.from_address(self._handle).value
+
+    def _done(self, what, code):
+        if code != 0:
+            raise RuntimeError("X input failed: %s" % what)
+        self._x11.XSync(self._display, 0)
+
+    def key(self, sequence, clear_modifiers=True):
+        """A key sequence as xdotool key takes it ("shift+Tab"), with the
+        modifiers held meanwhile let go first (xdotool's --clearmodifiers)."""
+        x = self._xdo
+        held, count = ctypes.c_void_p(), ctypes.c_int(0)
+        if clear_modifiers:
+            x.xdo_get_active_modifiers(self._handle, ctypes.byref(held), ctypes.byref(count))
+            x.xdo_clear_active_modifiers(self._handle, 0, held, count)
+        try:
+            # 12 ms between the events, as xdotool types.
+            self._done("key " + sequence, x.xdo_send_keysequence_window(self._handle, 0, sequence.encode(), 12000))
+        finally:
+            if clear_modifiers:
+                x.xdo_set_active_modifiers(self._handle, 0, held, count)
+                ctypes.CDLL(None).free(held)
+
+    def click(self, x_pos, y_pos, button=1):
+        x = self._xdo
+        self._done("mouse move", x.xdo_move_mouse(self._handle, int(x_pos), int(y_pos), 0))
+        self._done("click", x.xdo_click_window(self._handle, 0, button))
+
+    def close(self):
+        if self._handle:
+            self._xdo.xdo_free(self._handle)
+            self._handle = None
 
 
 # Processes Wine runs for itself in every prefix; cleanup leaves them alone.
