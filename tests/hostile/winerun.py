@@ -135,6 +135,25 @@ def end_prefix_processes():
     wineserver("-w", timeout=20)
 
 
+def end_leftovers(wait=6):
+    """Ends what a case left running, ending the Wine session only where it
+    must: a VellumSetup still ending by itself (it serves its client's last
+    calls for up to 5 s) is waited for, and when anything is left then, the
+    session ends as end_prefix_processes() ends it (a server killed before
+    its client took its class object would refuse the next client). A
+    session start costs seconds; a case that ended cleanly leaves nothing."""
+    code, ps = inspector(["ps"], timeout=60)
+    left = [p for p in ps or [] if p.get("exe", "").lower() not in winetest.WINE_SERVICES]
+    deadline = time.monotonic() + wait
+    for p in left:
+        ms = max(0, int((deadline - time.monotonic()) * 1000))
+        inspector(["waitpid", "--pid", p["pid"], "--timeout", ms])
+    if left or code != 0:
+        code, ps = inspector(["ps"], timeout=60)
+    if code != 0 or any(p.get("exe", "").lower() not in winetest.WINE_SERVICES for p in ps or []):
+        end_prefix_processes()
+
+
 def fresh_dir(tag):
     base = os.path.join(build_root(), "test-scratch")
     os.makedirs(base, exist_ok=True)
