@@ -51,6 +51,7 @@ Running programs (output always goes to files, never pipes)
     keys(*names, hwnd=None)   real key presses through xdotool ("Return",
                           "Escape", "Tab", "space", "alt+n"), after bringing
                           the window hwnd to the foreground when given
+                          (no names: only that)
     XInput()              .key(sequence), .click(x, y): real key and mouse
                           events without a process start each (many of them)
     processes()           the prefix's Windows processes [{pid,parent,exe}]
@@ -590,8 +591,9 @@ def keys(*names, hwnd=None):
                 raise InspectorError(["activate", "--hwnd", str(hwnd)], 2,
                                      "the window never came to the foreground", None)
             time.sleep(0.2)
-    subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if names:
+        subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def _x_focus_on(e, xid):
