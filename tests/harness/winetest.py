@@ -48,9 +48,12 @@ Running programs (output always goes to files, never pipes)
                           (wait in seconds; a list is quoted argument by
                           argument, a string is the command line verbatim)
     wait_window(title, timeout=10, **filters) -> {"hwnd","pid","title",...}
-    keys(*names, hwnd=None)   real key presses through xdotool ("Return",
+    keys(*names, hwnd=None)   real key presses through XInput ("Return",
                           "Escape", "Tab", "space", "alt+n"), after bringing
                           the window hwnd to the foreground when given
+                          (no names: only that)
+    XInput()              .key(sequence), .click(x, y): real key and mouse
+                          events without a process start each (many of them)
     processes()           the prefix's Windows processes [{pid,parent,exe}]
     pids_of(exe)          Windows pids of the running processes of that
                           program name ("wscript.exe"), in pid order
@@ -109,6 +112,7 @@ program a chosen, empty ("TEMP": "") or missing TEMP, or non-ASCII values.
 """
 
 import atexit
+import ctypes
 import json
 import os
 import re
@@ -388,8 +392,8 @@ class Resident:
             self.proc.stdin.flush()
         except OSError:
             raise InspectorError([str(a) for a in args], -1, "the resident inspector has ended", None)
-        deadline = time.time() + timeout
-        delay = 0.002
+        asked = time.time()
+        deadline = asked + timeout
         while b"\n" not in self.buffer:
             chunk = self.reader.read()
             if chunk:
@@ -401,8 +405,9 @@ class Resident:
             if time.time() > deadline:
                 self.close(force=True)
                 raise InspectorError([str(a) for a in args], -1, "no answer within %s s" % timeout, None)
-            time.sleep(delay)
-            delay = min(delay * 2, 0.02)
+            # Most answers take a few milliseconds: a coarse poll would add
+            # as much again to each; a long wait (waitpid) is polled gently.
+            time.sleep(0.0005 if time.time() - asked < 1 else 0.02)
         text, self.buffer = self.buffer.split(b"\n", 1)
         return json.loads(text.decode("utf-8"))
 
@@ -567,7 +572,8 @@ def screenshot(path, hwnd=None):
 
 
 def keys(*names, hwnd=None):
-    """Real key events: xdotool types them into the focused window."""
+    """Real key events, typed into the focused window as xdotool key would
+    (50 ms between events) without a process start each."""
     e = setup()
     if hwnd is not None:
         # Keys typed before the window has the focus go to whichever window
@@ -586,8 +592,8 @@ def keys(*names, hwnd=None):
                 raise InspectorError(["activate", "--hwnd", str(hwnd)], 2,
                                      "the window never came to the foreground", None)
             time.sleep(0.2)
-    subprocess.run(["xdotool", "key", "--delay", "50"] + list(names), env=e, timeout=60, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for name in names:
+        x_input().key(name, clear_modifiers=False, delay_ms=50)
 
 
 def _x_focus_on(e, xid):
@@ -595,11 +601,100 @@ def _x_focus_on(e, xid):
     (True at once when there is no X window to go by)."""
     if not xid:
         return True
-    try:
-        return subprocess.run(["xdotool", "windowfocus", "--sync", str(xid)], env=e, timeout=5,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-    except subprocess.TimeoutExpired:
-        return False
+    return x_input().focus(int(xid))
+
+
+class XInput:
+    """Real key and mouse events on the harness's display through the X test
+    extension, sent from this process by the library xdotool is built on:
+    for a test that sends hundreds, a process start each would cost more
+    than the rest of its step. Each call returns once the X server has
+    handled the events."""
+
+    def __init__(self):
+        display = setup()["DISPLAY"]
+        self._xdo = ctypes.CDLL("libxdo.so.3")
+        self._x11 = ctypes.CDLL("libX11.so.6")
+        x = self._xdo
+        x.xdo_new.restype = ctypes.c_void_p
+        x.xdo_new.argtypes = [ctypes.c_char_p]
+        x.xdo_free.argtypes = [ctypes.c_void_p]
+        x.xdo_send_keysequence_window.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_uint]
+        x.xdo_move_mouse.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
+        x.xdo_click_window.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int]
+        x.xdo_focus_window.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.xdo_get_focused_window.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_ulong)]
+        for f in (x.xdo_get_active_modifiers, x.xdo_clear_active_modifiers, x.xdo_set_active_modifiers):
+            f.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p, ctypes.c_int]
+        x.xdo_get_active_modifiers.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p),
+                                               ctypes.POINTER(ctypes.c_int)]
+        self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self._handle = x.xdo_new(display.encode())
+        if not self._handle:
+            raise RuntimeError("cannot open the X display %s" % display)
+        # xdo_t begins with its Display pointer.
+        self._display = ctypes.c_void_p.from_address(self._handle).value
+
+    def _done(self, what, code):
+        if code != 0:
+            raise RuntimeError("X input failed: %s" % what)
+        self._x11.XSync(self._display, 0)
+
+    def key(self, sequence, clear_modifiers=True, delay_ms=12):
+        """A key sequence as xdotool key takes it ("shift+Tab"), with the
+        modifiers held meanwhile let go first (xdotool's --clearmodifiers),
+        delay_ms per keystroke as xdotool's --delay (half of it after each
+        press and each release)."""
+        x = self._xdo
+        held, count = ctypes.c_void_p(), ctypes.c_int(0)
+        if clear_modifiers:
+            x.xdo_get_active_modifiers(self._handle, ctypes.byref(held), ctypes.byref(count))
+            x.xdo_clear_active_modifiers(self._handle, 0, held, count)
+        try:
+            self._done("key " + sequence, x.xdo_send_keysequence_window(self._handle, 0, sequence.encode(),
+                                                                        int(delay_ms * 500)))
+        finally:
+            if clear_modifiers:
+                x.xdo_set_active_modifiers(self._handle, 0, held, count)
+                ctypes.CDLL(None).free(held)
+
+    def focus(self, xid, timeout=5):
+        """Gives the X input focus to the X window xid and waits until it has
+        it (xdotool windowfocus --sync); False when it does not within the
+        time-out."""
+        x = self._xdo
+        if x.xdo_focus_window(self._handle, xid) != 0:
+            return False
+        deadline = time.monotonic() + timeout
+        focused = ctypes.c_ulong(0)
+        while True:
+            self._x11.XSync(self._display, 0)
+            if x.xdo_get_focused_window(self._handle, ctypes.byref(focused)) == 0 and focused.value == xid:
+                return True
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.005)
+
+    def click(self, x_pos, y_pos, button=1):
+        x = self._xdo
+        self._done("mouse move", x.xdo_move_mouse(self._handle, int(x_pos), int(y_pos), 0))
+        self._done("click", x.xdo_click_window(self._handle, 0, button))
+
+    def close(self):
+        if self._handle:
+            self._xdo.xdo_free(self._handle)
+            self._handle = None
+
+
+_x_input = None
+
+
+def x_input():
+    """The process's XInput (one X connection to the harness's display)."""
+    global _x_input
+    if _x_input is None:
+        _x_input = XInput()
+    return _x_input
 
 
 # Processes Wine runs for itself in every prefix; cleanup leaves them alone.

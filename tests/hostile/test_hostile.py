@@ -584,7 +584,7 @@ function save(path) {
         self.assertEqual(code, 0, "VellumSetup /RegServer failed")
 
         def unregister():
-            winerun.end_prefix_processes()
+            winerun.end_leftovers()
             winerun.run([exe, "/UnregServer"], timeout=60)
         self.addCleanup(unregister)
         return folder
@@ -610,13 +610,17 @@ function save(path) {
         """Waits for a client started in the background, answering the boxes
         the server raises meanwhile (the exit question with Yes)."""
         deadline = time.monotonic() + timeout
-        while proc.poll() is None and time.monotonic() < deadline:
-            _, box = winerun.inspector(["msgbox", "--timeout", "300"])
+        while time.monotonic() < deadline:
+            try:
+                proc.wait(timeout=0.05)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+            _, box = winerun.inspector(["msgbox", "--timeout", "0"])
             if box and box.get("hwnd"):
                 names = [b.get("name") for b in box.get("buttons", [])]
                 winerun.inspector(["answer", "--button", "yes" if "yes" in names else "ok",
                                    "--pid", str(box.get("pid"))])
-            time.sleep(0.2)
         if proc.poll() is None:
             winerun.stop(proc)
         return proc.returncode
@@ -699,12 +703,17 @@ try { d.closeAll(); } catch (e) {}
         self.expect(got, "still serving after all that", lambda v: v in ("ok:true", "ok:false"), "answers")
         self.expect(got, "new object after closeAll", lambda v: v == "ok:true", "a fresh server answers")
 
-        # Two clients at the same time.
+        # Two clients at the same time: the first keeps calling until the
+        # second has ended (the flag file; 60 s at most).
         first = os.path.join(folder, "first.js")
+        second_done = os.path.join(folder, "second.done")
         with open(first, "w") as fh:
             fh.write('var c = new ActiveXObject("VellumSetup.controller"); c.showWizard("en-us");\n'
-                     'var t = new Date().getTime() + 15000; while (new Date().getTime() < t) c.readyToInstall();\n'
-                     'try { c.closeAll(); } catch (e) {}\nWScript.Quit(0);\n')
+                     'var fso = new ActiveXObject("Scripting.FileSystemObject");\n'
+                     'var t = new Date().getTime() + 60000;\n'
+                     'while (new Date().getTime() < t && !fso.FileExists("%s")) c.readyToInstall();\n'
+                     'try { c.closeAll(); } catch (e) {}\nWScript.Quit(0);\n'
+                     % winerun.winpath(second_done).replace("\\", "\\\\"))
         a = winerun.start(["cscript", "//nologo", winerun.winpath(first)])
         try:
             winerun.inspector(["wait", "--title", TITLE, "--visible", "--timeout", "15000"])
@@ -714,6 +723,7 @@ note("second client at the same time", function () { return c.readyToInstall(); 
 note("second client: showWizard while the first has one", function () { return c.showWizard("en-us"); });
 """, timeout=60)
         finally:
+            open(second_done, "w").close()
             # The first client's closeAll may ask the wizard's exit question.
             self.finish(a)
         self.expect(got, "second client at the same time", lambda v: v in ("ok:true", "ok:false"), "answers")
@@ -721,7 +731,7 @@ note("second client: showWizard while the first has one", function () { return c
                     "answers")
         self.row("COM: first client unharmed by the second", "first client ends normally",
                  "exit %s" % a.returncode, a.returncode == 0)
-        winerun.end_prefix_processes()
+        winerun.end_leftovers()
 
         # The client killed inside blocking calls.
         for case, call in (("client killed inside Confirm", 'c.Confirm("cap", "question?");'),
@@ -785,10 +795,6 @@ try { c.closeAll(); } catch (e) {}
                                                 "--timeout", "3000"])
                 if clicked == 0:
                     break
-            time.sleep(1.5)
-            dumped, tree = winerun.inspector(["dump", "--title", TITLE, "--timeout", "10000"],
-                                             timeout=60)
-            texts = []
 
             def walk(n):
                 if isinstance(n, dict):
@@ -798,8 +804,18 @@ try { c.closeAll(); } catch (e) {}
                 elif isinstance(n, list):
                     for ch in n:
                         walk(ch)
-            walk(tree)
-            on_license = any("License Agreement" in t for t in texts)
+
+            # The license page, once it shows (10 s at most).
+            deadline = time.monotonic() + 10
+            while True:
+                dumped, tree = winerun.inspector(["dump", "--title", TITLE, "--timeout", "10000"],
+                                                 timeout=60)
+                texts = []
+                walk(tree)
+                on_license = any("License Agreement" in t for t in texts)
+                if on_license or time.monotonic() > deadline:
+                    break
+                time.sleep(0.05)
             open(flag, "w").close()
             code = self.finish(proc, timeout=40)
             shown = open(result).read().strip() if os.path.exists(result) else "no answer"
@@ -807,7 +823,7 @@ try { c.closeAll(); } catch (e) {}
                      "showWizard %s, Next clicked %s, license page %s, client exit %s" % (
                          shown, clicked == 0, on_license, code),
                      shown == "-1" and clicked == 0 and on_license and code == 0)
-            winerun.end_prefix_processes()
+            winerun.end_leftovers()
 
 
 if __name__ == "__main__":

@@ -135,6 +135,25 @@ def end_prefix_processes():
     wineserver("-w", timeout=20)
 
 
+def end_leftovers(wait=6):
+    """Ends what a case left running, ending the Wine session only where it
+    must: a VellumSetup still ending by itself (it serves its client's last
+    calls for up to 5 s) is waited for, and when anything is left then, the
+    session ends as end_prefix_processes() ends it (a server killed before
+    its client took its class object would refuse the next client). A
+    session start costs seconds; a case that ended cleanly leaves nothing."""
+    code, ps = inspector(["ps"], timeout=60)
+    left = [p for p in ps or [] if p.get("exe", "").lower() not in winetest.WINE_SERVICES]
+    deadline = time.monotonic() + wait
+    for p in left:
+        ms = max(0, int((deadline - time.monotonic()) * 1000))
+        inspector(["waitpid", "--pid", p["pid"], "--timeout", ms])
+    if left or code != 0:
+        code, ps = inspector(["ps"], timeout=60)
+    if code != 0 or any(p.get("exe", "").lower() not in winetest.WINE_SERVICES for p in ps or []):
+        end_prefix_processes()
+
+
 def fresh_dir(tag):
     base = os.path.join(build_root(), "test-scratch")
     os.makedirs(base, exist_ok=True)
@@ -219,7 +238,7 @@ def _explain(what, out):
     """Why a run gave no exit code, with what ran and what was on screen
     then: printed, so that a failing test's output carries it."""
     err = ""
-    if os.path.exists(out + ".err"):
+    if out and os.path.exists(out + ".err"):
         with open(out + ".err", "rb") as f:
             err = f.read().decode("utf-8", "replace")[-2000:]
     _, ps = inspector(["ps"], timeout=60)
@@ -236,14 +255,55 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
     time in the private prefix, so every box is
     the program's (or its children's). Returns (exit code or None if it had
     to be killed, [boxes]), each box a dict with title, text and icon."""
-    import json
-    a = ["run", "--wait", str(int(timeout * 1000))]
+    a = ["run"]
     for k, v in (env_changes or {}).items():
         a += ["--env", "%s=%s" % (k, v)]
     for k in unset:
         a += ["--unset", k]
     if cwd:
         a += ["--cwd", cwd]
+    if wine_env_extra is not None:
+        return _drive_apart(a, args, timeout, wine_env_extra, answer_with)
+    # The resident inspector starts it and holds it, so that it costs no Wine
+    # process start of its own and its end is seen at once.
+    boxes = []
+    code, started = inspector(a + ["--hold", "--"] + list(args), timeout=60)
+    if code != 0 or not started:
+        _explain("the inspector could not start %s (exit %s)" % (args[0], code), None)
+        return None, boxes
+    pid = started["pid"]
+    deadline = time.monotonic() + timeout
+    while True:
+        code, state = inspector(["waitpid", "--pid", pid, "--timeout", 50], timeout=30)
+        if code == 0:
+            return state.get("exit_code"), boxes
+        if code != 2:
+            _explain("waitpid answered %s" % code, None)
+            return None, boxes
+        if time.monotonic() > deadline:
+            _explain("%s still ran after %d s" % (args[0], timeout), None)
+            inspector(["kill", "--pid", pid], timeout=30)
+            return None, boxes
+        _answer_box(boxes, answer_with, "0")
+
+
+def _answer_box(boxes, answer_with, wait_ms):
+    """Answers the message box on screen, if any (waiting up to wait_ms for
+    one), and records it."""
+    _, box = inspector(["msgbox", "--timeout", wait_ms], timeout=30)
+    if box and box.get("hwnd"):
+        boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
+                      "icon": box.get("icon", ""), "pid": box.get("pid")})
+        names = [b.get("name") for b in box.get("buttons", [])]
+        button = answer_with(box) if answer_with else ("ok" if "ok" in names or not names else names[0])
+        inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"], timeout=30)
+
+
+def _drive_apart(a, args, timeout, wine_env_extra, answer_with):
+    """drive() for a program that needs a Wine environment of its own: an
+    inspector process of that environment starts it and waits for it."""
+    import json
+    a = a + ["--wait", str(int(timeout * 1000))]
     folder = os.path.join(build_root(), "test-scratch")
     os.makedirs(folder, exist_ok=True)
     fd, out = tempfile.mkstemp(prefix="drive-", dir=folder)
@@ -260,14 +320,7 @@ def drive(args, env_changes=None, unset=(), cwd=None, timeout=60, wine_env_extra
                     pass
                 if runner.poll() is not None:
                     break
-                _, box = inspector(["msgbox", "--timeout", "400"], timeout=30)
-                if box and box.get("hwnd"):
-                    boxes.append({"title": box.get("title", ""), "text": box.get("text", ""),
-                                  "icon": box.get("icon", ""), "pid": box.get("pid")})
-                    names = [b.get("name") for b in box.get("buttons", [])]
-                    button = answer_with(box) if answer_with else ("ok" if "ok" in names or not names else names[0])
-                    inspector(["answer", "--button", button, "--pid", str(box.get("pid")), "--timeout", "2000"],
-                              timeout=30)
+                _answer_box(boxes, answer_with, "400")
             if not never_started(runner, out):
                 break
             print("drive: Wine did not start the runner; starting it again", flush=True)

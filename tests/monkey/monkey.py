@@ -1,8 +1,9 @@
 """A robot user that does what no script planned: seeded random sequences of
-real input (keys and mouse clicks through xdotool, the close box) mixed with
-what a script may do at any moment (closeAll, closeProgress, releasing the
-controller, setProgress, Confirm, dying), against the real VellumSetup
-server under Wine with heap checking on. After every step it checks:
+real input (keys and mouse clicks through the X test extension, the close
+box) mixed with what a script may do at any moment (closeAll,
+closeProgress, releasing the controller, setProgress, Confirm, dying),
+against the real VellumSetup server under Wine with heap checking on.
+After every step it checks:
 
 - no VellumSetup process crashed (a non-zero exit, or a crash or heap
   corruption report on the stderr its client shares with it);
@@ -51,6 +52,7 @@ from harness.product import (BACK, CANCEL, CHK_LAUNCH, FRAME1, FRAME2, INSTALL_C
 
 WAIT = 20          # seconds any one observable state may take to come
 SETTLE = 3         # seconds the windows may take to come to rest after input
+QUIET = 0.05       # seconds without a change that count as rest
 
 # ---- the action list ---------------------------------------------------------
 
@@ -239,6 +241,7 @@ class Monkey:
         folder = self.test.tmp
         self.endpoint = _Endpoint()
         self.inspect = winetest.Resident(folder)
+        self.x = winetest.XInput()
         try:
             for i, action in enumerate(self.actions):
                 self.step = i
@@ -251,6 +254,7 @@ class Monkey:
             raise MonkeyFailure("step %d (%s): %s\n%s" % (self.step, self.actions[self.step], e,
                                                           self.describe())) from None
         finally:
+            self.x.close()
             self.inspect.close()
             self.endpoint.close()
 
@@ -271,7 +275,20 @@ class Monkey:
 
     # ---- observation ----
     def snapshot(self):
-        return self.inspect("snapshot", "--exe", SERVER_EXE)
+        """The servers' windows and which of them still run. Asked by their
+        ids (every server is held from its start, so an id cannot stand for
+        a later process): listing the system's processes would double the
+        cost of a look, which the robot takes several times per action."""
+        pids = [s.server for s in self.sessions if s.server is not None]
+        if not pids:
+            return {"processes": [], "windows": []}
+        args = ["snapshot"]
+        for pid in pids:
+            args += ["--pid", pid]
+        return self.inspect(*args)
+
+    def server_pids(self):
+        return {p["pid"]: p for p in self.inspect("ps") if p["exe"].lower() == SERVER_EXE.lower()}
 
     def windows(self, snap, pid):
         return [w for w in snap["windows"] if w["pid"] == pid]
@@ -283,15 +300,24 @@ class Monkey:
                            for w in snap["windows"]] + [sorted(p["pid"] for p in snap["processes"])])
 
     def settle(self):
-        """Waits until two looks in a row see the same windows."""
+        """Waits until the windows have stayed the same for QUIET seconds,
+        over two looks at least: a rest is a span of time, however quick a
+        look is."""
         snap = self.snapshot()
-        deadline = time.time() + SETTLE
-        while time.time() < deadline:
+        seen = self.fingerprint(snap)
+        since = time.time()
+        deadline = since + SETTLE
+        while True:
+            time.sleep(0.01)
             again = self.snapshot()
-            if self.fingerprint(again) == self.fingerprint(snap):
+            now = time.time()
+            again_seen = self.fingerprint(again)
+            if again_seen != seen:
+                snap, seen, since = again, again_seen, now
+            elif now - since >= QUIET:
                 return again
-            snap = again
-        return snap
+            if now > deadline:
+                return again
 
     def alive(self, snap, pid):
         return any(p["pid"] == pid for p in snap["processes"])
@@ -361,8 +387,7 @@ class Monkey:
         if not target:
             return
         self.inspect.ask("activate", "--hwnd", target["hwnd"])
-        subprocess.run(["xdotool", "key", "--clearmodifiers", key], env=winetest.setup(), timeout=30, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.x.key(key)
 
     def forward(self, snap, pid):
         wiz = self.wizard(snap, pid)
@@ -379,9 +404,7 @@ class Monkey:
             if c["id"] == cid:
                 r = c["rect"]
                 x, y = r["left"] + r["width"] // 2, r["top"] + r["height"] // 2
-                subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
-                               env=winetest.setup(), timeout=30, check=True,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.x.click(x, y)
                 return
 
     def after_input(self):
@@ -399,13 +422,12 @@ class Monkey:
         self.decision = None
         self.launch_checked = None
         self.page = None
-        before = {p["pid"] for p in self.snapshot()["processes"]}
+        before = self.server_pids()
         n = s.send("create")
         r = s.wait_result(n, timeout=60)
         if r != "ok created":
             self.fail("creating the controller: %r\n%s" % (r, s.stderr()[-2000:]))
-        snap = self.snapshot()
-        servers = [p for p in snap["processes"] if p["exe"].lower() == SERVER_EXE.lower() and p["pid"] not in before]
+        servers = [p for pid, p in self.server_pids().items() if pid not in before]
         if len(servers) != 1:
             self.fail("expected one new VellumSetup process, found %r" % servers)
         s.server = servers[0]["pid"]

@@ -76,6 +76,43 @@ class FixtureWindowTest(winetest.WineTestCase):
         self.assertTrue(log["text"].endswith("\r\nEND"))
         self.assertEqual(log["edit"], {"readonly": True, "multiline": True, "vscroll": True})
 
+    def test_snapshot_agrees_with_dump_and_tells_ended_processes(self):
+        pid = self.window["pid"]
+        inspector("hold", "--pid", pid)
+        d = self.dump()
+        by_pid = inspector("snapshot", "--pid", pid)
+        self.assertEqual(by_pid["processes"], [{"pid": pid}])
+        self.assertEqual([w for w in by_pid["windows"] if w["hwnd"] == self.hwnd],
+                         [w for w in inspector("snapshot", "--exe", "fixturewin.exe")["windows"]
+                          if w["hwnd"] == self.hwnd])
+        window = [w for w in by_pid["windows"] if w["hwnd"] == self.hwnd][0]
+        seen = {c["id"]: c for c in window["controls"]}
+        self.assertEqual(sorted(seen), sorted(c["id"] for c in d["controls"]))
+        for c in d["controls"]:
+            s = seen[c["id"]]
+            self.assertEqual((s["visible"], s["own_visible"], s["enabled"], s["focused"], s.get("checked")),
+                             (c["visible"], c["own_visible"], c["enabled"], c["focused"], c.get("checked")), c["id"])
+            self.assertEqual(s["text"], "" if c["class"].lower() == "edit" else c["text"], c["id"])
+        # A process that ended at once still tells its code when started held.
+        fixture = winetest.to_windows(winetest.program("fixturewin"))
+        ended = inspector("run", "--hold", "--", fixture, "--exit", "7")["pid"]
+        self.assertEqual(inspector("waitpid", "--pid", ended, "--timeout", 30000)["exit_code"], 7)
+        self.assertEqual(inspector("snapshot", "--pid", ended, "--pid", pid)["processes"], [{"pid": pid}])
+
+    def test_x_input_clicks_at_a_snapshot_position(self):
+        x = winetest.XInput()
+        self.addCleanup(x.close)
+        winetest.keys(hwnd=self.hwnd)  # in front, with the X focus
+        window = [w for w in inspector("snapshot", "--pid", self.window["pid"])["windows"]
+                  if w["hwnd"] == self.hwnd][0]
+        r = [c for c in window["controls"] if c["id"] == 103][0]["rect"]  # "Error"
+        x.click(r["left"] + r["width"] // 2, r["top"] + r["height"] // 2)
+        box = inspector("msgbox", "--pid", self.window["pid"], "--timeout", 10000)
+        self.assertEqual(box["title"], "Fixture error")
+        x.key("Return")
+        inspector("wait", "--hwnd", box["hwnd"], "--gone", "--timeout", 10000)
+        self.assertEqual(self.result_label(), "answer=1")
+
     def test_message_boxes_are_read_and_answered(self):
         cases = [
             ("Warning", "Fixture warning", "Something went wrong.", "exclamation", [1], "ok", 1),

@@ -44,6 +44,10 @@ std::string U8(const std::wstring& s);
 long long ParseNumber(const std::wstring& text, const wchar_t* what);
 long long HandleValue(const void* h);
 
+// Whether the process still runs; a process held by "hold" is asked through
+// the held handle, so its id cannot stand for a later process.
+bool ProcessRunning(DWORD pid);
+
 // Window helpers shared by the window commands.
 std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);

@@ -67,7 +67,8 @@
 //                                starts a process with a changed environment:
 //                                {pid} or, with --wait, {pid,exited,exit_code};
 //                                --suspended leaves its first thread suspended,
-//                                as a creator dying half-way through does
+//                                as a creator dying half-way through does;
+//                                --hold (without --wait) holds it as "hold" does
 //   env                          the inspector's own environment: {NAME: value}
 //   ps                           the prefix's processes but this one:
 //                                [{pid,parent,exe}]
@@ -101,6 +102,10 @@
 //       {processes:[{pid,parent,exe}],windows:[{hwnd,pid,title,class,visible,
 //        enabled,owner,foreground,rect,client_rect,controls:[{id,class,text,
 //        visible,own_visible,enabled,focused,checked (buttons),rect}]}]}
+//       (texts as the system keeps them: an edit's reads "")
+//   snapshot --pid P [--pid Q]...  the same for those processes' windows;
+//                                processes lists only those of them still
+//                                running, as [{pid}] (held ones by their handle)
 //   serve                        answers commands read from stdin, one per
 //                                line, arguments separated by tabs, without a
 //                                process start each: one line per command,
@@ -122,7 +127,7 @@ namespace inspector {
 Args::Args(int argc, wchar_t** argv, int first) {
     static const wchar_t* const kFlags[] = {L"--contains", L"--exact", L"--visible", L"--force",
                                             L"--wmclose", L"--gone", L"--all", L"--clear-env", L"--resume",
-                                            L"--suspended", L"--keyonly"};
+                                            L"--suspended", L"--keyonly", L"--hold"};
     for (int i = first; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--") {

@@ -104,6 +104,8 @@ void EmitExit(DWORD pid, HANDLE process, bool exited) {
 
 }  // namespace
 
+std::map<DWORD, HANDLE>& Held();
+
 int CmdRun(const Args& args) {
     std::wstring commandLine = args.get(L"cmdline");
     if (!args.has(L"cmdline")) {
@@ -138,6 +140,8 @@ int CmdRun(const Args& args) {
     }
     vellum::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     if (!args.has(L"wait")) {
+        // Held, a process that ends at once still tells its exit code.
+        if (args.has(L"hold")) Held()[pi.dwProcessId] = process.release();
         JsonWriter j;
         j.beginObject().field("pid", pi.dwProcessId).endObject();
         Emit(j);
@@ -178,14 +182,19 @@ int CmdPs(const Args&) {
     return kOk;
 }
 
-namespace {
-// Handles kept by "hold" (serve mode): an ended process's exit code stays
-// readable for as long as a handle to it is open.
+// Handles kept by "hold" and "run --hold" (serve mode): an ended process's
+// exit code stays readable for as long as a handle to it is open.
 std::map<DWORD, HANDLE>& Held() {
     static std::map<DWORD, HANDLE> held;
     return held;
 }
-}  // namespace
+
+bool ProcessRunning(DWORD pid) {
+    auto held = Held().find(pid);
+    if (held != Held().end()) return ::WaitForSingleObject(held->second, 0) == WAIT_TIMEOUT;
+    vellum::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
 
 int CmdHold(const Args& args) {
     DWORD pid = static_cast<DWORD>(args.number(L"pid", 0));

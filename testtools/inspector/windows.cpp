@@ -45,9 +45,13 @@ Query QueryFrom(const Args& args) {
 // A top-level window's caption as the system keeps it: asking the window
 // would wait on every hung program while searching.
 std::wstring Caption(HWND w) {
-    wchar_t buf[1024] = {};
-    ::InternalGetWindowText(w, buf, 1024);
-    return buf;
+    std::vector<wchar_t> buf(256);
+    for (;;) {
+        int got = ::InternalGetWindowText(w, buf.data(), static_cast<int>(buf.size()));
+        if (got < 0 || static_cast<size_t>(got) + 1 < buf.size() || buf.size() >= (1u << 20))
+            return std::wstring(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
+        buf.resize(buf.size() * 2);
+    }
 }
 
 bool Matches(const Query& q, HWND w) {
@@ -837,26 +841,90 @@ void WriteScreenRect(JsonWriter& j, const char* name, HWND w, bool client) {
     WriteRect(j, name, r);
 }
 
+struct Control {
+    HWND hwnd;
+    DWORD style;
+    bool visible;  // it and every ancestor have WS_VISIBLE, as IsWindowVisible tells
+};
+
+// Each ancestor's visibility is known on the way down, so a control costs one
+// style read instead of one per ancestor.
+void CollectControls(HWND parent, bool parentVisible, std::vector<Control>* out) {
+    for (HWND c = ::GetWindow(parent, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+        DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
+        bool visible = parentVisible && (style & WS_VISIBLE) != 0;
+        out->push_back({c, style, visible});
+        CollectControls(c, visible, out);
+    }
+}
+
+// Answers of the BM_GETCHECKs sent at once (SendMessageCallback), so that a
+// look waits for the target's thread once rather than once per button. A
+// look's number tags its answers: one that comes after its look gave up is
+// dropped.
+unsigned g_look = 0;
+std::map<HWND, LRESULT> g_checks;
+
+void CALLBACK OnCheck(HWND hwnd, UINT, ULONG_PTR look, LRESULT result) {
+    if (look == g_look) g_checks[hwnd] = result;
+}
+
+// The check states of the buttons, every one asked before any answer is
+// awaited; a button that does not answer within the send time-out reads 0,
+// as with SendMessageTimeout.
+std::map<HWND, LRESULT> CheckStates(const std::vector<HWND>& buttons) {
+    ++g_look;
+    g_checks.clear();
+    size_t asked = 0;
+    for (HWND b : buttons) {
+        if (::SendMessageCallbackW(b, BM_GETCHECK, 0, 0, OnCheck, g_look)) ++asked;
+    }
+    DWORD start = ::GetTickCount();
+    while (g_checks.size() < asked) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        if (g_checks.size() >= asked) break;
+        DWORD spent = ::GetTickCount() - start;
+        if (spent >= kSendTimeoutMs) break;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, kSendTimeoutMs - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    std::map<HWND, LRESULT> states;
+    states.swap(g_checks);
+    ++g_look;
+    return states;
+}
+
 }  // namespace
 
-// One look at everything a robot user needs after each step, in one answer:
-// it runs many times a second, so it skips the font probe of "dump".
+// One look at everything a robot user needs after each step, in one answer.
+// It runs many times a second, so it is kept cheap: no font probe as in
+// "dump", the controls' texts as the system keeps them (two sent messages per
+// control cost more than all the rest; an edit's text is not kept there), the
+// check states asked all at once, and with --pid no process list (the
+// system's list costs as much as the windows).
 int CmdSnapshot(const Args& args) {
     std::vector<std::wstring> exes;
     for (const auto& e : args.all(L"exe")) exes.push_back(vellum::ToLowerInvariant(e));
     std::vector<DWORD> pids;
+    for (const auto& p : args.all(L"pid")) pids.push_back(static_cast<DWORD>(ParseNumber(p, L"--pid")));
+    if (!pids.empty() && !exes.empty()) Fail(kFailed, L"snapshot takes --exe or --pid, not both");
     JsonWriter j;
     j.beginObject().key("processes").beginArray();
-    vellum::UniqueHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snap) Fail(kFailed, L"cannot list the processes");
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snap.get(), &entry); more; more = ::Process32NextW(snap.get(), &entry)) {
-        if (entry.th32ProcessID == ::GetCurrentProcessId()) continue;
-        j.beginObject().field("pid", entry.th32ProcessID).field("parent", entry.th32ParentProcessID)
-            .field("exe", U8(entry.szExeFile)).endObject();
-        std::wstring exe = vellum::ToLowerInvariant(entry.szExeFile);
-        if (std::find(exes.begin(), exes.end(), exe) != exes.end()) pids.push_back(entry.th32ProcessID);
+    if (!pids.empty()) {
+        for (DWORD pid : pids)
+            if (ProcessRunning(pid)) j.beginObject().field("pid", pid).endObject();
+    } else {
+        vellum::UniqueHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snap) Fail(kFailed, L"cannot list the processes");
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Process32FirstW(snap.get(), &entry); more; more = ::Process32NextW(snap.get(), &entry)) {
+            if (entry.th32ProcessID == ::GetCurrentProcessId()) continue;
+            j.beginObject().field("pid", entry.th32ProcessID).field("parent", entry.th32ParentProcessID)
+                .field("exe", U8(entry.szExeFile)).endObject();
+            std::wstring exe = vellum::ToLowerInvariant(entry.szExeFile);
+            if (std::find(exes.begin(), exes.end(), exe) != exes.end()) pids.push_back(entry.th32ProcessID);
+        }
     }
     j.endArray().key("windows").beginArray();
     HWND foreground = ::GetForegroundWindow();
@@ -864,37 +932,46 @@ int CmdSnapshot(const Args& args) {
         DWORD pid = PidOf(w);
         if (std::find(pids.begin(), pids.end(), pid) == pids.end()) continue;
         std::wstring cls = ClassName(w);
+        bool visible = ::IsWindowVisible(w) != FALSE;
         // COM's and the IME's hidden helper windows say nothing about the user interface.
-        if (!::IsWindowVisible(w) && cls != L"#32770" && ::GetWindow(w, GW_CHILD) == nullptr) continue;
+        if (!visible && cls != L"#32770" && ::GetWindow(w, GW_CHILD) == nullptr) continue;
         j.beginObject()
             .field("hwnd", HandleValue(w)).field("pid", pid)
             .field("title", U8(Caption(w))).field("class", U8(cls))
-            .flag("visible", ::IsWindowVisible(w) != FALSE)
+            .flag("visible", visible)
             .flag("enabled", ::IsWindowEnabled(w) != FALSE)
             .flag("foreground", w == foreground)
             .field("owner", HandleValue(::GetWindow(w, GW_OWNER)));
         WriteScreenRect(j, "rect", w, false);
         WriteScreenRect(j, "client_rect", w, true);
         HWND focus = FocusOf(w);
-        std::vector<HWND> all;
-        CollectDescendants(w, &all);
+        std::vector<Control> all;
+        CollectControls(w, visible, &all);
+        std::vector<std::wstring> classes;
+        std::vector<HWND> buttons;
+        for (const Control& c : all) {
+            classes.push_back(ClassName(c.hwnd));
+            if (lstrcmpiW(classes.back().c_str(), L"Button") == 0 && HasCheckState(c.style)) buttons.push_back(c.hwnd);
+        }
+        std::map<HWND, LRESULT> checks = CheckStates(buttons);
         j.key("controls").beginArray();
-        for (HWND c : all) {
-            DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
-            std::wstring ccls = ClassName(c);
-            bool isEdit = lstrcmpiW(ccls.c_str(), L"Edit") == 0;
+        for (size_t i = 0; i < all.size(); ++i) {
+            const Control& c = all[i];
+            bool isEdit = lstrcmpiW(classes[i].c_str(), L"Edit") == 0;
             j.beginObject()
-                .field("hwnd", HandleValue(c))
-                .field("id", static_cast<long long>(::GetDlgCtrlID(c)))
-                .field("class", U8(ccls))
-                .field("text", isEdit ? std::string() : U8(WindowText(c)))
-                .flag("visible", ::IsWindowVisible(c) != FALSE)
-                .flag("own_visible", (style & WS_VISIBLE) != 0)
-                .flag("enabled", ::IsWindowEnabled(c) != FALSE)
-                .flag("focused", c == focus);
-            if (lstrcmpiW(ccls.c_str(), L"Button") == 0 && HasCheckState(style))
-                j.field("checked", static_cast<long long>(Ask(c, BM_GETCHECK)));
-            WriteScreenRect(j, "rect", c, false);
+                .field("hwnd", HandleValue(c.hwnd))
+                .field("id", static_cast<long long>(::GetDlgCtrlID(c.hwnd)))
+                .field("class", U8(classes[i]))
+                .field("text", isEdit ? std::string() : U8(Caption(c.hwnd)))
+                .flag("visible", c.visible)
+                .flag("own_visible", (c.style & WS_VISIBLE) != 0)
+                .flag("enabled", (c.style & WS_DISABLED) == 0)
+                .flag("focused", c.hwnd == focus);
+            if (std::find(buttons.begin(), buttons.end(), c.hwnd) != buttons.end()) {
+                auto found = checks.find(c.hwnd);
+                j.field("checked", static_cast<long long>(found == checks.end() ? 0 : found->second));
+            }
+            WriteScreenRect(j, "rect", c.hwnd, false);
             j.endObject();
         }
         j.endArray().endObject();
