@@ -5,8 +5,9 @@ The launcher is linked with sections page-aligned in the file (so that Wine
 maps its payload instead of copying it), which makes every section cost at
 least a whole 4 KB page. Two of them hold next to nothing: the start-up
 objects' frame tables (.eh_frame, read-only, a few KB on i686) and the C
-runtime's initializer tables (.CRT, a few pointers). They go to the start of
-.rdata and .data, which have the same access; everything else is the
+runtime's initializer tables (.CRT, a few pointers), and so does the
+thread-local template (.tls, the runtime's two marks). They go to the start
+of .rdata and .data, which have the same access; everything else is the
 toolchain's script unchanged. Fails loudly when the script is not shaped as
 expected, rather than link something else.
 
@@ -55,9 +56,15 @@ def main():
     script = parts[1].strip("\n") + "\n"
     script = move_into(script, ".eh_frame", ".rdata")
     script = move_into(script, ".CRT", ".data")
+    # The thread-local template (only the runtime's start and end marks: the
+    # launcher has no thread-local data) at the very start of .data, where
+    # section-relative offsets into it stay what they were.
+    script = move_into(script, ".tls", ".data")
     if block(script, ".CRT") is not None or "___crt_xc_start__" not in script \
             or ".CRT$XD" not in script:
         sys.exit("fewer_sections: the C runtime's tables did not move")
+    if block(script, ".tls") is not None or "___tls_start__" not in script:
+        sys.exit("fewer_sections: the thread-local template did not move")
     with open(out, "w") as f:
         f.write(script)
 
