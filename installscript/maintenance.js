@@ -500,12 +500,11 @@ function manifestForRemoval(folder) {
     if (digest == "" || !fso.FileExists(path)) {
         return { m: readManifest(folder), text: "", digest: "" };
     }
-    var text;
-    try {
-        text = readText(path, -1);
-    } catch (e) {
-        untrustedManifest(folder, "it cannot be read (" + errorText(e) + ")");
+    var read = readManifestText(path);
+    if (read.problem) {
+        untrustedManifest(folder, read.problem);
     }
+    var text = read.text;
     var m = parseManifest(text);
     var problem = checkManifest(m, folder);
     if (problem != "") {

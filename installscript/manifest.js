@@ -154,6 +154,15 @@ function forgetPreviousDigest(name) {
     }
 }
 
+// A manifest file's text: { text }, or { problem } when it cannot be read.
+function readManifestText(path) {
+    try {
+        return { text: readText(path, -1) };
+    } catch (e) {
+        return { problem: "it cannot be read (" + errorText(e) + ")" };
+    }
+}
+
 // The manifest in manifestFolder, for the installation in installFolder,
 // checked against digest: { m } when it is the one written, { m: null,
 // problem } when there is none (problem "") or it cannot be trusted.
@@ -162,12 +171,11 @@ function loadManifest(manifestFolder, installFolder, digest) {
     if (!fso.FileExists(path)) {
         return { m: null, problem: "" };
     }
-    var text;
-    try {
-        text = readText(path, -1);
-    } catch (e) {
-        return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
+    var read = readManifestText(path);
+    if (read.problem) {
+        return { m: null, problem: read.problem };
     }
+    var text = read.text;
     if (digest == "") {
         return legacyManifest(text, installFolder);
     }
@@ -212,13 +220,8 @@ function copiedManifest(entries, copy, digest, installFolder) {
     if (listed != digest) {
         return { m: null, problem: "it was changed after the installation wrote it" };
     }
-    var text;
-    try {
-        text = readText(copy, -1);
-    } catch (e) {
-        return { m: null, problem: "it cannot be read (" + errorText(e) + ")" };
-    }
-    return trustText(text, digest, installFolder);
+    var read = readManifestText(copy);
+    return read.problem ? { m: null, problem: read.problem } : trustText(read.text, digest, installFolder);
 }
 
 // The last manifest loadManifest found trustworthy, with what it checked.
