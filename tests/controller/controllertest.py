@@ -184,6 +184,19 @@ def click(hwnd, cid):
     inspector("click", "--hwnd", hwnd, "--id", cid)
 
 
+def wait_control(hwnd, cid, timeout=20, **state):
+    """The control once it shows the state asked (visible=, enabled=). A
+    click is posted: what it changes shows only once its window has taken it."""
+    end = time.time() + timeout
+    while True:
+        c = control(dump(hwnd), cid)
+        if all(bool(c.get(k)) == v for k, v in state.items()):
+            return c
+        if time.time() > end:
+            raise AssertionError("control %d never became %r: %r" % (cid, state, c))
+        time.sleep(0.05)
+
+
 def process_ended(pid, timeout):
     r = inspector("waitpid", "--pid", pid, "--timeout", int(timeout * 1000), check=False)
     return bool(r and r.get("exited"))

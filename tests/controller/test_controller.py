@@ -11,7 +11,7 @@ from harness.winetest import inspector
 from controller.controllertest import (
     CANCEL, CHK_LAUNCH, DISP_E_OVERFLOW, DISP_E_TYPEMISMATCH, ERR_NO_PROGRESS, ERR_NO_WIZARD, ERR_RANGE,
     LBL_PROGRESS, LBL_TIMER, NEXT, OPT_AGREE, PROGRESS_BAR, PROGRESS_CLASS, WIZARD_TITLE, Session, answer,
-    click, control, dump, message_box, process_ended, register, window)
+    click, control, dump, message_box, process_ended, register, wait_control, window)
 
 MODE_TEXTS = {
     0: "Verifying integrity of the installed components. Please wait...",
@@ -56,9 +56,14 @@ def creep(test, hwnd, timeout=60):
 
 
 def walk_to_install(wizard):
+    """Welcome, the license agreed, the ready page, Install: each click waits
+    for the page or state the one before it brings."""
     click(wizard, NEXT)
+    wait_control(wizard, OPT_AGREE, visible=True, enabled=True)
     click(wizard, OPT_AGREE)
+    wait_control(wizard, NEXT, enabled=True)
     click(wizard, NEXT)
+    wait_control(wizard, product.INSTALL_CAPTION, visible=True)
     click(wizard, NEXT)  # Install
 
 
@@ -202,6 +207,7 @@ class ControllerSessions(winetest.WineTestCase):
         s.resume()
         s.checkpoint("license")
         click(w, OPT_AGREE)
+        wait_control(w, NEXT, enabled=True)
         click(w, NEXT)
         s.resume()
         s.checkpoint("ready")
