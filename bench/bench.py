@@ -136,6 +136,10 @@ def spread(values):
     return "%.0f..%.0f ms" % (min(values) * 1000, max(values) * 1000)
 
 
+# Payload files that each build of the project makes anew.
+BUILT_FILES = {"EXTRACT.EXE", "VellumSetup.exe", "VellumSetup.jse", "common.cab"}
+
+
 def extraction(prefix, rounds, baseline_launcher=None):
     """Silent launcher run, the peer installer and the bare loop, each
     writing the whole payload into the working folder; interleaved rounds
@@ -186,8 +190,12 @@ def extraction(prefix, rounds, baseline_launcher=None):
         winerun.stop(warm)
     reference = digests["bare loop"]
     for name, d in digests.items():
-        if d != reference:
-            differ = sorted(n for n in set(d) | set(reference) if d.get(n) != reference.get(n))
+        differ = sorted(n for n in set(d) | set(reference) if d.get(n) != reference.get(n))
+        if name == "launcher before":
+            # An earlier build carries its own programs and script (common.cab
+            # holds the kept ones): the same files, the help content the same.
+            differ = [n for n in differ if n not in BUILT_FILES or n not in d or n not in reference]
+        if differ:
             row("extraction", "n/a", "", "ERROR", "%s wrote other files than the bare loop: %s" %
                 (name, ", ".join(differ[:5])))
             return
