@@ -55,7 +55,7 @@ function installMain(locale, setupExe, extractExe) {
     if (!quiet) {
         register(setupExe);
         try {
-            controller = new ActiveXObject("VellumSetup.controller");
+            controller = newController();
         } catch (e) {
             fail("The setup program could not be started (" + errorText(e) + ").");
         }

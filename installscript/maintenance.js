@@ -482,7 +482,7 @@ function startMaintenanceUI(setupExe) {
     }
     register(setupExe);
     try {
-        controller = new ActiveXObject("VellumSetup.controller");
+        controller = newController();
     } catch (e) {
         fail(maintenanceText("loc_UI_Error_SetupStart", "The setup program could not be started (%1).", errorText(e)));
     }

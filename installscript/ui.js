@@ -49,6 +49,20 @@ function unregister(setupExe) {
     registered = false;
 }
 
+// The controller of a new server. A VellumSetup killed after it offered its
+// class and before a client took it leaves that offer with the system's COM
+// service, which hands it to the next activation: that one fails, since its
+// server is gone, and takes the stale offer with it. A second activation
+// then starts a server of its own.
+function newController() {
+    try {
+        return new ActiveXObject("VellumSetup.controller");
+    } catch (e) {
+        log("controller", "not created (" + errorText(e) + "); trying again");
+    }
+    return new ActiveXObject("VellumSetup.controller");
+}
+
 function closeController() {
     if (controller == null) {
         return;

@@ -192,7 +192,14 @@ class InstallationTest(InstallationCase):
 
     def test_abort_leaves_nothing_installed(self):
         wt.reg_set(KEY1, "localeId", "sz", "de-de")
-        proc = self.start_script()
+        # A VellumSetup killed after it offered its class and before a client
+        # took it: COM hands that dead offer to the next activation once.
+        server = wt.inspector("run", "--idle", "30000", "--",
+                              wt.to_windows(os.path.join(self.work, "VellumSetup.exe")), "-Embedding")
+        wt.inspector("kill", "--pid", str(server["pid"]))
+        log = os.path.join(self.tmp, "abort.log")
+        proc = self.start("wscript.exe", [wt.to_windows(os.path.join(self.work, "Vellumsetup.jse ")), "VellumInstall",
+                                          "/target:" + self.wtarget, "/log:" + wt.to_windows(log)])
         wt.wait_window(text("de-de", "loc_UI_Title"), timeout=60)
         self.wait_for_button(text("de-de", "loc_UI_NextButton") + " >", 30)
         self.click(text("de-de", "loc_UI_CancelButton"))
@@ -202,6 +209,8 @@ class InstallationTest(InstallationCase):
         self.assertEqual(proc.wait(60), 2, proc.output())
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "Program Files")))
         self.assert_unregistered()
+        with open(log, encoding="ascii") as f:
+            self.assertIn("not created", f.read(), "the dead offer was not met: the case proves nothing")
 
     def test_missing_cabinet_is_reported_before_anything_is_written(self):
         os.remove(os.path.join(self.work, "Zeph.CAB"))

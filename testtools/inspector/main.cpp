@@ -63,12 +63,13 @@
 //                                scrollable}],all_fit (scrollable edits aside)}
 //   run [--env NAME=VALUE]... [--unset NAME]... [--clear-env] [--cwd DIR]
 //       [--stdout FILE] [--stderr FILE] [--wait MS] [--suspended]
-//       (--cmdline TEXT | -- ARGS...)
+//       [--idle MS] (--cmdline TEXT | -- ARGS...)
 //                                starts a process with a changed environment:
 //                                {pid} or, with --wait, {pid,exited,exit_code};
 //                                --suspended leaves its first thread suspended,
 //                                as a creator dying half-way through does;
-//                                --hold (without --wait) holds it as "hold" does
+//                                --hold (without --wait) holds it as "hold" does;
+//                                --idle first waits until it waits for input
 //   env                          the inspector's own environment: {NAME: value}
 //   ps                           the prefix's processes but this one:
 //                                [{pid,parent,exe}]

@@ -139,6 +139,12 @@ int CmdRun(const Args& args) {
         Fail(kFailed, vellum::Format(L"CreateProcess failed (error %lu): ", ::GetLastError()) + commandLine);
     }
     vellum::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    // A program's first wait for input comes after its start-up (a server's
+    // class registration, a window's creation): a test can act on that state.
+    if (args.has(L"idle") &&
+        ::WaitForInputIdle(pi.hProcess, static_cast<DWORD>(args.number(L"idle", 0))) != 0) {
+        Fail(kTimedOut, vellum::Format(L"process %lu never waited for input", pi.dwProcessId));
+    }
     if (!args.has(L"wait")) {
         // Held, a process that ends at once still tells its exit code.
         if (args.has(L"hold")) Held()[pi.dwProcessId] = process.release();
