@@ -22,7 +22,9 @@ namespace vellum {
 namespace controller {
 
 constexpr unsigned kConnectTimeoutMs = 60000;
-constexpr unsigned kLauncherPollMs = 1000;
+// A dead client's windows should go about as soon as the client does; the
+// check is one wait with no time-out.
+constexpr unsigned kLauncherPollMs = 200;
 constexpr unsigned kLastCallsMs = 5000;
 constexpr unsigned kReleaseReplyMs = 200;
 
