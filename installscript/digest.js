@@ -5,15 +5,16 @@
 // entry keeps the digest of the manifest an installation wrote: a manifest
 // that another program or a limited user changed no longer matches it.
 //
-// The compression (sha256Blocks) is written out at build time by
+// The compression (sha256Text) is written out at build time by
 // sha256_rounds.py: the script host interprets every loop step and array
 // access, and the straight-line rounds take about half the time.
 
-// The padded message as big-endian words: each word is two characters'
-// little-endian bytes.
-function digestWords(text) {
-    var n = text.length, words = new Array(((n * 2 + 8) >>> 6) * 16 + 16), count = 0, i;
-    for (i = 0; i + 1 < n; i += 2) {
+// The end of the padded message from character from on (a multiple of 32:
+// the whole blocks before it are read from the text itself), as big-endian
+// words: each word is two characters' little-endian bytes.
+function digestWords(text, from) {
+    var n = text.length, words = new Array((((n - from) * 2 + 8) >>> 6) * 16 + 16), count = 0, i;
+    for (i = from; i + 1 < n; i += 2) {
         var c0 = text.charCodeAt(i), c1 = text.charCodeAt(i + 1);
         words[count++] = ((c0 & 255) << 24) | ((c0 >>> 8) << 16) | ((c1 & 255) << 8) | (c1 >>> 8);
     }
@@ -36,7 +37,7 @@ function digestWords(text) {
 
 // The digest of a text's UTF-16LE bytes.
 function textDigest(text) {
-    var hs = sha256Blocks(digestWords(text)), out = "";
+    var hs = sha256Text(text, digestWords(text, (text.length >>> 5) * 32)), out = "";
     for (var i = 0; i < 8; i++) {
         var hex = (hs[i] >>> 0).toString(16);
         while (hex.length < 8) {

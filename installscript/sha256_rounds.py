@@ -5,8 +5,10 @@ step, array access and assignment; written out, a block costs about half).
 
     sha256_rounds.py OUTPUT.js
 
-sha256Blocks(words) takes the padded message as 32-bit big-endian words
-(digestWords) and returns the eight state words. Inside a block the values
+sha256Text(text, tail) hashes the text's UTF-16LE bytes and returns the
+eight state words: every whole block of 32 characters is read straight
+from the text (no array in between), the rest comes as tail, the padded
+end of the message in 32-bit big-endian words (digestWords). Inside a block the values
 are left to grow as exact doubles (far below 2^53) and only the state is
 reduced to 32 bits: every bitwise operator reduces its operands itself.
 The message schedule rolls through 16 locals; the working variables change
@@ -56,14 +58,22 @@ def script():
     lines = [
         "// ---- digest rounds (written by sha256_rounds.py at build time) ----",
         "",
-        "function sha256Blocks(words) {",
-        "    var n = words.length, off, t, p, q, a, b, c, d, e, f, g, h;",
+        "function sha256Text(text, tail) {",
+        "    var full = text.length >>> 5, blocks = full + (tail.length >>> 4), block, at = 0, k, u, v,",
+        "        t, p, q, a, b, c, d, e, f, g, h;",
         "    var w0, w1, w2, w3, w4, w5, w6, w7, w8, w9, w10, w11, w12, w13, w14, w15;",
         "    var " + ", ".join("h%d = 0x%08x | 0" % (i, v) for i, v in enumerate(H0)) + ";",
-        "    for (off = 0; off < n; off += 16) {",
+        "    for (block = 0; block < blocks; block++) {",
+        "        if (block < full) {",
+        "            // A word is two characters' little-endian bytes, big-endian.",
     ]
     for i in range(16):
-        lines.append("        w%d = words[off + %d];" % (i, i))
+        lines.append("            u = text.charCodeAt(at + %d); v = text.charCodeAt(at + %d); "
+                     "w%d = (u & 255) << 24 | (u >>> 8) << 16 | (v & 255) << 8 | v >>> 8;" % (2 * i, 2 * i + 1, i))
+    lines += ["            at += 32;", "        } else {", "            k = (block - full) << 4;"]
+    for i in range(16):
+        lines.append("            w%d = tail[k + %d];" % (i, i))
+    lines.append("        }")
     lines.append("        a = h0; b = h1; c = h2; d = h3; e = h4; f = h5; g = h6; h = h7; q = b ^ c;")
     for i in range(64):
         if i >= 16:
