@@ -43,12 +43,16 @@ def nsis_string(text):
     return '"%s"' % text.replace("$", "$$").replace('"', '$\\"')
 
 
-def script(out_exe, files, target, start_script=True):
+def script(out_exe, files, target, start_script=True, visible=False):
     lines = [
         "Unicode true",
         "Target %s" % target,
         "SetCompress off",
-        "SilentInstall silent",
+    ]
+    # Visible: its progress page from the start (no other page), closed by
+    # itself at the end, for the time to its first window.
+    lines += ["AutoCloseWindow true"] if visible else ["SilentInstall silent"]
+    lines += [
         "RequestExecutionLevel user",
         "Name Peer",
         "OutFile %s" % nsis_string(out_exe),
@@ -67,14 +71,15 @@ def script(out_exe, files, target, start_script=True):
     return "\n".join(lines) + "\n"
 
 
-def build(rc_path, out_exe, arch, empty=False):
+def build(rc_path, out_exe, arch, empty=False, visible=False):
     """Builds the peer installer; with empty=True the same installer without
-    any file (its stub, for the size comparison). Returns out_exe."""
+    any file (its stub, for the size comparison); with visible=True one that
+    shows its window instead of running silently. Returns out_exe."""
     files = [] if empty else payload_files(rc_path)
     with tempfile.TemporaryDirectory(prefix="vellum-peer-") as tmp:
         nsi = os.path.join(tmp, "peer.nsi")
         with open(nsi, "w", encoding="utf-8-sig") as f:
-            f.write(script(out_exe, files, TARGETS[arch]))
+            f.write(script(out_exe, files, TARGETS[arch], visible=visible))
         r = subprocess.run([MAKENSIS, "-V2", nsi], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if r.returncode != 0 or not os.path.exists(out_exe):
             raise RuntimeError("makensis failed:\n" + r.stdout.decode(errors="replace")[-2000:])
