@@ -37,5 +37,14 @@ eval "display=\${VELLUM_SLOT_DISPLAY_$held:-}"
 [ -n "$display" ] && export DISPLAY=$display
 export VELLUM_SLOT=$held
 
+# Every Wine test appends to one trace (tests/harness/winetest.py): the
+# programs it starts and ends, the kills and session ends it asks for.
+export VELLUM_WINE_TRACE=${VELLUM_WINE_TRACE:-$VELLUM_BUILD/wine-trace.log}
+trace() { printf '%s slot=%s sh=%d %s\n' "$(date +%s.%3N)" "$held" $$ "$*" >>"$VELLUM_WINE_TRACE"; }
+trace "take ${*: -1}"
+
 # The command runs without the lock's descriptor.
 "$@" {fd}>&-
+rc=$?
+trace "free rc=$rc"
+exit $rc
