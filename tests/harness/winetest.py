@@ -97,7 +97,8 @@ Running one module by hand (from tests/, with a built tree):
     VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_window_tool.py
 ctest runs them the same way (vellum_wine_test) through scripts/in-slot.sh,
 one at a time per Wine slot: the slot's prefix comes in WINEPREFIX_OVERRIDE,
-its display in DISPLAY, both honoured here.
+its display in DISPLAY, both honoured here. A module run by hand takes the
+slot of its prefix too (setup()), waiting while a test holds it.
 
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_window_tool.py): a program started from the host gets the
