@@ -37,5 +37,23 @@ eval "display=\${VELLUM_SLOT_DISPLAY_$held:-}"
 [ -n "$display" ] && export DISPLAY=$display
 export VELLUM_SLOT=$held
 
+# Every Wine test appends to one trace (tests/harness/winetest.py): the
+# programs it starts and ends, the kills and session ends it asks for.
+export VELLUM_WINE_TRACE=${VELLUM_WINE_TRACE:-$VELLUM_BUILD/wine-trace.log}
+trace() { printf '%s slot=%s sh=%d %s\n' "$(date +%s.%3N)" "$held" $$ "$*" >>"$VELLUM_WINE_TRACE"; }
+trace "take ${*: -1}"
+
+# The test starts in a Wine session of its own: what the slot's previous test
+# left (a server that serves its client's last calls, a child its killed
+# script was creating) would otherwise share the session with this test's
+# first programs. wineserver -k ends that session; -w waits for its end.
+if timeout 60 wineserver -k >/dev/null 2>&1 {fd}>&-; then
+    trace "ended the session the slot's previous test left"
+fi
+timeout 60 wineserver -w >/dev/null 2>&1 {fd}>&-
+
 # The command runs without the lock's descriptor.
 "$@" {fd}>&-
+rc=$?
+trace "free rc=$rc"
+exit $rc

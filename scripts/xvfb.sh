@@ -11,7 +11,13 @@ start_xvfb() {
         Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
         VELLUM_XVFB_PID=$!
         for _ in $(seq 1 50); do
-            [ -e /tmp/.X11-unix/X$n ] && { export DISPLAY=:$n; return 0; }
+            # The display is ours only when its lock names our server: when
+            # another run chose the same number at the same moment, its
+            # socket appears while our server is refused.
+            if [ -e /tmp/.X11-unix/X$n ] && [ "$(tr -d ' \n' </tmp/.X$n-lock 2>/dev/null)" = "$VELLUM_XVFB_PID" ]; then
+                export DISPLAY=:$n
+                return 0
+            fi
             kill -0 $VELLUM_XVFB_PID 2>/dev/null || break
             sleep 0.1
         done

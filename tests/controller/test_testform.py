@@ -8,7 +8,7 @@ from harness import winetest
 from harness.winetest import inspector
 
 from controller.controllertest import (CHK_LAUNCH, LBL_PROGRESS, NEXT, OPT_AGREE, PROGRESS_BAR, PROGRESS_CLASS,
-                                       WIZARD_TITLE, click, control, dump, window)
+                                       WIZARD_TITLE, click, control, dump, wait_control, window)
 
 
 class DeveloperTestForm(winetest.WineTestCase):
@@ -20,13 +20,21 @@ class DeveloperTestForm(winetest.WineTestCase):
 
         click(form["hwnd"], 1)
         wizard = window(title=WIZARD_TITLE)["hwnd"]
-        click(wizard, NEXT)
+
+        def next_page():
+            # Clicks are posted: Next is taken only once the page before has
+            # enabled it (the window may show before it does).
+            wait_control(wizard, NEXT, enabled=True)
+            click(wizard, NEXT)
+
+        next_page()
+        wait_control(wizard, OPT_AGREE, visible=True, enabled=True)
         click(wizard, OPT_AGREE)
-        click(wizard, NEXT)
+        next_page()
         time.sleep(1.0)
         self.assertEqual([w for w in inspector("list") if w["class"] == PROGRESS_CLASS], [],
                          "no progress before Install")
-        click(wizard, NEXT)  # Install
+        next_page()  # Install
 
         progress = window(cls=PROGRESS_CLASS, timeout=10)
         self.assertEqual(progress["title"], WIZARD_TITLE)

@@ -97,7 +97,8 @@ Running one module by hand (from tests/, with a built tree):
     VELLUM_BUILD=/work/build-me python3 -m unittest -v tooling/test_window_tool.py
 ctest runs them the same way (vellum_wine_test) through scripts/in-slot.sh,
 one at a time per Wine slot: the slot's prefix comes in WINEPREFIX_OVERRIDE,
-its display in DISPLAY, both honoured here.
+its display in DISPLAY, both honoured here. A module run by hand takes the
+slot of its prefix too (setup()), waiting while a test holds it.
 
 How Wine forms a program's Windows environment (tested in
 tests/tooling/test_window_tool.py): a program started from the host gets the
@@ -180,11 +181,78 @@ def heap_faults(text):
     return [line for line in text.splitlines() if _FAULT.search(line)]
 
 
+# ---- trace -----------------------------------------------------------------
+# One line for every program started from the host, its end, and every kill
+# and session end the harness asks for, with the slot and the prefix's
+# wineserver at that moment: what ended a program that should not have ended
+# can then be read off one file. scripts/in-slot.sh names the file
+# (VELLUM_WINE_TRACE); without it nothing is written.
+
+_server_dirs = {}
+
+
+def _server_pid(prefix):
+    """The pid of the wineserver that serves prefix (it holds the lock of
+    its server folder), or 0 when none runs."""
+    import fcntl
+    import glob
+    import struct
+    try:
+        st = os.stat(prefix)
+        name = "server-%x-%x" % (st.st_dev, st.st_ino)
+        if _server_dirs.get(prefix, ("",))[0] != name:
+            # Wine keeps it under /run/user/<uid>/wine or in a folder of its
+            # own under $TMPDIR (wine-XXXXXX), or upstream's /tmp/.wine-<uid>.
+            tmp = os.environ.get("TMPDIR") or "/tmp"
+            found = glob.glob("/run/user/%d/wine/%s" % (os.getuid(), name)) + \
+                glob.glob(os.path.join(tmp, "wine-*", name)) + glob.glob("/tmp/.wine-%d/%s" % (os.getuid(), name))
+            if not found:
+                return 0
+            _server_dirs[prefix] = (name, found[0])
+        fd = os.open(os.path.join(_server_dirs[prefix][1], "lock"), os.O_RDONLY)
+    except OSError:
+        return 0
+    try:
+        query = struct.pack("hhqqi", fcntl.F_WRLCK, 0, 0, 0, 0)
+        kind, _, _, _, pid = struct.unpack("hhqqi", fcntl.fcntl(fd, fcntl.F_GETLK, query))
+        return pid if kind != fcntl.F_UNLCK else 0
+    except OSError:
+        return 0
+    finally:
+        os.close(fd)
+
+
+def trace(event, *details, prefix=None):
+    path = os.environ.get("VELLUM_WINE_TRACE")
+    if not path:
+        return
+    prefix = prefix or (_env or {}).get("WINEPREFIX") or os.environ.get("WINEPREFIX", "")
+    line = "%.3f slot=%s py=%d server=%d %s %s\n" % (
+        time.time(), os.environ.get("VELLUM_SLOT", "-"), os.getpid(), _server_pid(prefix), event,
+        " ".join(str(d) for d in details)[:300])
+    try:
+        fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        try:
+            os.write(fd, line.encode("utf-8", "replace"))
+        finally:
+            os.close(fd)
+    except OSError:
+        pass  # a diagnostic never fails a test
+
+
 def _display_usable(display):
     if not display:
         return False
     num = display.split(":", 1)[-1].split(".")[0]
     return num.isdigit() and os.path.exists("/tmp/.X11-unix/X" + num)
+
+
+def _lock_pid(n):
+    try:
+        with open("/tmp/.X%d-lock" % n) as f:
+            return int(f.read().strip())
+    except (OSError, ValueError):
+        return None
 
 
 def _start_xvfb():
@@ -195,7 +263,9 @@ def _start_xvfb():
         proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(50):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
+            # Ours only when the display's lock names our server (another
+            # run may have chosen the same number at the same moment).
+            if os.path.exists("/tmp/.X11-unix/X%d" % n) and _lock_pid(n) == proc.pid:
                 _xvfb = proc
                 atexit.register(_stop_xvfb)
                 return ":%d" % n
@@ -221,6 +291,31 @@ def _stop_xvfb():
 
 
 _ready = False
+_slot_lock = None
+
+
+def _hold_slot(e):
+    """A process not started through scripts/in-slot.sh (a module or script
+    run by hand) takes the Wine slot of the prefix it uses, as ctest's tests
+    do: it ends that prefix's processes and its whole session, so beside a
+    running test it would end that test's programs, which then exit 1 (or 0)
+    without a word. It waits while a test holds the slot."""
+    global _slot_lock
+    if os.environ.get("VELLUM_SLOT") is not None or _slot_lock is not None:
+        return
+    import fcntl
+    base = os.path.join(e["VELLUM_BUILD"], "wineprefix-" + e["VELLUM_ARCH"])
+    prefix = os.path.abspath(e["WINEPREFIX"])
+    suffix = prefix[len(base):]
+    if not prefix.startswith(base) or not (suffix == "" or re.fullmatch(r"-slot[1-9]", suffix)):
+        return  # a prefix of its own (the benchmark's): no test uses it
+    lock = open(os.path.join(e["VELLUM_BUILD"], "wineslot-%s.lock" % (suffix[5:] or "0")), "a")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.stderr.write("waiting for the Wine slot of %s: a test is using it\n" % prefix)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    _slot_lock = lock  # held until the process ends
 
 
 def setup():
@@ -229,6 +324,7 @@ def setup():
     if _ready:
         return env()
     e = env()
+    _hold_slot(e)
     if not _display_usable(e.get("DISPLAY")):
         e["DISPLAY"] = _start_xvfb()
         # A Wine session left from an earlier display would keep its desktop
@@ -304,15 +400,23 @@ class Process:
         self.pid = popen.pid
         self.out_path = out_path
         self.err_path = err_path
+        self.started = time.time()
+
+    def _ended(self, code):
+        if code is not None and not getattr(self, "_traced", False):
+            self._traced = True
+            trace("end", self.pid, "code=%s" % code, "secs=%.2f" % (time.time() - self.started))
+        return code
 
     def poll(self):
-        return self.popen.poll()
+        return self._ended(self.popen.poll())
 
     def wait(self, timeout):
-        return self.popen.wait(timeout)
+        return self._ended(self.popen.wait(timeout))
 
     def kill(self):
         if self.popen.poll() is None:
+            trace("killpg", self.pid)
             try:
                 os.killpg(self.popen.pid, signal.SIGKILL)
             except ProcessLookupError:
@@ -345,6 +449,7 @@ def start(exe, args=(), env=None, cwd=None):
     finally:
         os.close(fd_out)
         os.close(fd_err)
+    trace("start", popen.pid, os.path.basename(exe), *args)
     return Process(popen, out_path, err_path)
 
 
@@ -376,6 +481,7 @@ class Resident:
         self.proc = subprocess.Popen([e["WINELOADER"], program("inspector"), "serve"], env=e,
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
                                      start_new_session=True, cwd=self.folder)
+        trace("start", self.proc.pid, "inspector serve")
         self.reader = open(self.out_path, "rb")
         self.buffer = b""
 
@@ -387,6 +493,8 @@ class Resident:
         InspectorError (code -1) when the process ended or did not answer
         in time (it is then ended: the next command needs a new one)."""
         line = "\t".join(str(a) for a in args) + "\n"
+        if args and args[0] == "kill":
+            trace("inspector-kill", *args[1:])
         try:
             self.proc.stdin.write(line.encode("utf-8"))
             self.proc.stdin.flush()
@@ -418,6 +526,7 @@ class Resident:
         return answer["out"]
 
     def close(self, force=False):
+        trace("inspector-close", self.proc.pid, "force" if force else "")
         try:
             if force:
                 raise OSError
@@ -781,6 +890,7 @@ def wineserver_wait(timeout=60):
     # session from ending, so the wait would only ever run into its limit.
     _resident_close()
     e = env()
+    trace("wineserver-w")
     try:
         subprocess.run(["wineserver", "-w"], env=e, timeout=timeout,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -790,6 +900,7 @@ def wineserver_wait(timeout=60):
 
 def wineserver_kill():
     e = env()
+    trace("wineserver-k")
     try:
         subprocess.run(["wineserver", "-k"], env=e, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -85,8 +85,10 @@ def start(args, env=None, cwd=None, out=None):
     stdout = open(out + ".out", "wb") if out else subprocess.DEVNULL
     stderr = open(out + ".err", "wb") if out else subprocess.DEVNULL
     try:
-        return subprocess.Popen([e["WINELOADER"]] + list(args), env=e, cwd=cwd, stdout=stdout,
+        proc = subprocess.Popen([e["WINELOADER"]] + list(args), env=e, cwd=cwd, stdout=stdout,
                                 stderr=stderr, start_new_session=True)
+        winetest.trace("start", proc.pid, os.path.basename(args[0]), *args[1:], prefix=e["WINEPREFIX"])
+        return proc
     finally:
         if out:
             stdout.close()
@@ -96,6 +98,7 @@ def start(args, env=None, cwd=None, out=None):
 def stop(proc):
     """Ends a process started by start() and its process group."""
     if proc.poll() is None:
+        winetest.trace("killpg", proc.pid)
         try:
             os.killpg(proc.pid, 9)
         except ProcessLookupError:
@@ -112,6 +115,7 @@ def run(args, timeout=60, env=None, cwd=None, out=None):
     except subprocess.TimeoutExpired:
         stop(proc)
         return None, time.monotonic() - t0
+    winetest.trace("end", proc.pid, "code=%s" % code, "secs=%.2f" % (time.monotonic() - t0))
     return code, time.monotonic() - t0
 
 
@@ -120,6 +124,7 @@ def wineserver(*args, timeout=60):
         # The resident inspector would keep the session from ending.
         winetest._resident_close()
     e = wine_env()
+    winetest.trace("wineserver" + "".join(args), prefix=e["WINEPREFIX"])
     try:
         subprocess.run(["wineserver"] + list(args), env=e, timeout=timeout,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
