@@ -19,36 +19,27 @@ from harness import winetest  # noqa: E402
 
 
 def build_root():
-    return os.path.abspath(os.environ.get("VELLUM_BUILD") or os.path.join(ROOT, "build"))
+    return winetest.env()["VELLUM_BUILD"]
 
 
 def arch():
-    a = os.environ.get("VELLUM_ARCH")
-    if a:
-        return a
-    try:
-        ok = subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL).returncode == 0
-    except OSError:  # a kernel without 32-bit support refuses the loader itself
-        ok = False
-    return "i686" if ok else "x86_64"
+    return winetest.env()["VELLUM_ARCH"]
 
 
 def bin_dir():
     """The build whose programs run here (x86_64 where the host cannot run 32-bit code)."""
-    return os.path.join(build_root(), arch())
+    return winetest.env()["VELLUM_BIN"]
 
 
 def wine_env(extra=None):
-    env = dict(os.environ)
-    a = arch()
-    env["WINEARCH"] = "win32" if a == "i686" else "win64"
-    env["WINELOADER"] = "/usr/lib/wine/wine" if a == "i686" else "/usr/lib/wine/wine64"
-    env["WINEPREFIX"] = os.environ.get("WINEPREFIX_OVERRIDE") or os.path.join(build_root(), "wineprefix-" + a)
-    env["WINEDEBUG"] = os.environ.get("WINEDEBUG", "-all")
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    env["VELLUM_BUILD"] = build_root()
-    env["VELLUM_ARCH"] = a
+    """The harness's one environment, with extra's changes (None removes a
+    name). The benchmark points WINEPREFIX_OVERRIDE at prefixes of its own
+    between calls, so the prefix is read at each call."""
+    env = dict(winetest.env())
+    override = os.environ.get("WINEPREFIX_OVERRIDE")
+    if override:
+        # Passed on too: scripts/wine-prefix.sh chooses its prefix by it.
+        env["WINEPREFIX"] = env["WINEPREFIX_OVERRIDE"] = override
     if extra:
         for k, v in extra.items():
             if v is None:
@@ -56,9 +47,6 @@ def wine_env(extra=None):
             else:
                 env[k] = v
     return env
-
-
-_prefix_ready = False
 
 
 def ensure_prefix():
