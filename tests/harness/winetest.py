@@ -993,6 +993,32 @@ class WineTestCase(unittest.TestCase):
             wineserver_wait(30)
         return killed
 
+    def describe_state(self):
+        """What was running and on screen: for a failure message when an
+        awaited window or box never came (a program stuck before it, or one
+        that showed something else)."""
+        lines = []
+        for p in self._host_processes:
+            code = p.poll()
+            tasks = ""
+            if code is None:
+                try:
+                    tasks = " ".join(
+                        "%s:%s" % (t, _read("/proc/%d/task/%s/wchan" % (p.pid, t)) or "?")
+                        for t in sorted(os.listdir("/proc/%d/task" % p.pid)))
+                except OSError:
+                    pass
+            _, err = p.output()
+            lines.append("host %d %s: %s %s; stderr: %s" % (
+                p.pid, " ".join(map(str, p.popen.args[1:]))[:200],
+                "running" if code is None else "exit %s" % code, tasks, err.strip()[-500:]))
+        for what, cmd in (("windows", ("list",)), ("processes", ("ps",))):
+            try:
+                lines.append("%s: %s" % (what, inspector(*cmd, timeout=60)))
+            except Exception as e:  # the description never hides the failure
+                lines.append("%s: not read (%s)" % (what, e))
+        return "\n".join(lines)
+
     def heap_report(self):
         """Fault lines in the output of the processes this test started."""
         faults = []

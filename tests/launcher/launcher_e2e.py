@@ -102,7 +102,10 @@ class LauncherCase(wt.WineTestCase):
         os.makedirs(self.work(name), exist_ok=True)
 
     def next_box(self, timeout=20):
-        return wt.inspector("msgbox", "--timeout", int(timeout * 1000))
+        try:
+            return wt.inspector("msgbox", "--timeout", int(timeout * 1000))
+        except wt.InspectorError as e:
+            raise AssertionError("%s\n%s" % (e, self.describe_state())) from None
 
     def answer(self):
         return wt.inspector("answer", "--button", "ok", "--timeout", "5000")
