@@ -2,14 +2,12 @@
 # The whole test suite: set-up, build, then every unit and Wine test through
 # ctest. Extra arguments go to ctest (-R NAME).
 #
-# Wine tests run one at a time in a Wine slot (a prefix and a private Xvfb
-# display, scripts/in-slot.sh). VELLUM_SLOTS=2 runs two at once, each in a
-# slot of its own: they spend most of their time waiting on Wine rather than
-# on the processor, and a whole run takes about two thirds of the time, but
-# a rare failure under that load is not explained yet, so it is not the
-# default. With a display of the caller's own (DISPLAY usable) there is one
-# slot on that display. Every program the Wine tests start, its end and
-# every kill they ask for are listed in build/wine-trace.log (emptied here).
+# Wine tests run two at a time, each in a Wine slot of its own (a prefix and
+# a private Xvfb display, scripts/in-slot.sh): they spend most of their time
+# waiting on Wine rather than on the processor. VELLUM_SLOTS=1 runs them one
+# at a time, as does a display of the caller's own (DISPLAY usable): one slot
+# on that display. Every program the Wine tests start, its end and every
+# kill they ask for are listed in build/wine-trace.log (emptied here).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
@@ -32,7 +30,7 @@ start_xvfb
 export VELLUM_SLOT_DISPLAY_0=$DISPLAY
 [ -n "$VELLUM_XVFB_PID" ] && xvfb_pids+=("$VELLUM_XVFB_PID")
 slots=1
-if [ "$VELLUM_OWN_DISPLAY" = 0 ] && [ "${VELLUM_SLOTS:-1}" = 2 ]; then
+if [ "$VELLUM_OWN_DISPLAY" = 0 ] && [ "${VELLUM_SLOTS:-2}" = 2 ]; then
     unset DISPLAY
     start_xvfb
     export VELLUM_SLOT_DISPLAY_1=$DISPLAY
