@@ -74,10 +74,17 @@ class Host:
             if s and predicate(s):
                 return s
             if self.process.poll() is not None:
-                self.test.fail("wizardhost ended (exit %s) while waiting for %s" % (self.process.poll(), what))
+                self.test.fail("wizardhost ended (exit %s) while waiting for %s; %s"
+                               % (self.process.poll(), what, self.stderr_tail()))
             if time.time() > deadline:
-                self.test.fail("timed out waiting for %s; state %r" % (what, s))
+                self.test.fail("timed out waiting for %s; state %r; %s" % (what, s, self.stderr_tail()))
             time.sleep(0.05)
+
+    def stderr_tail(self):
+        # Wine's own messages (a loader or session failure) end up here:
+        # without them an early exit says nothing of its cause.
+        err = self.process.output()[1].strip()
+        return "stderr: " + (err[-800:] if err else "(empty)")
 
     # ---- the program's side ----
     def send(self, command, arg=""):
