@@ -84,7 +84,6 @@ class UninstallUISession(winetest.WineTestCase):
     def tearDownClass(cls):
         if not cls.was_registered:
             winetest.run(cls.full, ["/UnregServer"], timeout=60)
-            winetest.wineserver_wait(60)
         super().tearDownClass()
 
     def test_progress_questions_messages_and_no_wizard(self):
