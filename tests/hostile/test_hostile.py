@@ -580,7 +580,6 @@ function save(path) {
                 fh.write(license_bytes)
         exe = os.path.join(folder, "VellumSetup.exe")
         code, _ = winerun.run([exe, "/RegServer"], timeout=60)
-        winerun.wineserver("-w", timeout=30)
         self.assertEqual(code, 0, "VellumSetup /RegServer failed")
 
         def unregister():
