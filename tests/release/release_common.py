@@ -21,6 +21,9 @@ FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 
 def run(*args, env=None):
     e = dict(os.environ)
+    # The command's python3 is this interpreter, found first: not a version
+    # manager's shim, which would add a third of a second to each run.
+    e["PATH"] = os.path.dirname(sys.executable) + os.pathsep + e.get("PATH", "")
     e.update(env or {})
     r = subprocess.run(["bash", COMMAND] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=e,
                        timeout=1200)
