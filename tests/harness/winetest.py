@@ -666,7 +666,14 @@ def wait_window(title, timeout=10, contains=False, visible=True, pid=None, cls=N
         args += ["--pid", str(pid)]
     if cls:
         args += ["--class", cls]
-    return inspector(*args, timeout=timeout + 60)
+    try:
+        return inspector(*args, timeout=timeout + 60)
+    except InspectorError as e:
+        # A window that never comes: say whether its program is still
+        # starting, showed something else or has already ended.
+        if _current_case is None or e.code == -1:
+            raise
+        raise AssertionError("%s\n%s" % (e, _current_case.describe_state())) from None
 
 
 def screenshot(path, hwnd=None):
@@ -911,6 +918,7 @@ def wineserver_kill():
 # ---- test base class -------------------------------------------------------
 
 _shared_scratch = None
+_current_case = None  # the WineTestCase running now, for failure descriptions
 
 
 def shared_scratch():
@@ -948,7 +956,9 @@ class WineTestCase(unittest.TestCase):
         super().tearDownClass()
 
     def setUp(self):
+        global _current_case
         super().setUp()
+        _current_case = self
         self._host_processes = []
         self._windows_pids = []
         self._baseline = {p["pid"] for p in processes()}

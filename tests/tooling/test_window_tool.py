@@ -237,6 +237,14 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertTrue(inspector("kill", "--pid", started["pid"], "--code", 9)["killed"])
         self.assertTrue(inspector("waitpid", "--pid", started["pid"])["exited"])
 
+        # A window that never comes: the failure says that its program ended, and how.
+        ended = self.start(winetest.program("fixturewin"), ["--exit", "5"])
+        self.assertEqual(ended.wait(30), 5)
+        with self.assertRaises(AssertionError) as caught:
+            winetest.wait_window("Never shown", timeout=0.5)
+        self.assertIn("no window with title", str(caught.exception))
+        self.assertRegex(str(caught.exception), r"host %d .*--exit 5: exit 5" % ended.pid)
+
 
     def test_threads_tells_a_process_that_never_started(self):
         # A process whose creator died half-way keeps its first thread
