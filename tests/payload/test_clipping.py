@@ -26,9 +26,9 @@ FILES = os.environ.get("VELLUM_FULL_PAYLOAD_DIR", "")
 
 # Shows the progress window in each mode for each locale, one server after
 # another from one script host: at each mode it waits for the test to measure
-# it ("shown<mode>-<locale>" written, "ack<mode>-<locale>" read), then for
-# the test to end that server ("done-<locale>" written, "gone-<locale>"
-# read). The maintenance build has no wizard: its locale comes from the
+# it ("shown<mode>-<locale>" written, "ack<mode>-<locale>" read), then ends
+# that server and waits for the test to see it gone ("done-<locale>"
+# written, "gone-<locale>" read). The maintenance build has no wizard: its locale comes from the
 # registry, read at its first text, so the driver sets it before each server.
 PROGRESS_DRIVER = r"""
 var code = 3;
@@ -59,11 +59,15 @@ try {
             signal("shown" + modes[m] + "-" + locales[i]);
             awaitFile("ack" + modes[m] + "-" + locales[i]);
         }
-        // No closeAll: with the wizard still open it would ask the exit
-        // question. The test ends the server by its process id.
+        // closeProgress ends the server without a question (closeAll would
+        // ask the exit one with the wizard open), and the release lets it go
+        // at once. Not a kill: a server killed in a session can leave the
+        // next activation a dead class object.
+        c.closeProgress();
+        c = null;
+        CollectGarbage();
         signal("done-" + locales[i]);
         awaitFile("gone-" + locales[i]);
-        c = null;
     }
     code = 0;
 } catch (e) { WScript.Echo("driver: " + e.message + " (" + (e.number >>> 0).toString(16) + ")"); code = 2; }
@@ -223,8 +227,7 @@ class ClippingTest(winetest.WineTestCase):
                     self.assertEqual(clipped, [], (loc, mode))
                     signal("ack%d-%s" % (mode, loc))
                 await_signal("done-" + loc)
-                winetest.inspector("kill", "--pid", server)
-                winetest.wait_exit(server, 30)
+                self.assertEqual(winetest.wait_exit(server, 30), 0, "%s: the server's end" % loc)
                 signal("gone-" + loc)
         self.assertEqual(proc.wait(60), 0, proc.output())
 
