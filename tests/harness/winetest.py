@@ -1038,6 +1038,9 @@ class WineTestCase(unittest.TestCase):
         return faults
 
     def _cleanup(self):
+        global _current_case
+        if _current_case is self:
+            _current_case = None  # a class set-up after it is not this case's to describe
         for pid in self._windows_pids:
             try:
                 inspector("kill", "--pid", pid, timeout=30, check=False)
