@@ -110,7 +110,7 @@ class Session:
         return None
 
     def checkpoint(self, name, timeout=60):
-        box = inspector("msgbox", "--title", "checkpoint", "--timeout", int(timeout * 1000))
+        box = winetest.awaited("msgbox", "--title", "checkpoint", "--timeout", int(timeout * 1000))
         self.test.assertEqual(box["text"], name, "session at another checkpoint:\n" + self.output())
         # A box is found as soon as it is visible, before its thread has
         # activated it; that activation would come later and take the
@@ -147,7 +147,7 @@ def message_box(title, timeout=30, pid=None):
     args = ["msgbox", "--title", title, "--timeout", int(timeout * 1000)]
     if pid:
         args += ["--pid", pid]
-    return inspector(*args)
+    return winetest.awaited(*args)
 
 
 def answer(title, button, pid=None):
@@ -165,7 +165,7 @@ def window(title=None, cls=None, timeout=20, visible=True):
         args += ["--class", cls]
     if visible:
         args.append("--visible")
-    return inspector(*args, timeout=timeout + 30)
+    return winetest.awaited(*args, timeout=timeout + 30)
 
 
 def dump(hwnd):

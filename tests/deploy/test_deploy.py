@@ -455,7 +455,7 @@ class DeployTest(DeployCase):
         if os.path.exists(self.log):
             os.remove(self.log)
         pid = self.run_entry("ModifyPath")["pid"]
-        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "240000")
+        box = wt.awaited("msgbox", "--title", TITLE, "--timeout", "240000")
         self.assertIn("was repaired", box["text"])
         wt.inspector("answer", "--button", "ok", "--title", TITLE)
         self.assertEqual(wt.wait_exit(pid, timeout=120), 0)
@@ -485,7 +485,7 @@ class DeployTest(DeployCase):
         # Wine's uninstaller runs the entry's command: the question comes
         # first, and No leaves everything as it was.
         proc, _ = self.wine_uninstaller("--remove", "Quillfeather")
-        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "60000")
+        box = wt.awaited("msgbox", "--title", TITLE, "--timeout", "60000")
         self.assertIn("remove Quillfeather", box["text"])
         self.assertEqual(box["icon"], "question")
         wt.inspector("answer", "--button", "no", "--title", TITLE)
@@ -496,9 +496,9 @@ class DeployTest(DeployCase):
 
         # Yes removes it; the user is told, and nothing of ours is left.
         proc, _ = self.wine_uninstaller("--remove", "Quillfeather")
-        wt.inspector("msgbox", "--title", TITLE, "--timeout", "60000")
+        wt.awaited("msgbox", "--title", TITLE, "--timeout", "60000")
         wt.inspector("answer", "--button", "yes", "--title", TITLE)
-        box = wt.inspector("msgbox", "--title", TITLE, "--timeout", "120000")
+        box = wt.awaited("msgbox", "--title", TITLE, "--timeout", "120000")
         self.assertIn("Quillfeather was removed", box["text"])
         self.assertIn("kept", box["text"])
         wt.inspector("answer", "--button", "ok", "--title", TITLE)

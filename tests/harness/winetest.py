@@ -666,11 +666,16 @@ def wait_window(title, timeout=10, contains=False, visible=True, pid=None, cls=N
         args += ["--pid", str(pid)]
     if cls:
         args += ["--class", cls]
+    return awaited(*args, timeout=timeout + 60)
+
+
+def awaited(*args, timeout=60):
+    """An inspector command that waits for something a program should show.
+    A wait that fails says whether the running case's programs are still
+    starting, showed something else or have already ended (and how)."""
     try:
-        return inspector(*args, timeout=timeout + 60)
+        return inspector(*args, timeout=timeout)
     except InspectorError as e:
-        # A window that never comes: say whether its program is still
-        # starting, showed something else or has already ended.
         if _current_case is None or e.code == -1:
             raise
         raise AssertionError("%s\n%s" % (e, _current_case.describe_state())) from None

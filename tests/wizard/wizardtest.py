@@ -125,7 +125,7 @@ class Host:
         self.sync()
 
     def msgbox(self, timeout_ms=5000):
-        return inspector("msgbox", "--pid", self.windows_pid, "--timeout", timeout_ms)
+        return winetest.awaited("msgbox", "--pid", self.windows_pid, "--timeout", timeout_ms)
 
     def answer(self, button):
         inspector("answer", "--button", button, "--pid", self.windows_pid)
