@@ -7,7 +7,9 @@ set -eu
 
 build_arch() {
     local arch=$1 dir=$VELLUM_BUILD/$1
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
+    # The makefile is written last: a configure that failed left a cache
+    # without one, and runs again.
+    if [ ! -f "$dir/Makefile" ]; then
         cmake -S "$VELLUM_ROOT" -B "$dir" -G "Unix Makefiles" \
               -DCMAKE_TOOLCHAIN_FILE="$VELLUM_ROOT/cmake/toolchain-$arch.cmake" >"$VELLUM_BUILD/configure-$arch.log" \
             || { cat "$VELLUM_BUILD/configure-$arch.log"; return 1; }
