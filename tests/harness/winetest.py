@@ -1023,10 +1023,12 @@ class WineTestCase(unittest.TestCase):
                         for t in sorted(os.listdir("/proc/%d/task" % p.pid)))
                 except OSError:
                     pass
-            _, err = p.output()
-            lines.append("host %d %s: %s %s; stderr: %s" % (
+            out, err = p.output()
+            # A script host reports its own failures on its output.
+            lines.append("host %d %s: %s %s; stdout: %s; stderr: %s" % (
                 p.pid, " ".join(map(str, p.popen.args[1:]))[:200],
-                "running" if code is None else "exit %s" % code, tasks, err.strip()[-500:]))
+                "running" if code is None else "exit %s" % code, tasks,
+                out.strip()[-300:], err.strip()[-500:]))
         for what, cmd in (("windows", ("list",)), ("processes", ("ps",))):
             try:
                 lines.append("%s: %s" % (what, inspector(*cmd, timeout=60)))
