@@ -192,12 +192,10 @@ class InstallationTest(InstallationCase):
 
     def test_abort_leaves_nothing_installed(self):
         wt.reg_set(KEY1, "localeId", "sz", "de-de")
-        # A VellumSetup killed after it offered its class and before a client
+        # A server killed after it offered its class and before a client
         # took it: COM hands that dead offer to the next activation once.
-        server = wt.inspector("run", "--idle", "30000", "--",
-                              wt.to_windows(os.path.join(self.work, "VellumSetup.exe")), "-Embedding")
-        wt.inspector("kill", "--pid", str(server["pid"]))
         log = os.path.join(self.tmp, "abort.log")
+        self.leave_dead_offer(log)
         proc = self.start("wscript.exe", [wt.to_windows(os.path.join(self.work, "Vellumsetup.jse ")), "VellumInstall",
                                           "/target:" + self.wtarget, "/log:" + wt.to_windows(log)])
         wt.wait_window(text("de-de", "loc_UI_Title"), timeout=60)
@@ -211,6 +209,26 @@ class InstallationTest(InstallationCase):
         self.assert_unregistered()
         with open(log, encoding="ascii") as f:
             self.assertIn("not created", f.read(), "the dead offer was not met: the case proves nothing")
+
+    def leave_dead_offer(self, log):
+        """Leaves the offer of a killed server for the controller's class.
+        The helper says when its offer is registered; a starting server
+        looks idle before that, and a kill then would leave no offer."""
+        marker = os.path.join(self.tmp, "offered")
+        helper = wt.inspector("run", "--", wt.to_windows(wt.program("deadoffer")), product.CLSID,
+                              wt.to_windows(marker), "60")
+        deadline = time.time() + 30
+        while not os.path.exists(marker):
+            self.assertLess(time.time(), deadline, "the helper never made its offer")
+            time.sleep(0.05)
+        wt.inspector("kill", "--pid", str(helper["pid"]))
+
+        def drop_unused_offer():
+            # An offer no activation met would fail the next test's first one.
+            if not (os.path.exists(log) and "not created" in open(log, encoding="ascii").read()):
+                wt.wineserver_kill()
+                wt.wineserver_wait(30)
+        self.addCleanup(drop_unused_offer)
 
     def test_missing_cabinet_is_reported_before_anything_is_written(self):
         os.remove(os.path.join(self.work, "Zeph.CAB"))
