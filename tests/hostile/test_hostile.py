@@ -66,7 +66,9 @@ def head(box):
 
 
 def boxes_text(boxes):
-    return "; ".join("%s[%s]" % (b["text"][:60], b["icon"]) for b in boxes) or "no box"
+    # Whole texts: the table cuts its column, a failure report should not.
+    return "; ".join("%s[%s]" % (" / ".join(b["text"].replace("\r\n", "\n").split("\n")), b["icon"])
+                     for b in boxes) or "no box"
 
 
 class Hostile(unittest.TestCase):
@@ -98,7 +100,8 @@ class Hostile(unittest.TestCase):
         self.failures = []
 
     def tearDown(self):
-        self.assertEqual(self.failures, [], "cases failed")
+        if self.failures:  # each in full: a list comparison would shorten them
+            self.fail("cases failed:\n" + "\n".join(self.failures))
 
     def row(self, case, expected, seen, ok):
         ROWS.append((case, expected, seen, bool(ok)))
