@@ -225,7 +225,11 @@ class InstallationTest(InstallationCase):
 
         def drop_unused_offer():
             # An offer no activation met would fail the next test's first one.
-            if not (os.path.exists(log) and "not created" in open(log, encoding="ascii").read()):
+            met = False
+            if os.path.exists(log):
+                with open(log, encoding="ascii") as f:
+                    met = "not created" in f.read()
+            if not met:
                 wt.wineserver_kill()
                 wt.wineserver_wait(30)
         self.addCleanup(drop_unused_offer)
