@@ -4,6 +4,7 @@
 # the table. Extra arguments go to bench.py (--rounds N, --only a,b).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../scripts/fixed-layout.sh"
 "$here/../scripts/bootstrap.sh"  # makensis builds the peer
 . "$here/../scripts/wine-env.sh"
 for arch in i686 "$VELLUM_ARCH"; do

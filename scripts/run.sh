@@ -3,6 +3,7 @@
 # no usable DISPLAY it runs under Xvfb with a robot user and saves screenshots.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/fixed-layout.sh"
 "$here/build.sh"
 . "$here/wine-env.sh"
 . "$here/xvfb.sh"

@@ -10,6 +10,7 @@
 # kill they ask for are listed in build/wine-trace.log (emptied here).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/fixed-layout.sh"
 "$here/build.sh"
 . "$here/wine-env.sh"
 . "$here/xvfb.sh"

@@ -2,6 +2,7 @@
 and message boxes have known values: what every other Wine test relies on."""
 
 import os
+import subprocess
 import unittest
 
 from harness import winetest
@@ -260,6 +261,37 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertEqual(inspector("threads", "--pid", asleep["pid"], "--resume")["suspended"], 1)
         winetest.wait_window("Asleep", timeout=30, pid=asleep["pid"])
         self.assertEqual(inspector("threads", "--pid", asleep["pid"])["suspended"], 0)
+
+    def test_wine_runs_without_address_randomization(self):
+        # Without it Debian's 64-bit loader fails about one start in a
+        # thousand with exit 1 and no word (scripts/fixed-layout.sh).
+        def fixed(pid):
+            with open("/proc/%d/personality" % pid) as f:
+                return bool(int(f.read(), 16) & winetest._ADDR_NO_RANDOMIZE)
+
+        if subprocess.run(["setarch", os.uname().machine, "-R", "true"], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("this kernel refuses to turn address randomization off")
+        fixture = winetest.program("fixturewin")
+        host = self.start(fixture, ["--title", "Host started"])
+        winetest.wait_window("Host started", timeout=30)
+        inner = self.run_windows([winetest.to_windows(fixture), "--title", "Started inside"])
+        winetest.wait_window("Started inside", timeout=30, pid=inner["pid"])
+        inner_unix = [int(p) for p in os.listdir("/proc") if p.isdigit() and
+                      "Started inside" in winetest._read("/proc/%s/cmdline" % p)]
+        self.assertEqual(1, len(inner_unix))
+        server = winetest._server_pid(winetest.env()["WINEPREFIX"])
+        self.assertTrue(server)
+        for what, pid in (("the test", os.getpid()), ("host-started program", host.pid), ("resident inspector", winetest.resident().proc.pid),
+                          ("program a Windows program started", inner_unix[0]), ("wineserver", server)):
+            self.assertTrue(fixed(pid), what)
+
+        # The scripts run themselves again with it, from a shell without it.
+        probe = os.path.join(self.tmp, "probe.sh")
+        with open(probe, "w") as f:
+            f.write('. "%s"\ncat /proc/self/personality\n' % os.path.join(winetest.ROOT, "scripts", "fixed-layout.sh"))
+        out = subprocess.run(["setarch", os.uname().machine, "bash", probe], stdout=subprocess.PIPE, check=True,
+                             timeout=30).stdout
+        self.assertTrue(int(out, 16) & winetest._ADDR_NO_RANDOMIZE, out)
 
     def test_cleanup_ends_processes_the_test_did_not_track(self):
         fixture = winetest.to_windows(winetest.program("fixturewin"))
