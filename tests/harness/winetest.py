@@ -37,6 +37,12 @@ Running programs (output always goes to files, never pipes)
     Resident(folder=None) an inspector process of one's own in serve mode:
                           r(*args) as inspector(), r.ask(*args) ->
                           {code, out, err}, r.close()
+    resident_stderr_mark(), resident_stderr(since)
+                          what the residents and the programs they started
+                          wrote on their error output after a mark (Wine's
+                          own messages: a crash, a failed start)
+    host_scratch()        this process's folder for output files, removed
+                          when it ends
     inspector_background(*args) -> Background; .result(timeout) -> parsed JSON
                           an inspector command running while the test acts
                           (e.g. "watch" recording a progress bar)
@@ -455,11 +461,36 @@ def _read(path):
         return ""
 
 
+_scratch = None
+
+
+def host_scratch():
+    """This process's folder for the output files of the programs it starts
+    and of its resident inspector; removed when the process ends (a test
+    that forgot a file, or was killed half-way, leaves nothing behind)."""
+    global _scratch
+    if _scratch is None:
+        _scratch = tempfile.mkdtemp(prefix="winetest-host-")
+        atexit.register(_scratch_remove)
+    return _scratch
+
+
+def _scratch_remove():
+    _resident_close()
+    # What Wine said on the resident's error output (a program it started
+    # that crashed before its first line, say) outlives the folder in the
+    # trace.
+    said = resident_stderr(0).strip()
+    if said:
+        trace("inspector-stderr", said.replace("\n", " | ")[-4000:])
+    shutil.rmtree(_scratch, ignore_errors=True)
+
+
 def start(exe, args=(), env=None, cwd=None):
     """Starts a Windows program from the host, output to files."""
     e = _merged_env(env)
-    fd_out, out_path = tempfile.mkstemp(prefix="wine-out-")
-    fd_err, err_path = tempfile.mkstemp(prefix="wine-err-")
+    fd_out, out_path = tempfile.mkstemp(prefix="wine-out-", dir=host_scratch())
+    fd_err, err_path = tempfile.mkstemp(prefix="wine-err-", dir=host_scratch())
     try:
         popen = subprocess.Popen([e["WINELOADER"], exe] + list(args), env=e, cwd=cwd or tempfile.gettempdir(),
                                  stdin=subprocess.DEVNULL, stdout=fd_out, stderr=fd_err, start_new_session=True)
@@ -487,14 +518,18 @@ def run(exe, args=(), timeout=60, env=None, cwd=None):
 class Resident:
     """One inspector process answering many commands (its serve mode): a
     command costs a line on a pipe instead of a Wine process start. Output
-    goes to a file (never a pipe read by the host)."""
+    goes to a file (never a pipe read by the host). Without a folder of its
+    own it writes into host_scratch(), its error output appended to the one
+    file every resident of the process shares: the programs it starts write
+    Wine's own messages there too, and a test reads what came during it."""
 
     def __init__(self, folder=None):
         e = setup()
-        self.folder = folder or tempfile.mkdtemp(prefix="inspector-")
-        self.out_path = os.path.join(self.folder, "inspector.out")
-        self.out = open(self.out_path, "wb")
-        self.err = open(os.path.join(self.folder, "inspector.err"), "wb")
+        self.folder = folder or host_scratch()
+        fd, self.out_path = tempfile.mkstemp(prefix="inspector-", suffix=".out", dir=self.folder)
+        self.out = os.fdopen(fd, "wb")
+        self.err_path = os.path.join(self.folder, "inspector.err")
+        self.err = open(self.err_path, "ab")
         self.proc = subprocess.Popen([e["WINELOADER"], program("inspector"), "serve"], env=e,
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
                                      start_new_session=True, cwd=self.folder)
@@ -560,6 +595,10 @@ class Resident:
                 f.close()
             except OSError:
                 pass  # a pipe whose reader has gone
+        try:
+            os.unlink(self.out_path)
+        except OSError:
+            pass
 
 
 _resident = None
@@ -583,6 +622,27 @@ def _resident_close():
     if _resident is not None:
         _resident.close()
         _resident = None
+
+
+def resident_stderr_mark():
+    """Where the residents' shared error output stands now."""
+    try:
+        return os.path.getsize(os.path.join(host_scratch(), "inspector.err"))
+    except OSError:
+        return 0
+
+
+def resident_stderr(since):
+    """What the residents (and the programs they started) wrote on their
+    error output after the mark since."""
+    if _scratch is None:
+        return ""
+    try:
+        with open(os.path.join(_scratch, "inspector.err"), "rb") as f:
+            f.seek(since)
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
 
 
 def inspector_answer(args, timeout=60):
@@ -984,6 +1044,7 @@ class WineTestCase(unittest.TestCase):
         self._host_processes = []
         self._windows_pids = []
         self._baseline = {p["pid"] for p in processes()}
+        self._resident_err_mark = resident_stderr_mark()
         if self.same_scratch:
             self.tmp = shared_scratch()
             shutil.rmtree(self.tmp, ignore_errors=True)
@@ -1046,6 +1107,9 @@ class WineTestCase(unittest.TestCase):
                 p.pid, " ".join(map(str, p.popen.args[1:]))[:200],
                 "running" if code is None else "exit %s" % code, tasks,
                 out.strip()[-300:], err.strip()[-500:]))
+        said = resident_stderr(self._resident_err_mark).strip()
+        if said:
+            lines.append("Wine, for the programs the inspector started: %s" % said[-1500:])
         for what, cmd in (("windows", ("list",)), ("processes", ("ps",))):
             try:
                 lines.append("%s: %s" % (what, inspector(*cmd, timeout=60)))

@@ -15,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winerun  # noqa: E402
 import make_payloads  # noqa: E402
-from harness import product  # noqa: E402
+from harness import product, winetest  # noqa: E402
 
 BIN = winerun.bin_dir()
 HERE_BIN = os.path.join(BIN, "tests", "hostile")
@@ -98,10 +98,13 @@ class Hostile(unittest.TestCase):
 
     def setUp(self):
         self.failures = []
+        self.stderr_mark = winetest.resident_stderr_mark()
 
     def tearDown(self):
         if self.failures:  # each in full: a list comparison would shorten them
-            self.fail("cases failed:\n" + "\n".join(self.failures))
+            said = winetest.resident_stderr(self.stderr_mark).strip()
+            self.fail("cases failed:\n" + "\n".join(self.failures) +
+                      ("\nWine, for the programs the inspector started: " + said[-1500:] if said else ""))
 
     def row(self, case, expected, seen, ok):
         ROWS.append((case, expected, seen, bool(ok)))
