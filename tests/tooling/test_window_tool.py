@@ -263,8 +263,8 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertEqual(inspector("threads", "--pid", asleep["pid"])["suspended"], 0)
 
     def test_wine_runs_without_address_randomization(self):
-        # Without it Debian's 64-bit loader fails about one start in a
-        # thousand with exit 1 and no word (scripts/fixed-layout.sh).
+        # Without it Debian's 64-bit loader now and then fails a start with
+        # exit 1 and no word (scripts/fixed-layout.sh).
         def fixed(pid):
             with open("/proc/%d/personality" % pid) as f:
                 return bool(int(f.read(), 16) & winetest._ADDR_NO_RANDOMIZE)
