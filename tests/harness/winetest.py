@@ -466,8 +466,8 @@ _scratch = None
 
 def host_scratch():
     """This process's folder for the output files of the programs it starts
-    and of its resident inspector; removed when the process ends (a test
-    that forgot a file, or was killed half-way, leaves nothing behind)."""
+    and of its resident inspector; removed when the process ends, so a
+    test that forgot a file, or failed half-way, leaves nothing behind."""
     global _scratch
     if _scratch is None:
         _scratch = tempfile.mkdtemp(prefix="winetest-host-")
