@@ -217,22 +217,38 @@ _server_dirs = {}
 def _server_pid(prefix):
     """The pid of the wineserver that serves prefix (it holds the lock of
     its server folder), or 0 when none runs."""
-    import fcntl
     import glob
-    import struct
     try:
         st = os.stat(prefix)
-        name = "server-%x-%x" % (st.st_dev, st.st_ino)
-        if _server_dirs.get(prefix, ("",))[0] != name:
-            # Wine keeps it under /run/user/<uid>/wine or in a folder of its
-            # own under $TMPDIR (wine-XXXXXX), or upstream's /tmp/.wine-<uid>.
-            tmp = os.environ.get("TMPDIR") or "/tmp"
-            found = glob.glob("/run/user/%d/wine/%s" % (os.getuid(), name)) + \
-                glob.glob(os.path.join(tmp, "wine-*", name)) + glob.glob("/tmp/.wine-%d/%s" % (os.getuid(), name))
-            if not found:
-                return 0
-            _server_dirs[prefix] = (name, found[0])
-        fd = os.open(os.path.join(_server_dirs[prefix][1], "lock"), os.O_RDONLY)
+    except OSError:
+        return 0
+    name = "server-%x-%x" % (st.st_dev, st.st_ino)
+    known = _server_dirs.get(prefix)
+    if known and known[0] == name:
+        pid = _lock_holder(os.path.join(known[1], "lock"))
+        if pid:
+            return pid
+    # Wine keeps it under /run/user/<uid>/wine or in a folder of its own
+    # under $TMPDIR (wine-XXXXXX), or upstream's /tmp/.wine-<uid>. Folders
+    # of servers that have ended stay, and a prefix made later in the place
+    # of a removed one can get its inode and so its folder's name: the
+    # server is the one whose lock is held.
+    tmp = os.environ.get("TMPDIR") or "/tmp"
+    for folder in glob.glob("/run/user/%d/wine/%s" % (os.getuid(), name)) + \
+            glob.glob(os.path.join(tmp, "wine-*", name)) + glob.glob("/tmp/.wine-%d/%s" % (os.getuid(), name)):
+        pid = _lock_holder(os.path.join(folder, "lock"))
+        if pid:
+            _server_dirs[prefix] = (name, folder)
+            return pid
+    return 0
+
+
+def _lock_holder(path):
+    """The pid holding a write lock on the file, or 0."""
+    import fcntl
+    import struct
+    try:
+        fd = os.open(path, os.O_RDONLY)
     except OSError:
         return 0
     try:

@@ -2,7 +2,10 @@
 and message boxes have known values: what every other Wine test relies on."""
 
 import os
+import shutil
 import subprocess
+import sys
+import tempfile
 import unittest
 
 from harness import winetest
@@ -324,6 +327,44 @@ class RegistryTest(winetest.WineTestCase):
         with self.assertRaises(InspectorError) as caught:
             inspector("regget", "--key", self.KEY, "--name", "number")
         self.assertEqual(caught.exception.code, 2)
+
+
+class ServerLookupTest(unittest.TestCase):
+    def test_the_server_is_the_one_whose_lock_is_held(self):
+        # Folders of ended servers stay, and a prefix made where a removed
+        # one was can get its inode, so several folders bear its name.
+        root = tempfile.mkdtemp(prefix="serverlookup-")
+        self.addCleanup(shutil.rmtree, root, True)
+        prefix = os.path.join(root, "prefix")
+        os.mkdir(prefix)
+        st = os.stat(prefix)
+        name = "server-%x-%x" % (st.st_dev, st.st_ino)
+        locks = []
+        for tag in "abcdefgh":
+            os.makedirs(os.path.join(root, "wine-" + tag, name))
+            locks.append(os.path.join(root, "wine-" + tag, name, "lock"))
+            open(locks[-1], "wb").close()
+        held = locks[5]
+        holder = subprocess.Popen([sys.executable, "-c", "import fcntl, sys, time\n"
+                                   "f = open(sys.argv[1], 'r+b'); fcntl.lockf(f, fcntl.LOCK_EX)\n"
+                                   "print('held', flush=True); time.sleep(60)", held], stdout=subprocess.PIPE)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(b"held\n", holder.stdout.readline())
+        old = os.environ.get("TMPDIR")
+        os.environ["TMPDIR"] = root
+        try:
+            self.assertEqual(holder.pid, winetest._server_pid(prefix))
+            self.assertEqual(holder.pid, winetest._server_pid(prefix))  # from what it found
+            holder.kill()
+            holder.wait()
+            self.assertEqual(0, winetest._server_pid(prefix))
+        finally:
+            if old is None:
+                del os.environ["TMPDIR"]
+            else:
+                os.environ["TMPDIR"] = old
+            winetest._server_dirs.pop(prefix, None)
 
 
 class PathTest(unittest.TestCase):
