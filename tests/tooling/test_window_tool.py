@@ -284,7 +284,8 @@ class ProcessAndEnvironmentTest(winetest.WineTestCase):
         self.assertEqual(1, len(inner_unix))
         server = winetest._server_pid(winetest.env()["WINEPREFIX"])
         self.assertTrue(server)
-        for what, pid in (("the test", os.getpid()), ("host-started program", host.pid), ("resident inspector", winetest.resident().proc.pid),
+        for what, pid in (("the test", os.getpid()), ("host-started program", host.pid),
+                          ("resident inspector", winetest.resident().proc.pid),
                           ("program a Windows program started", inner_unix[0]), ("wineserver", server)):
             self.assertTrue(fixed(pid), what)
 
@@ -348,6 +349,7 @@ class ServerLookupTest(unittest.TestCase):
         holder = subprocess.Popen([sys.executable, "-c", "import fcntl, sys, time\n"
                                    "f = open(sys.argv[1], 'r+b'); fcntl.lockf(f, fcntl.LOCK_EX)\n"
                                    "print('held', flush=True); time.sleep(60)", held], stdout=subprocess.PIPE)
+        self.addCleanup(holder.stdout.close)
         self.addCleanup(holder.wait)
         self.addCleanup(holder.kill)
         self.assertEqual(b"held\n", holder.stdout.readline())
